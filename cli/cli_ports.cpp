@@ -1,0 +1,75 @@
+// zemtabulo-cli ports: the serial devices present and the COMn names that reach them.
+#include <glob.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "platform/serial.h"
+
+namespace {
+
+std::vector<std::string> globPaths(const char* pattern) {
+    std::vector<std::string> out;
+    glob_t g{};
+    if (glob(pattern, 0, nullptr, &g) == 0) {
+        for (size_t i = 0; i < g.gl_pathc; ++i) out.emplace_back(g.gl_pathv[i]);
+    }
+    globfree(&g);
+    return out;
+}
+
+std::string realPath(const std::string& p) {
+    char buf[PATH_MAX];
+    return realpath(p.c_str(), buf) ? std::string(buf) : p;
+}
+
+bool isCharDevice(const std::string& p) {
+    struct stat st{};
+    return stat(p.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// COM names are looked for up to this number.
+constexpr int kMaxComNumber = 256;
+
+}  // namespace
+
+int cliPorts() {
+    // Device -> its by-id names.
+    std::map<std::string, std::vector<std::string>> devices;
+    for (const char* pattern : {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyAMA*"}) {
+        for (const std::string& p : globPaths(pattern))
+            if (isCharDevice(p)) devices[p];
+    }
+    for (const std::string& link : globPaths("/dev/serial/by-id/*")) devices[realPath(link)].push_back(link);
+
+    // Device -> the COM names that resolve to it (COMPORTS.INI first, else the default map).
+    std::map<std::string, std::vector<std::string>> comNames;
+    for (int n = 1; n <= kMaxComNumber; ++n) {
+        std::string name = "COM" + std::to_string(n);
+        std::string device = realPath(portDeviceName(name));
+        if (devices.count(device) || !device.starts_with("/dev/ttyS")) comNames[device].push_back(name);
+    }
+
+    if (devices.empty()) std::printf("No serial devices found.\n");
+    for (const auto& [device, ids] : devices) {
+        std::printf("%s", device.c_str());
+        auto names = comNames.find(device);
+        if (names != comNames.end()) {
+            for (const std::string& n : names->second) std::printf("  %s", n.c_str());
+        }
+        std::printf("\n");
+        for (const std::string& id : ids) std::printf("    %s\n", id.c_str());
+    }
+    // COM names mapped by COMPORTS.INI to devices that are not present now.
+    for (const auto& [device, names] : comNames) {
+        if (devices.count(device)) continue;
+        for (const std::string& n : names) std::printf("%s -> %s (not present)\n", n.c_str(), device.c_str());
+    }
+    return kExitOk;
+}

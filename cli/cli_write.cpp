@@ -1,0 +1,173 @@
+// zemtabulo-cli write: the Start command on the headless dialog, reported line by line.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/startup.h"
+#include "cli/cli.h"
+#include "platform/headless/headless.h"
+#include "platform/resources.h"
+#include "platform/serial.h"
+#include "writer/options.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Terminal progress of the data phase: bytes sent, rate, time left.
+struct ProgressLine {
+    bool onTerminal = false;
+    bool shown = false;
+    Clock::time_point started;
+    Clock::time_point lastDrawn;
+    int lastPos = 0;
+
+    void finish() {
+        if (shown) std::fputc('\n', stdout);
+        shown = false;
+    }
+
+    void update(int high, int pos) {
+        if (!onTerminal || high <= 0 || pos < lastPos) {
+            lastPos = pos;
+            started = Clock::now();
+            return;
+        }
+        auto now = Clock::now();
+        if (shown && pos < high && now - lastDrawn < std::chrono::milliseconds(100)) return;
+        lastDrawn = now;
+        lastPos = pos;
+        double secs = std::chrono::duration<double>(now - started).count();
+        double rate = secs > 0.05 ? pos / secs : 0;
+        double left = rate > 0 ? (high - pos) / rate : 0;
+        const int width = 30;
+        int filled = int(double(pos) / high * width);
+        std::string bar(size_t(filled), '#');
+        bar.resize(width, '.');
+        std::printf("\r[%s] %3d%%  %d/%d  %.0f B/s  %d:%02d left ", bar.c_str(),
+                    int(100.0 * pos / high), pos, high, rate, int(left) / 60, int(left) % 60);
+        std::fflush(stdout);
+        shown = true;
+    }
+};
+
+struct JobWatch {
+    std::mutex m;
+    std::condition_variable cv;
+    bool started = false;  // Start was disabled: a job (or its announcement) is under way
+    bool ended = false;
+    ProgressLine progress;
+};
+
+// What the operator can do about a port that will not open.
+std::string openHint(int err, const std::string& device) {
+    if (err == EACCES || err == EPERM) {
+        struct stat st{};
+        std::string owner = "the device's group";
+        if (stat(device.c_str(), &st) == 0) {
+            if (const struct group* g = getgrgid(st.st_gid))
+                owner = std::string("the group '") + g->gr_name + "'";
+        }
+        return "No permission to use " + device + ": it belongs to " + owner +
+               ". Join that group (for example: sudo usermod -aG <group> $USER) and log in afresh.";
+    }
+    if (err == EBUSY)
+        return device + " is held by another program (a modem manager, a terminal program); close it and try again.";
+    if (err == ENOENT || err == ENODEV || err == ENXIO)
+        return "No such serial device. 'zemtabulo-cli ports' lists the ones present; COMPORTS.INI maps COMn names.";
+    return std::string();
+}
+
+void installHooks(JobWatch& watch, Window start) {
+    HeadlessHooks hooks;
+    hooks.onText = [&watch](Window ctl, const std::string& text) {
+        if (ctl != mainChannel.statusWnd || text.empty()) return;
+        std::lock_guard<std::mutex> lock(watch.m);
+        watch.progress.finish();
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    };
+    hooks.onProgress = [&watch](Window, int, int high, int pos) {
+        std::lock_guard<std::mutex> lock(watch.m);
+        watch.progress.update(high, pos);
+    };
+    hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
+        std::lock_guard<std::mutex> lock(watch.m);
+        watch.progress.finish();
+        if (caption.empty()) {
+            std::printf("%s\n", text.c_str());
+        } else {
+            std::printf("[%s] %s\n", caption.c_str(), text.c_str());
+        }
+        std::fflush(stdout);
+    };
+    hooks.onEnable = [&watch, start](Window ctl, bool enabled) {
+        if (ctl != start) return;
+        std::lock_guard<std::mutex> lock(watch.m);
+        if (!enabled) watch.started = true;
+        if (enabled && watch.started) watch.ended = true;
+        watch.cv.notify_all();
+    };
+    headlessSetHooks(std::move(hooks));
+}
+
+bool loadPort(const CliOptions& o) {
+    if (!o.port.empty()) {
+        portName = o.port;
+        return true;
+    }
+    char cwd[kIniPathBufSize + 1];
+    std::string dir = getcwd(cwd, sizeof cwd) ? cwd : "";
+    switch (loadConfiguration(dir)) {
+        case StartupResult::Ready: return true;
+        case StartupResult::TooDeep: std::fprintf(stderr, "%s\n", resString(11).c_str()); return false;
+        case StartupResult::NoIniFile:
+            std::fprintf(stderr, "SCI.INI cannot be created in %s\n", dir.c_str());
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+int cliWrite(const CliOptions& o) {
+    portErrorExitStatus.store(kExitFailed);
+    if (!loadPort(o)) return kExitFailed;
+
+    JobWatch watch;
+    watch.progress.onTerminal = isatty(STDOUT_FILENO) == 1;
+    Window dlg = cliMainDialog(o);
+    Window start = dlgItem(dlg, IDC_START);
+    installHooks(watch, start);
+    dataFilePath = o.data;
+    setWindowText(dlgItem(dlg, IDC_DATA_PATH), dataFilePath);
+
+    headlessClick(dlg, IDC_START);
+    {
+        std::unique_lock<std::mutex> lock(watch.m);
+        // Start refused without a job (no data file) leaves the button as it was.
+        if (!watch.started) return kExitFailed;
+        watch.cv.wait(lock, [&watch] { return watch.ended; });
+    }
+
+    const std::string status = windowText(mainChannel.statusWnd);
+    if (status == kPortUnusableText) {
+        const int err = commLastOpenError.load();
+        const std::string device = portDeviceName(portName);
+        std::fprintf(stderr, "%s: %s\n", device.empty() ? portName.c_str() : device.c_str(),
+                     systemErrorText(err).c_str());
+        const std::string hint = openHint(err, device);
+        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+    }
+    headlessSetHooks({});
+    headlessDestroy(dlg);
+    return status.rfind("データ sum=", 0) == 0 ? kExitOk : kExitFailed;
+}

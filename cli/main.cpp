@@ -1,0 +1,63 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "platform/clock.h"
+#include "platform/debug.h"
+
+namespace {
+
+void addOptionFlags(CLI::App* cmd, CliOptions& o) {
+    cmd->add_flag("--vertical", o.vertical, "Vertical display");
+    cmd->add_flag("--transfer-settings", o.transferSettings, "Transfer settings");
+    cmd->add_flag("--startup-check", o.startupCheck, "Startup check");
+    cmd->add_flag("--keep-sram", o.keepSram, "Keep SRAM");
+    cmd->add_flag("--latin", o.latin, "Latin language mode");
+    cmd->add_flag("--rs422", o.rs422, "Main port RS-422");
+    cmd->add_option("--speed", o.speed, "Line speed of the device's main port")
+        ->check(CLI::IsMember({4800, 9600, 19200, 38400}));
+    cmd->add_flag("--response-check", o.responseCheck, "Response check");
+    cmd->add_flag("--flow-control", o.flowControl, "Hardware flow control");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"ZemTabulo: writes V3 data files and display settings into V3 series devices"};
+    app.require_subcommand(1);
+    CliOptions o;
+
+    CLI::App* write = app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
+    write->add_option("--port", o.port, "COMn (see COMPORTS.INI) or a device path; default: SCI.INI");
+    write->add_option("--data", o.data, "V3 data file")->required();
+    addOptionFlags(write, o);
+    write->add_flag("--skip-bitmaps", o.skipBitmaps, "Skip bitmaps: send only the page part");
+    write->add_flag("--trace", o.trace, "Show debug output and every byte sent and received");
+
+    CLI::App* exp = app.add_subcommand("export", "Write the update file for a USB stick");
+    exp->add_option("--data", o.data, "V3 data file")->required();
+    exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
+    exp->add_option("--gaiji", o.gaiji, "External character file");
+    exp->add_flag("--transfer-gaiji", o.transferGaiji, "Copy the external character file as v3gaiji.dat");
+    exp->add_flag("--invert", o.invert, "Invert display");
+    addOptionFlags(exp, o);
+
+    CLI::App* ports = app.add_subcommand("ports", "List serial devices and the COMn names for them");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+
+    useClockFromEnvironment();
+    setTracing(o.trace);
+    if (*write) return cliWrite(o);
+    if (*exp) return cliExport(o);
+    if (*ports) return cliPorts();
+    return kExitUsage;
+}

@@ -1,0 +1,45 @@
+// The headless backend: dialogs and controls held in memory, for the command-line tool and
+// the tests. Control calls may come from any thread; each is done under one lock before it
+// returns. Message boxes return at once; sounds are recorded, not played.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/ui.h"
+
+// Builds a dialog from its template and sends it the initialisation message. It stays until
+// headlessDestroy; endDialog only marks it ended.
+Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc);
+void headlessDestroy(Window dlg);
+
+// As if the operator clicked control `id`: an automatic check box toggles (a radio button is
+// checked) first, then the dialog procedure gets the command.
+void headlessClick(Window dlg, int id);
+
+// Ended by endDialog, and with which result.
+bool headlessEnded(Window dlg, int* result = nullptr);
+
+// What the front end wants to see; each hook runs on the calling thread, after the change.
+struct HeadlessHooks {
+    std::function<void(Window ctl, const std::string& text)> onText;
+    std::function<void(Window bar, int low, int high, int pos)> onProgress;
+    std::function<void(Window ctl, bool enabled)> onEnable;
+    // A message box; without this hook it is printed on stdout.
+    std::function<void(Window owner, const std::string& text, const std::string& caption)>
+        onMessageBox;
+    std::function<void(const std::string& file)> onSound;
+    // Modal dialogs opened by the logic (Port settings, About): acts on the open dialog, e.g.
+    // picks an entry and clicks OK. A dialog still open afterwards is cancelled.
+    std::function<void(Window dlg)> onDialog;
+    // The open-file chooser: sets path and returns true, or returns false for a cancel.
+    std::function<bool(std::string& path, const std::string& title)> onChooseFile;
+    // The folder browser: sets folder and returns true, or returns false for a cancel.
+    std::function<bool(std::string& folder, const std::string& title)> onBrowseFolder;
+};
+
+void headlessSetHooks(HeadlessHooks hooks);
+HeadlessHooks& headlessHooks();
+
+// The control's progress bar state.
+void headlessProgress(Window bar, int* low, int* high, int* pos);

@@ -1,0 +1,263 @@
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/headless/headless.h"
+#include "platform/ui.h"
+
+struct WindowObj {
+    WindowObj* parent = nullptr;
+    int id = -1;
+    ControlKind kind = ControlKind::StaticText;
+    std::string text;
+    bool enabled = true;
+    bool visible = true;
+    int state = kUnchecked;
+    std::vector<std::string> items;
+    int sel = -1;
+    int32_t low = 0, high = 100, pos = 0;
+    // Dialogs only.
+    DlgProc proc = nullptr;
+    bool ended = false;
+    int result = 0;
+    std::vector<std::unique_ptr<WindowObj>> children;
+};
+
+namespace {
+
+std::recursive_mutex g_lock;
+HeadlessHooks g_hooks;
+std::vector<std::unique_ptr<WindowObj>> g_dialogs;  // open dialogs, owned here
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+std::string upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+void headlessSetHooks(HeadlessHooks hooks) { g_hooks = std::move(hooks); }
+HeadlessHooks& headlessHooks() { return g_hooks; }
+
+Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc) {
+    Window dlg;
+    {
+        Lock lock(g_lock);
+        g_dialogs.push_back(std::make_unique<WindowObj>());
+        dlg = g_dialogs.back().get();
+    }
+    dlg->id = tmpl.id;
+    dlg->text = tmpl.title;
+    dlg->proc = proc;
+    for (const ControlTemplate& c : tmpl.controls) {
+        auto ctl = std::make_unique<WindowObj>();
+        ctl->parent = dlg;
+        ctl->id = c.id;
+        ctl->kind = c.kind;
+        ctl->text = c.caption;
+        ctl->enabled = !(c.style & kDisabled);
+        ctl->visible = !(c.style & kHidden);
+        dlg->children.push_back(std::move(ctl));
+    }
+    proc(dlg, kMsgInitDialog, 0);
+    return dlg;
+}
+
+void headlessDestroy(Window dlg) {
+    Lock lock(g_lock);
+    std::erase_if(g_dialogs, [dlg](const auto& d) { return d.get() == dlg; });
+}
+
+void headlessClick(Window dlg, int id) {
+    Window ctl = dlgItem(dlg, id);
+    if (ctl) {
+        Lock lock(g_lock);
+        if (ctl->kind == ControlKind::CheckBox) ctl->state = ctl->state == kChecked ? 0 : 1;
+        if (ctl->kind == ControlKind::RadioButton) ctl->state = kChecked;
+    }
+    dlg->proc(dlg, kMsgCommand, id);
+}
+
+bool headlessEnded(Window dlg, int* result) {
+    Lock lock(g_lock);
+    if (result) *result = dlg->result;
+    return dlg->ended;
+}
+
+void headlessProgress(Window bar, int* low, int* high, int* pos) {
+    Lock lock(g_lock);
+    *low = bar->low;
+    *high = bar->high;
+    *pos = bar->pos;
+}
+
+int dialogBox(const DialogTemplate& tmpl, Window, DlgProc proc) {
+    Window dlg = headlessCreateDialog(tmpl, proc);
+    if (g_hooks.onDialog) g_hooks.onDialog(dlg);
+    int result = 2;
+    if (!headlessEnded(dlg, &result)) result = 2;
+    headlessDestroy(dlg);
+    return result;
+}
+
+void endDialog(Window dlg, int result) {
+    Lock lock(g_lock);
+    dlg->ended = true;
+    dlg->result = result;
+}
+
+Window dlgItem(Window dlg, int id) {
+    if (!dlg) return nullptr;
+    for (auto& c : dlg->children)
+        if (c->id == id) return c.get();
+    return nullptr;
+}
+
+void setWindowText(Window w, const std::string& text) {
+    if (!w) return;
+    {
+        Lock lock(g_lock);
+        w->text = text;
+    }
+    if (g_hooks.onText) g_hooks.onText(w, text);
+}
+
+std::string windowText(Window w) {
+    Lock lock(g_lock);
+    return w ? w->text : std::string();
+}
+
+void enableWindow(Window w, bool enable) {
+    if (!w) return;
+    {
+        Lock lock(g_lock);
+        w->enabled = enable;
+    }
+    if (g_hooks.onEnable) g_hooks.onEnable(w, enable);
+}
+
+bool isWindowEnabled(Window w) {
+    Lock lock(g_lock);
+    return w && w->enabled;
+}
+
+bool isWindowVisible(Window w) {
+    Lock lock(g_lock);
+    return w && w->visible;
+}
+
+void updateWindow(Window) {}
+void invalidateWindow(Window) {}
+
+int checkState(Window button) {
+    Lock lock(g_lock);
+    return button ? button->state : kUnchecked;
+}
+
+int buttonState(Window dlg, int id) { return checkState(dlgItem(dlg, id)); }
+
+void setButtonState(Window dlg, int id, int state) {
+    Window w = dlgItem(dlg, id);
+    Lock lock(g_lock);
+    if (w) w->state = state;
+}
+
+void checkRadioButton(Window dlg, int first, int last, int check) {
+    Lock lock(g_lock);
+    for (auto& c : dlg->children)
+        if (c->id >= first && c->id <= last) c->state = c->id == check ? kChecked : kUnchecked;
+}
+
+int comboAdd(Window combo, const std::string& text) {
+    Lock lock(g_lock);
+    combo->items.push_back(text);
+    return int(combo->items.size()) - 1;
+}
+
+int comboCount(Window combo) {
+    Lock lock(g_lock);
+    return int(combo->items.size());
+}
+
+void comboSetSel(Window combo, int index) {
+    Lock lock(g_lock);
+    combo->sel = (index >= 0 && index < int(combo->items.size())) ? index : -1;
+}
+
+int comboSel(Window combo) {
+    Lock lock(g_lock);
+    return combo ? combo->sel : -1;
+}
+
+std::string comboText(Window combo, int index) {
+    Lock lock(g_lock);
+    if (index < 0 || index >= int(combo->items.size())) return std::string();
+    return combo->items[size_t(index)];
+}
+
+int comboFindPrefix(Window combo, int start, const std::string& text) {
+    Lock lock(g_lock);
+    const int n = int(combo->items.size());
+    const std::string want = upper(text);
+    for (int k = 1; k <= n; ++k) {
+        int i = ((start < 0 ? -1 : start) + k) % n;
+        if (upper(combo->items[size_t(i)]).compare(0, want.size(), want) == 0) return i;
+    }
+    return -1;
+}
+
+void progressSetRange(Window bar, int32_t low, int32_t high) {
+    int pos;
+    {
+        Lock lock(g_lock);
+        bar->low = low;
+        bar->high = high;
+        bar->pos = std::clamp(bar->pos, low, std::max(low, high));
+        pos = bar->pos;
+    }
+    if (g_hooks.onProgress) g_hooks.onProgress(bar, low, high, pos);
+}
+
+void progressSetPos(Window bar, int32_t pos) {
+    int low, high;
+    {
+        Lock lock(g_lock);
+        bar->pos = std::clamp(pos, bar->low, std::max(bar->low, bar->high));
+        pos = bar->pos;
+        low = bar->low;
+        high = bar->high;
+    }
+    if (g_hooks.onProgress) g_hooks.onProgress(bar, low, high, pos);
+}
+
+void messageBox(Window owner, const std::string& text, const std::string& caption, unsigned) {
+    if (g_hooks.onMessageBox) {
+        g_hooks.onMessageBox(owner, text, caption);
+        return;
+    }
+    std::printf("[%s] %s\n", caption.c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+bool chooseOpenFile(Window, std::string& path, size_t capacity, const std::string&,
+                    const std::string& title) {
+    if (!g_hooks.onChooseFile) return false;
+    std::string chosen = path;
+    if (!g_hooks.onChooseFile(chosen, title)) return false;
+    if (chosen.size() > capacity - 1) return false;  // does not fit: as if cancelled
+    path = chosen;
+    return true;
+}
+
+bool browseForFolder(Window, const std::string& title, std::string& folder) {
+    return g_hooks.onBrowseFolder && g_hooks.onBrowseFolder(folder, title);
+}
+
+void playSound(const std::string& file) {
+    if (g_hooks.onSound) g_hooks.onSound(file);
+}

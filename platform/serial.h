@@ -1,0 +1,61 @@
+// Serial port primitives: exclusive open, raw 8N1 at a given speed, reads that never wait,
+// writes of whole buffers, and a bounded wait for input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// An open serial port. Closing is tied to the object's lifetime.
+class SerialPort {
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    SerialPort(SerialPort&& other) noexcept;
+    SerialPort& operator=(SerialPort&& other) noexcept;
+    ~SerialPort() { close(); }
+
+    bool isOpen() const { return handle_ != kNone; }
+    void close();
+
+    // Native handle: a file descriptor on POSIX, a HANDLE on Windows.
+    intptr_t native() const { return handle_; }
+    void adopt(intptr_t handle);
+
+    static constexpr intptr_t kNone = -1;
+
+private:
+    intptr_t handle_ = kNone;
+};
+
+// The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2).
+std::string portDeviceName(const std::string& portName);
+
+// Opens `device` for exclusive use: another process, or a second open in this one, fails.
+// Returns 0 on success, else the system's error code.
+int serialOpen(const std::string& device, SerialPort& out);
+
+// Raw line: `baud` bit/s, 8 data bits, no parity, one stop bit, no flow control, no byte
+// translated, reads that return at once. False when the port refused.
+bool serialSetRaw8N1(SerialPort& port, uint32_t baud);
+
+// Changes only the line speed.
+bool serialSetBaud(SerialPort& port, uint32_t baud);
+
+// Reads what has arrived, at most n bytes, without waiting. Returns the count (0 when
+// nothing arrived) or -1 on failure, with serialLastError() telling why.
+int serialRead(SerialPort& port, void* buf, size_t n);
+
+// Writes all n bytes. False on failure, with serialLastError() telling why.
+bool serialWrite(SerialPort& port, const void* data, size_t n);
+
+enum class WaitResult { Readable, Timeout, Failed };
+
+// Waits until input is there, for at most `ms` milliseconds of clock time (see clock.h).
+// A port that was hung up (adapter unplugged) is Failed.
+WaitResult serialWaitReadable(SerialPort& port, uint32_t ms);
+
+// The calling thread's last system error code, and the system's text for a code.
+int serialLastError();
+std::string systemErrorText(int code);

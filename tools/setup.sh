@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Shared set-up of ./run and ./test: Debian packages when missing, then configure and build.
+# Quick when nothing changed.
+set -euo pipefail
+
+ZT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
+
+ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev
+             qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb)
+
+zt_install_packages() {
+    local missing=()
+    for p in "${ZT_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -q
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+    fi
+}
+
+zt_build() {
+    if [ ! -f "$ZT_BUILD/CMakeCache.txt" ]; then
+        cmake -S "$ZT_ROOT" -B "$ZT_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    fi
+    cmake --build "$ZT_BUILD" -j"$(nproc)"
+}

@@ -1,0 +1,50 @@
+// Reading a V3 data file as a text stream, the same on every platform: a CR LF pair reads as
+// LF, a lone CR stays, and a byte 0x1A ends the data. The file is cut into pieces that end
+// after a LF or when the caller's buffer is full.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Pieces of the serial transfer: at most 99 bytes and a NUL.
+constexpr size_t kPieceBufSize = 100;
+
+class TextStream {
+public:
+    TextStream() = default;
+    TextStream(const TextStream&) = delete;
+    TextStream& operator=(const TextStream&) = delete;
+    ~TextStream();
+
+    // Opens a regular file for reading. 0 on success, else the system's error code.
+    int open(const std::string& path);
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+
+    // Size of the file on disk, in bytes.
+    uint64_t size() const { return size_; }
+    // Bytes of the file consumed so far (CRs dropped from CR LF pairs included).
+    uint64_t rawPosition() const { return rawPos_; }
+    // The system's error code of a failed read; 0 while none has failed.
+    int error() const { return error_; }
+
+    // Reads the next piece into out: at most cap - 1 bytes, up to and including the next LF,
+    // NUL-terminated. Returns the piece's length (a piece may hold NUL bytes), 0 at the end of
+    // the data or after a read error (see error()).
+    size_t readPiece(char* out, size_t cap);
+
+private:
+    // Next byte of the text stream, -1 at the end.
+    int next();
+    int rawByte();  // next byte of the file, -1 at its end or on error
+    int peekRaw();
+
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t rawPos_ = 0;
+    int error_ = 0;
+    bool ended_ = false;
+    size_t pos_ = 0, len_ = 0;
+    unsigned char buf_[64 * 1024];
+};
