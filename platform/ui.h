@@ -115,6 +115,10 @@ bool chooseOpenFile(Window owner, std::string& path, size_t capacity, const std:
 // Folder browser, directories only. False when cancelled.
 bool browseForFolder(Window owner, const std::string& title, std::string& folder);
 
+// Ends the program with `status` after the front end has let go of its windows. Used by the
+// port error stop, which may run on the write worker's thread.
+[[noreturn]] void exitProgram(int status);
+
 // Plays a wave file to its end; a missing file plays the default alert sound. Returns at once
 // when there is no sound device.
 void playSound(const std::string& file);

@@ -1,6 +1,5 @@
 #include "serial/channel.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/debug.h"
@@ -74,5 +73,5 @@ void portErrorStop(const char* caption) {
     std::string text = systemErrorText(serialLastError());
     debugOut(std::string(caption) + ": " + text);
     messageBox(nullptr, text, caption, kMbOk | kMbIconInformation);
-    std::exit(portErrorExitStatus.load());
+    exitProgram(portErrorExitStatus.load());
 }

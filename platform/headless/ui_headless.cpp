@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -256,6 +257,11 @@ bool chooseOpenFile(Window, std::string& path, size_t capacity, const std::strin
 
 bool browseForFolder(Window, const std::string& title, std::string& folder) {
     return g_hooks.onBrowseFolder && g_hooks.onBrowseFolder(folder, title);
+}
+
+void exitProgram(int status) {
+    std::fflush(stdout);
+    std::exit(status);
 }
 
 void playSound(const std::string& file) {
