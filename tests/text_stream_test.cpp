@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "temp_dir.h"
+#include "writer/text_stream.h"
+
+namespace {
+
+std::vector<std::string> pieces(const std::string& content, size_t cap = kPieceBufSize) {
+    TempDir dir;
+    TextStream in;
+    EXPECT_EQ(in.open(dir.write("data.v3", content)), 0);
+    std::vector<std::string> out;
+    std::vector<char> buf(cap);
+    while (size_t n = in.readPiece(buf.data(), buf.size())) {
+        EXPECT_EQ(buf[n], '\0');
+        out.emplace_back(buf.data(), n);
+    }
+    EXPECT_EQ(in.error(), 0);
+    return out;
+}
+
+using V = std::vector<std::string>;
+
+}  // namespace
+
+TEST(TextStream, LineEndsAsATextStreamReadsThem) {
+    EXPECT_EQ(pieces("A\nB\n"), (V{"A\n", "B\n"}));
+    EXPECT_EQ(pieces("A\r\nB\r\n"), (V{"A\n", "B\n"}));
+    EXPECT_EQ(pieces("A\rB\r\r\n"), (V{"A\rB\r\n"}));  // a lone CR stays
+    EXPECT_EQ(pieces("last line"), (V{"last line"}));
+    EXPECT_EQ(pieces("ends in CR\r"), (V{"ends in CR\r"}));
+    EXPECT_EQ(pieces(""), V{});
+}
+
+TEST(TextStream, ByteSubEndsTheData) {
+    EXPECT_EQ(pieces("A\nB\x1a" "C\nD\n"), (V{"A\n", "B"}));
+    EXPECT_EQ(pieces("\x1a" "A\n"), V{});
+}
+
+TEST(TextStream, LongLinesComeIn99BytePieces) {
+    std::string line(150, 'x');
+    EXPECT_EQ(pieces(line + "\n"), (V{std::string(99, 'x'), std::string(51, 'x') + "\n"}));
+    EXPECT_EQ(pieces(std::string(98, 'y') + "\r\n"), (V{std::string(98, 'y') + "\n"}));
+    EXPECT_EQ(pieces(std::string(99, 'z') + "\n"), (V{std::string(99, 'z'), "\n"}));
+}
+
+TEST(TextStream, CrLfSplitAcrossReadBuffersIsStillOneLineEnd) {
+    // The pair straddles the reader's 64 KiB buffer.
+    std::string content(64 * 1024 - 1, 'a');
+    content += "\r\nb\n";
+    size_t total = 0;
+    std::string joined;
+    for (const std::string& p : pieces(content, 256)) {
+        total += p.size();
+        joined += p;
+    }
+    EXPECT_EQ(total, content.size() - 1);
+    EXPECT_EQ(joined.substr(joined.size() - 4), "a\nb\n");
+}
+
+TEST(TextStream, NulBytesArePartOfThePiece) {
+    EXPECT_EQ(pieces(std::string("A\0B\n", 4)), (V{std::string("A\0B\n", 4)}));
+}
+
+TEST(TextStream, SizeAndPositionCountTheFileOnDisk) {
+    TempDir dir;
+    TextStream in;
+    ASSERT_EQ(in.open(dir.write("d", "AB\r\nCD\r\n")), 0);
+    EXPECT_EQ(in.size(), 8u);
+    char buf[kPieceBufSize];
+    EXPECT_EQ(in.readPiece(buf, sizeof buf), 3u);
+    EXPECT_EQ(in.rawPosition(), 4u);
+}
+
+TEST(TextStream, MissingFilesAndDirectoriesDoNotOpen) {
+    TempDir dir;
+    TextStream in;
+    EXPECT_EQ(in.open(dir.file("missing")), ENOENT);
+    EXPECT_EQ(in.open(dir.path.string()), EISDIR);
+    EXPECT_FALSE(in.isOpen());
+}
