@@ -1,4 +1,153 @@
-// Placeholder until the export lands.
 #include "export/update_file.h"
 
-void exportCommand(const std::string&, const std::string&) {}
+#include <cerrno>
+
+#include "app/startup.h"
+#include "platform/files.h"
+#include "platform/serial.h"
+#include "writer/options.h"
+#include "writer/text_stream.h"
+
+namespace {
+
+constexpr const char* kDataOpenFailedText = "書き込みデータを開けませんでした";
+constexpr const char* kDataReadFailedText = "書き込みデータを読み込めませんでした";
+constexpr const char* kGaijiReadFailedText = "外字データを読み込めませんでした";
+constexpr const char* kWriteFailedText = "USBメモリに書き込めませんでした";
+constexpr const char* kPathTooLongText = "パスが長すぎます";
+constexpr const char* kNoFolderText = "書き出し先のフォルダを取得できませんでした";
+
+constexpr char kCrLf[] = "\r\n";
+
+// The device reads the file, not the operating system: every line end is CR LF.
+int writeLine(ReplacementFile& out, const std::string& line) {
+    if (int err = out.write(line.data(), line.size())) return err;
+    return out.write(kCrLf, 2);
+}
+
+int writePiece(ReplacementFile& out, const char* piece, size_t n) {
+    if (piece[n - 1] != '\n') return out.write(piece, n);
+    if (int err = out.write(piece, n - 1)) return err;
+    return out.write(kCrLf, 2);
+}
+
+// Copies the data file's text; a read error is the data file's fault, a write error the
+// destination's.
+ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& dataPath,
+                     const std::string& dest, Window progress) {
+    const int shift = progressShift(in.size());
+    char piece[kExportPieceBufSize];
+    size_t n;
+    while ((n = in.readPiece(piece, sizeof piece)) > 0) {
+        setProgressPos(int32_t(in.rawPosition() >> shift), progress);
+        if (int err = writePiece(out, piece, n)) return {kWriteFailedText, dest, err};
+    }
+    if (in.error() != 0) return {kDataReadFailedText, dataPath, in.error()};
+    return {};
+}
+
+void showFault(const ExportFault& fault) {
+    messageBox(mainDlg, faultText(fault), kExportCaption, kMbOk);
+}
+
+// A path that does not fit its buffer is refused rather than cut.
+bool fits(const std::string& path, size_t bufSize) { return path.size() < bufSize; }
+
+ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaijiPath) {
+    if (!fits(dataPath, kPathBufSize)) return {kPathTooLongText, dataPath, ENAMETOOLONG};
+    if (!fits(gaijiPath, kPathBufSize)) return {kPathTooLongText, gaijiPath, ENAMETOOLONG};
+    return {};
+}
+
+// The destination names for the chosen folder, both checked against their buffer.
+ExportFault destinations(const std::string& folder, std::string& updateDest,
+                         std::string& gaijiDest) {
+    if (folder.empty()) return {kNoFolderText, std::string(), 0};
+    if (!fits(folder, kFolderBufSize)) return {kPathTooLongText, folder, ENAMETOOLONG};
+    updateDest = joinFolder(folder, kUpdateFileName);
+    gaijiDest = joinFolder(folder, kGaijiFileName);
+    if (!fits(updateDest, kDestBufSize)) return {kPathTooLongText, updateDest, ENAMETOOLONG};
+    if (!fits(gaijiDest, kDestBufSize)) return {kPathTooLongText, gaijiDest, ENAMETOOLONG};
+    return {};
+}
+
+ExportFault copyGaiji(const std::string& gaijiPath, const std::string& dest) {
+    const CopyResult r = copyFileReplacing(gaijiPath, dest);
+    if (r.err == 0) return {};
+    if (r.atSource) return {kGaijiReadFailedText, gaijiPath, r.err};
+    return {kWriteFailedText, dest, r.err};
+}
+
+}  // namespace
+
+std::string joinFolder(const std::string& folder, const char* name) {
+    if (!folder.empty() && isPathSeparator(folder.back())) return folder + name;
+    return folder + kPathSeparator + name;
+}
+
+std::vector<std::string> updateSettingsLines() {
+    std::vector<std::string> lines;
+    lines.push_back(optVertical() ? "WD bf07b 1" : "WD bf07b 0");
+    lines.push_back(optInvert() ? "ROTATE 1" : "ROTATE 0");
+    if (optTransferSettings()) {
+        lines.push_back(optStartupCheck() ? "WD bf07a 1" : "WD bf07a 0");
+        lines.push_back(optKeepSram() ? "WD bf07c 0" : "WD bf07c 1");
+        lines.push_back(optLatin() ? "WD bf078 1" : "WD bf078 0");
+        const bool rs422 = optRs422() != 0;
+        lines.push_back(rs422 ? "WD bf303 1" : "WD bf303 0");
+        // Without a selected speed the device keeps the one it has.
+        const int speed = lineSpeedValue(optLineSpeed());
+        if (speed >= 0)
+            lines.push_back(std::string(rs422 ? "WD bf305 " : "WD bf304 ") + std::to_string(speed));
+        lines.push_back(optResponseCheck() ? "WD bf306 1" : "WD bf306 0");
+        lines.push_back(optFlowControl() ? "WD bf307 1" : "WD bf307 0");
+    }
+    lines.push_back("WD bf075 1");
+    return lines;
+}
+
+ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest,
+                            Window progress) {
+    TextStream in;
+    if (int err = in.open(dataPath)) return {kDataOpenFailedText, dataPath, err};
+    setProgressRange(0, int32_t(in.size() >> progressShift(in.size())), progress);
+    setProgressPos(0, progress);
+
+    ReplacementFile out;
+    if (int err = out.open(dest)) return {kWriteFailedText, dest, err};
+    ExportFault fault = copyData(in, out, dataPath, dest, progress);
+    if (fault.failed()) return fault;
+    for (const std::string& line : updateSettingsLines())
+        if (int err = writeLine(out, line)) return {kWriteFailedText, dest, err};
+    if (int err = out.commit()) return {kWriteFailedText, dest, err};
+    return {};
+}
+
+std::string faultText(const ExportFault& fault) {
+    std::string text = fault.what ? fault.what : "";
+    if (!fault.file.empty()) text += "\n" + fault.file;
+    if (fault.err != 0) text += "\n" + systemErrorText(fault.err);
+    return text;
+}
+
+void exportCommand(const std::string& dataPath, const std::string& gaijiPath) {
+    if (dataPath.empty()) {
+        messageBox(mainDlg, kNoDataText, kExportCaption, kMbOk);
+        return;
+    }
+    ExportFault fault = checkInputPaths(dataPath, gaijiPath);
+    if (fault.failed()) return showFault(fault);
+    if (optTransferGaiji() && gaijiPath.empty())
+        messageBox(mainDlg, kNoGaijiText, kExportCaption, kMbOk);  // the export goes on
+
+    std::string folder;
+    if (!browseForFolder(mainDlg, kBrowseTitle, folder)) return;
+    std::string updateDest, gaijiDest;
+    fault = destinations(folder, updateDest, gaijiDest);
+    if (!fault.failed()) fault = writeUpdateFile(dataPath, updateDest, dlgItem(mainDlg, IDC_PROGRESS));
+    // The box is read again: the operator may have changed it while choosing the folder.
+    if (!fault.failed() && optTransferGaiji() && !gaijiPath.empty())
+        fault = copyGaiji(gaijiPath, gaijiDest);
+    if (fault.failed()) return showFault(fault);
+    messageBox(nullptr, kExportDoneText, "", kMbOk);
+}

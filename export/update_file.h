@@ -2,7 +2,49 @@
 // the operator picks, with the external character file copied beside it as v3gaiji.dat.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+// The chosen folder and each destination name, NUL included: longer paths are refused.
+constexpr size_t kFolderBufSize = 264;
+constexpr size_t kDestBufSize = 264;
+// The data file is copied in pieces of at most 255 bytes.
+constexpr size_t kExportPieceBufSize = 256;
+
+inline constexpr const char* kUpdateFileName = "v3update.dat";
+inline constexpr const char* kGaijiFileName = "v3gaiji.dat";
+
+inline constexpr const char* kExportCaption = "ZemScrivana";
+inline constexpr const char* kNoDataText = "書き込みデータを指定してください";
+inline constexpr const char* kNoGaijiText = "外字データを指定してください";
+inline constexpr const char* kBrowseTitle = "データ書き出すUSBメモリを選択";
+inline constexpr const char* kExportDoneText = "USBメモリ書込みが終了しました";
+
+// What went wrong: what could not be done, to which file, and the system's error code.
+struct ExportFault {
+    const char* what = nullptr;  // nullptr: nothing went wrong
+    std::string file;
+    int err = 0;
+    bool failed() const { return what != nullptr; }
+};
 
 // Command 1061 of the main dialog.
 void exportCommand(const std::string& dataPath, const std::string& gaijiPath);
+
+// `folder` joined with `name`, with a separator unless the folder already ends with one.
+std::string joinFolder(const std::string& folder, const char* name);
+
+// The settings lines of the update file as the dialog's options stand now, without line ends.
+std::vector<std::string> updateSettingsLines();
+
+// Writes the update file `dest`: the data file's text with CR LF line ends, then the settings
+// lines. Drives the progress bar `progress` through the data file. The file at `dest` is
+// replaced only when the new one is complete.
+ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest,
+                            Window progress);
+
+// The text of the message box that reports a fault.
+std::string faultText(const ExportFault& fault);

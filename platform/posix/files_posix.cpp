@@ -1,0 +1,145 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace {
+
+// Attempts at a free temporary name before giving up.
+constexpr int kTempNameTries = 100;
+
+std::atomic<unsigned> g_tempCounter{0};
+
+std::string folderOf(const std::string& path) {
+    const size_t cut = path.find_last_of(kPathSeparator);
+    if (cut == std::string::npos) return ".";
+    return cut == 0 ? std::string(1, kPathSeparator) : path.substr(0, cut);
+}
+
+int writeAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        const ssize_t done = ::write(fd, data, n);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += done;
+        n -= size_t(done);
+    }
+    return 0;
+}
+
+// A rename is only as lasting as the folder entry that records it. Some file systems cannot
+// sync a folder; for them the file's own sync is all there is.
+int syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err == EINVAL || err == ENOTSUP ? 0 : err;
+}
+
+// A file descriptor that closes itself.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+bool isPathSeparator(char c) { return c == kPathSeparator; }
+
+ReplacementFile::~ReplacementFile() { discard(); }
+
+int ReplacementFile::open(const std::string& finalPath) {
+    discard();
+    finalPath_ = finalPath;
+    error_ = 0;
+    const std::string stem = finalPath + ".tmp" + std::to_string(::getpid()) + "-";
+    for (int i = 0; i < kTempNameTries; ++i) {
+        std::string name = stem + std::to_string(g_tempCounter++);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            tempPath_ = std::move(name);
+            buf_.clear();
+            buf_.reserve(kWriteBufSize);
+            return 0;
+        }
+        if (errno != EEXIST) return error_ = errno;
+    }
+    return error_ = EEXIST;
+}
+
+int ReplacementFile::write(const void* data, size_t n) {
+    if (error_) return error_;
+    if (fd_ < 0) return error_ = EBADF;
+    const char* p = static_cast<const char*>(data);
+    if (buf_.size() + n > kWriteBufSize) {
+        if (flush() != 0) return error_;
+        // What does not fit the buffer goes straight out.
+        if (n >= kWriteBufSize) {
+            error_ = writeAll(fd_, p, n);
+            return error_;
+        }
+    }
+    buf_.insert(buf_.end(), p, p + n);
+    return 0;
+}
+
+int ReplacementFile::flush() {
+    if (!error_ && !buf_.empty()) error_ = writeAll(fd_, buf_.data(), buf_.size());
+    buf_.clear();
+    return error_;
+}
+
+int ReplacementFile::commit() {
+    if (fd_ < 0) return error_ ? error_ : EBADF;
+    if (flush() == 0 && ::fsync(fd_) != 0) error_ = errno;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && !error_) error_ = errno;
+    if (!error_ && ::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) error_ = errno;
+    if (error_) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+        return error_;
+    }
+    tempPath_.clear();
+    return error_ = syncFolder(folderOf(finalPath_));
+}
+
+void ReplacementFile::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+}
+
+CopyResult copyFileReplacing(const std::string& from, const std::string& to) {
+    Fd src;
+    src.fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (src.fd < 0) return {errno, true};
+    struct stat st{};
+    if (::fstat(src.fd, &st) != 0) return {errno, true};
+    if (S_ISDIR(st.st_mode)) return {EISDIR, true};
+
+    ReplacementFile dst;
+    if (int err = dst.open(to)) return {err, false};
+    std::vector<char> buf(kWriteBufSize);
+    for (;;) {
+        const ssize_t got = ::read(src.fd, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return {errno, true};
+        if (got == 0) break;
+        if (int err = dst.write(buf.data(), size_t(got))) return {err, false};
+    }
+    return {dst.commit(), false};
+}
