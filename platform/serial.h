@@ -36,6 +36,9 @@ std::string portDeviceName(const std::string& portName);
 // Returns 0 on success, else the system's error code.
 int serialOpen(const std::string& device, SerialPort& out);
 
+// Test hook: the next `count` opens fail with EBUSY, as if another program held the port.
+void failNextSerialOpens(int count);
+
 // Raw line: `baud` bit/s, 8 data bits, no parity, one stop bit, no flow control, no byte
 // translated, reads that return at once. False when the port refused.
 bool serialSetRaw8N1(SerialPort& port, uint32_t baud);

@@ -5,16 +5,13 @@
 #include "platform/thread.h"
 
 namespace {
-std::atomic<int> g_failNext{0};
+std::atomic<int> g_failIn{0};
 }
 
-void failNextThreadStarts(int count) { g_failNext = count; }
+void failThreadStart(int n) { g_failIn = n; }
 
 bool startThread(std::function<void()> fn) {
-    if (g_failNext.load() > 0) {
-        --g_failNext;
-        return false;
-    }
+    if (g_failIn.load() > 0 && --g_failIn == 0) return false;
     try {
         std::thread(std::move(fn)).detach();
         return true;

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +19,7 @@
 namespace {
 
 thread_local int t_lastError = 0;
+std::atomic<int> g_failOpens{0};
 
 int fdOf(const SerialPort& port) { return int(port.native()); }
 
@@ -107,8 +109,14 @@ std::string portDeviceName(const std::string& portName) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
+void failNextSerialOpens(int count) { g_failOpens = count; }
+
 int serialOpen(const std::string& device, SerialPort& out) {
     out.close();
+    if (g_failOpens.load() > 0) {
+        --g_failOpens;
+        return EBUSY;
+    }
     if (device.empty()) return ENOENT;
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
