@@ -1,0 +1,188 @@
+// The device's side of a write job, answered from the device command table.
+#include "sim/device.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "serial/commands.h"
+#include "writer/frame.h"
+
+namespace {
+
+// Replies of the device that the tool takes whatever they say.
+constexpr const char* kWriteEndReply = "FlashRom Mode End";
+constexpr const char* kRegisterReply = "OK";
+// A sum reply this long cannot fit a reply line: STX, 15 characters, ETX and two digits.
+constexpr size_t kLongSumText = 20;
+
+const SimOptions& options(const Device& d) { return *d.port->options; }
+
+// A plain command as its line arrives: the text without its line end.
+bool isCommand(const std::string& line, const DeviceCommand& command) {
+    std::string text = command.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return line == text;
+}
+
+bool isRegisterWrite(const std::string& text) {
+    return text.rfind("WD ", 0) == 0 || text == device::kUpdate.text;
+}
+
+std::string hex2(unsigned v, bool upper) {
+    char buf[3];
+    std::snprintf(buf, sizeof buf, upper ? "%02X" : "%02x", v & 0xffu);
+    return buf;
+}
+
+// The framed sum reply with the faults the options ask for.
+std::string sumReply(const Device& d) {
+    const Faults& faults = options(d).faults;
+    std::string sum = options(d).sum.empty() ? dataSumText(d.dataSum) : options(d).sum;
+    if (faults.longSum && sum.size() < kLongSumText)
+        sum.insert(0, kLongSumText - sum.size(), '0');
+    std::string frame = frameBuild(sum.c_str());
+    if (!faults.badSum && !faults.upperSum) return frame;
+    unsigned check = 0;
+    for (unsigned char c : sum) check ^= c;
+    if (faults.badSum) check ^= 0x5a;
+    return frame.substr(0, frame.size() - 2) + hex2(check, faults.upperSum);
+}
+
+void startData(Device& d) {
+    d.dataPhase = true;
+    d.dataSum = 0;
+    d.dataLines = 0;
+    d.dataBytes = 0;
+}
+
+void endData(Device& d) {
+    d.dataPhase = false;
+    simLog(options(d), false,
+           "data: " + std::to_string(d.dataLines) + " lines, sum " + dataSumText(d.dataSum));
+}
+
+FeedResult onSumQuery(Device& d) {
+    if (!portAnswer(*d.port, Step::Sb, sumReply(d))) return FeedResult::Go;
+    ++d.jobsDone;
+    int jobs = options(d).jobs;
+    return jobs > 0 && d.jobsDone >= jobs ? FeedResult::JobsDone : FeedResult::Go;
+}
+
+FeedResult onFrame(Device& d, const std::string& line) {
+    char text[kFrameTextSize];
+    if (!frameParse(line.c_str(), text)) {
+        simLog(options(d), true, "bad frame ignored: " + printable(line));
+        return FeedResult::Go;
+    }
+    std::string command = text;
+    if (command == device::kFlashMode.text) {
+        portAnswer(*d.port, Step::Fws, device::kFlashMode.reply);
+    } else if (command == device::kSumQuery.text) {
+        return onSumQuery(d);
+    } else if (isRegisterWrite(command)) {
+        if (options(d).replyRegisters) portSendLine(*d.port, kRegisterReply);
+    } else {
+        simLog(options(d), true, "unknown framed command ignored: " + printable(command));
+    }
+    return FeedResult::Go;
+}
+
+FeedResult onCommandLine(Device& d, const std::string& line) {
+    if (line.empty()) return FeedResult::Go;
+    if (line[0] == kStx) return onFrame(d, line);
+    if (isCommand(line, device::kSaveStart)) {
+        portAnswer(*d.port, Step::Fs, device::kSaveStart.reply);
+    } else if (isCommand(line, device::kImageErase) || isCommand(line, device::kPageErase)) {
+        bool image = isCommand(line, device::kImageErase);
+        startData(d);
+        portAnswer(*d.port, Step::Erase,
+                   image ? device::kImageErase.reply : device::kPageErase.reply);
+    } else if (isCommand(line, device::kSaveEnd)) {
+        portAnswer(*d.port, Step::Fsave, device::kSaveEnd.reply);
+    } else if (isCommand(line, device::kWriteEnd)) {
+        portAnswer(*d.port, Step::Fwe, kWriteEndReply);
+    } else {
+        simLog(options(d), true, "unknown command ignored: " + printable(line));
+    }
+    return FeedResult::Go;
+}
+
+bool isFlashModeFrame(const std::string& line) {
+    char text[kFrameTextSize];
+    return line[0] == kStx && frameParse(line.c_str(), text) &&
+           std::strcmp(text, device::kFlashMode.text) == 0;
+}
+
+// In a save every line is data up to "Fs". A new flash-write mode command also ends it: the
+// tool that sent the save may have gone away before its end.
+FeedResult onDataLine(Device& d, const std::string& line) {
+    if (isCommand(line, device::kSaveEnd)) {
+        endData(d);
+        simLog(options(d), false, "<- " + printable(d.line + '\n'));
+        return onCommandLine(d, line);
+    }
+    if (!line.empty() && isFlashModeFrame(line)) {
+        simLog(options(d), true, "save left unfinished; new job");
+        d.dataPhase = false;
+        return onCommandLine(d, line);
+    }
+    d.dataSum = uint16_t(d.dataSum + d.lineSum + '\n');
+    ++d.dataLines;
+    return FeedResult::Go;
+}
+
+FeedResult onLine(Device& d) {
+    std::string line = d.line;
+    if (d.lineLength <= kCommandLineMax && !line.empty() && line.back() == '\r') line.pop_back();
+    if (!d.dataPhase) simLog(options(d), false, "<- " + printable(d.line + '\n'));
+    if (d.dataPhase) return onDataLine(d, d.lineLength > kCommandLineMax ? std::string() : line);
+    return d.lineLength > kCommandLineMax ? FeedResult::Go : onCommandLine(d, line);
+}
+
+bool hangupDue(const Device& d) {
+    int64_t after = options(d).faults.hangupAfter;
+    return d.dataPhase && after >= 0 && d.dataBytes >= uint64_t(after);
+}
+
+FeedResult takeByte(Device& d, char c) {
+    if (d.dataPhase) ++d.dataBytes;
+    if (c == '\n') {
+        FeedResult result = onLine(d);
+        d.line.clear();
+        d.lineLength = 0;
+        d.lineSum = 0;
+        return result;
+    }
+    if (d.line.size() < kCommandLineMax) d.line += c;
+    ++d.lineLength;
+    d.lineSum = uint16_t(d.lineSum + static_cast<unsigned char>(c));
+    return FeedResult::Go;
+}
+
+}  // namespace
+
+FeedResult deviceFeed(Device& d, const char* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (hangupDue(d)) break;
+        FeedResult result = takeByte(d, data[i]);
+        if (result != FeedResult::Go) return result;
+    }
+    if (hangupDue(d)) {
+        portHangup(*d.port);
+        return FeedResult::HungUp;
+    }
+    return FeedResult::Go;
+}
+
+std::string dataSumText(uint16_t sum) {
+    char buf[5];
+    std::snprintf(buf, sizeof buf, "%04X", unsigned(sum));
+    return buf;
+}
+
+uint16_t addToDataSum(uint16_t sum, const void* data, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < n; ++i) sum = uint16_t(sum + p[i]);
+    return sum;
+}

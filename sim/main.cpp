@@ -1,1 +1,282 @@
-int main() { return 1; }
+// v3sim: a simulated V3 series device on a pseudo-terminal, to try the tool without a device
+// and to drive it through the faults of a real line in tests.
+#include <CLI/CLI.hpp>
+
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "sim/device.h"
+#include "sim/port.h"
+#include "sim/sim.h"
+#include "writer/frame.h"
+
+std::atomic<int> g_stopRequested{0};
+
+namespace {
+
+constexpr int kExitSetup = 1;
+constexpr int kExitUsage = 2;
+// Bytes taken from the line per read.
+constexpr size_t kReadSize = 4096;
+// Longest real wait between two looks at the stop flag.
+constexpr int kLoopWaitMs = 500;
+// Before the device goes away after its last reply: how long the tool may take to read it,
+// and a grace period after, so that closing the line does not flush the reply.
+constexpr int kLastReplyBoundMs = 2000;
+constexpr int kLingerMs = 100;
+// The rate limit refills in steps of this many clock ms worth of bytes.
+constexpr uint32_t kRateStepMs = 20;
+
+const char* const kStepNames[kStepCount] = {"fws", "fs", "erase", "fsave", "fwe", "sb"};
+
+const char* const kFooter = R"(
+The device answers a write job as a V3 device does: framed FWS -> "FlashRom Mode Start",
+FS -> "Data Save Start", Fimageerase / Fpageerase -> "Image Erase End" / "PageData Erase End"
+(after --erase-ms), data lines up to Fs -> "Data Save End", FWE -> "FlashRom Mode End",
+framed register writes and UC -> no reply, framed Sb -> framed data sum.
+The data sum is the 16-bit sum of the data bytes received, as four hex digits, unless --sum.
+
+STEP is one of fws, fs, erase, fsave, fwe, sb.
+Times given in clock milliseconds follow ZEMTABULO_TIME_SCALE like the tool's own clock.
+The first line on standard output is the device path to give the tool.
+
+Example:
+  v3sim --link /tmp/v3dev --verbose &
+  zemtabulo-cli write --port /tmp/v3dev --data screens.v3
+)";
+
+extern "C" void onStopSignal(int) { g_stopRequested.store(1); }
+
+void installSignals() {
+    struct sigaction sa{};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// "STEP:MS" for --late-at.
+std::string parseLate(const std::string& value, Faults& faults) {
+    size_t colon = value.find(':');
+    Step step;
+    if (colon == std::string::npos || !stepFromName(value.substr(0, colon), step))
+        return "expected STEP:MS with STEP one of fws, fs, erase, fsave, fwe, sb";
+    const std::string ms = value.substr(colon + 1);
+    char* end = nullptr;
+    unsigned long n = std::strtoul(ms.c_str(), &end, 10);
+    if (ms.empty() || *end != '\0' || n > 0xffffffffUL) return "MS must be a whole number";
+    faults.lateMs[size_t(step)] = uint32_t(n);
+    return "";
+}
+
+std::string checkSum(const std::string& sum) {
+    if (sum.size() >= kFrameTextSize) return "at most 99 characters";
+    for (unsigned char c : sum)
+        if (c == 0x02 || c == 0x03 || c == '\r' || c == '\n' || c == 0)
+            return "no STX, ETX, CR or LF";
+    return "";
+}
+
+void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& silent,
+                     std::vector<std::string>& late) {
+    auto* faults = "Faults (for tests)";
+    app.add_option("--silent-at", silent, "No reply at STEP (repeatable)")
+        ->group(faults)
+        ->type_name("STEP")
+        ->check(CLI::IsMember(std::vector<std::string>(kStepNames, kStepNames + kStepCount)));
+    app.add_option("--late-at", late, "Answer STEP MS clock ms late (repeatable)")
+        ->group(faults)
+        ->type_name("STEP:MS");
+    app.add_flag("--noise", o.faults.noise, "Unrelated lines and lone LFs before every reply")
+        ->group(faults);
+    app.add_flag("--noise-bytes", o.faults.noiseBytes,
+                 "Lines of random bytes (NUL, 0xFF, STX, ETX, lone CR) before every reply")
+        ->group(faults);
+    app.add_flag("--split", o.faults.split, "Send each reply in pieces, the CR last")
+        ->group(faults);
+    app.add_flag("--bad-sum", o.faults.badSum, "Wrong check digits in the sum reply")
+        ->group(faults);
+    app.add_flag("--upper-sum", o.faults.upperSum, "Upper-case check digits in the sum reply")
+        ->group(faults);
+    app.add_flag("--long-sum", o.faults.longSum,
+                 "A sum reply longer than a reply line may be (the sum padded to 20 characters)")
+        ->group(faults);
+    app.add_option("--hangup-after", o.faults.hangupAfter,
+                   "Hang the line up after N bytes received in the data phase")
+        ->group(faults)
+        ->type_name("N")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--rate", o.rate, "Read at most BYTES_PER_SEC from the line (3840 = 38400 bit/s)")
+        ->group(faults)
+        ->type_name("BYTES_PER_SEC");
+}
+
+void addOptions(CLI::App& app, SimOptions& o) {
+    app.add_option("--link", o.linkPath, "Also make a symlink PATH to the device (removed at exit)")
+        ->type_name("PATH");
+    app.add_option("--capture", o.capturePath, "Append every byte received to FILE")->type_name("FILE");
+    app.add_flag("--verbose,-v", o.verbose, "Log each command and reply on stderr");
+    app.add_option("--sum", o.sum, "The data sum to report (default: computed from the data)")
+        ->type_name("TEXT")
+        ->check([](const std::string& s) { return checkSum(s); });
+    app.add_option("--erase-ms", o.eraseMs, "Clock ms an erase takes")
+        ->type_name("MS")
+        ->capture_default_str();
+    app.add_flag("--reply-registers", o.replyRegisters,
+                 "Answer register writes and UC with an unrelated line (OK)");
+    app.add_option("--jobs", o.jobs, "End after N answered sum queries (0: never)")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--idle", o.idleSeconds, "End after SECONDS of real time without input (0: never)")
+        ->type_name("SECONDS")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+}
+
+// Reading no faster than --rate: a token bucket in clock time.
+struct RateLimit {
+    uint32_t rate = 0;
+    double tokens = 0;
+    double burst = 0;
+    uint32_t last = 0;
+};
+
+void rateStart(RateLimit& r, uint32_t rate) {
+    r.rate = rate;
+    r.burst = std::max(1.0, double(rate) * kRateStepMs / 1000.0);
+    r.tokens = r.burst;
+    r.last = tickCount();
+}
+
+// How many bytes may be read now; 0 after waiting for the bucket to refill.
+size_t rateAllowance(RateLimit& r) {
+    if (r.rate == 0) return kReadSize;
+    uint32_t now = tickCount();
+    r.tokens = std::min(r.burst, r.tokens + double(now - r.last) * r.rate / 1000.0);
+    r.last = now;
+    if (r.tokens >= 1.0) return std::min(kReadSize, size_t(r.tokens));
+    pauseMs(uint32_t((r.burst - r.tokens) * 1000.0 / r.rate) + 1);
+    return 0;
+}
+
+void rateSpend(RateLimit& r, size_t n) {
+    if (r.rate != 0) r.tokens -= double(n);
+}
+
+using RealClock = std::chrono::steady_clock;
+
+// The poll time-out: the rest of the idle time, at most kLoopWaitMs; -1 when idle has passed.
+int waitTimeout(const SimOptions& o, RealClock::time_point lastInput) {
+    if (o.idleSeconds <= 0) return kLoopWaitMs;
+    auto idle = std::chrono::duration<double>(o.idleSeconds);
+    auto left = idle - (RealClock::now() - lastInput);
+    if (left <= left.zero()) return -1;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+    return int(std::min<long long>(ms, kLoopWaitMs));
+}
+
+enum class Turn { Go, End, Failed };
+
+// Waits for input and feeds it to the device.
+Turn serveOnce(Device& device, RateLimit& rate, RealClock::time_point& lastInput) {
+    Port& port = *device.port;
+    int timeout = waitTimeout(*port.options, lastInput);
+    if (timeout < 0) return simLog(*port.options, false, "idle; ending"), Turn::End;
+    size_t allowed = rateAllowance(rate);
+    if (allowed == 0) return Turn::Go;
+    pollfd pfd{port.master.get(), POLLIN, 0};
+    int rc = poll(&pfd, 1, timeout);
+    if (rc <= 0) return Turn::Go;  // time-out, or a signal to look at
+    if (!(pfd.revents & POLLIN)) {
+        realSleepMs(kLoopWaitMs / 10);  // hang-up reported without input: don't spin
+        return Turn::Go;
+    }
+    char buf[kReadSize];
+    long n = portRead(port, buf, allowed);
+    if (n < 0) return simLog(*port.options, true, "the line is gone"), Turn::Failed;
+    if (n == 0) return Turn::Go;
+    lastInput = RealClock::now();
+    rateSpend(rate, size_t(n));
+    switch (deviceFeed(device, buf, size_t(n))) {
+        case FeedResult::Go: return Turn::Go;
+        case FeedResult::HungUp: return Turn::End;
+        case FeedResult::JobsDone:
+            portAwaitTaken(port, kLastReplyBoundMs);
+            realSleepMs(kLingerMs);
+            simLog(*port.options, false, "all jobs done; ending");
+            return Turn::End;
+    }
+    return Turn::Go;
+}
+
+}  // namespace
+
+const char* stepName(Step step) { return kStepNames[size_t(step)]; }
+
+bool stepFromName(const std::string& name, Step& step) {
+    for (size_t i = 0; i < kStepCount; ++i) {
+        if (name == kStepNames[i]) {
+            step = Step(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+int runSim(const SimOptions& options) {
+    Port port;
+    if (!portOpen(port, options)) return kExitSetup;
+    std::printf("%s\n", port.slavePath.c_str());
+    std::fflush(stdout);
+    simLog(options, false, "device on " + port.slavePath);
+
+    Device device;
+    device.port = &port;
+    RateLimit rate;
+    rateStart(rate, options.rate);
+    RealClock::time_point lastInput = RealClock::now();
+    while (!g_stopRequested.load()) {
+        Turn turn = serveOnce(device, rate, lastInput);
+        if (turn == Turn::End) return 0;
+        if (turn == Turn::Failed) return kExitSetup;
+    }
+    simLog(options, false, "stopped");
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    CLI::App app{"v3sim: a simulated V3 series device on a pseudo-terminal"};
+    app.footer(kFooter);
+    SimOptions options;
+    std::vector<std::string> silent, late;
+    addOptions(app, options);
+    addFaultOptions(app, options, silent, late);
+    try {
+        app.parse(argc, argv);
+        for (const std::string& s : late) {
+            std::string error = parseLate(s, options.faults);
+            if (!error.empty()) throw CLI::ValidationError("--late-at", error);
+        }
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+    Step step;
+    for (const std::string& s : silent)
+        if (stepFromName(s, step)) options.faults.silent[size_t(step)] = true;
+
+    useClockFromEnvironment();
+    installSignals();
+    return runSim(options);
+}
