@@ -1,0 +1,417 @@
+// The simulated device, driven by a scripted client that plays the tool's side of the line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim_harness.h"
+#include "writer/frame.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Device time runs 50 times faster: a 6 s late answer takes 120 ms.
+constexpr int kScale = 50;
+const std::vector<std::string> kScaled{"ZEMTABULO_TIME_SCALE=" + std::to_string(kScale)};
+// Real ms a reply may take, and real ms of silence that count as no reply.
+constexpr int kReplyMs = 2000;
+constexpr int kQuietMs = 150;
+constexpr int kEndMs = 3000;
+
+int msSince(Clock::time_point t) {
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+std::string framed(const std::string& text) { return frameBuild(text.c_str()); }
+
+// The tool's side of the line, with plain POSIX calls: raw 8N1, reads that never wait.
+class Client {
+public:
+    ~Client() { close(); }
+
+    bool open(const std::string& path) {
+        close();
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) return false;
+        termios tio{};
+        if (tcgetattr(fd_, &tio) != 0) return false;
+        cfmakeraw(&tio);
+        cfsetspeed(&tio, B38400);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        return tcsetattr(fd_, TCSANOW, &tio) == 0;
+    }
+
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        buffered_.clear();
+        readOf_.clear();
+    }
+
+    void send(const std::string& bytes) {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += size_t(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd pfd{fd_, POLLOUT, 0};
+                poll(&pfd, 1, 100);
+            } else {
+                return;
+            }
+        }
+    }
+
+    // The next line ended by CR, LFs dropped; nothing when none came within timeoutMs.
+    std::optional<std::string> line(int timeoutMs = kReplyMs) {
+        auto start = Clock::now();
+        size_t cr;
+        while ((cr = buffered_.find('\r')) == std::string::npos) {
+            int left = timeoutMs - msSince(start);
+            if (left <= 0 || !readSome(left)) return std::nullopt;
+        }
+        size_t first = std::min(buffered_.find_first_not_of('\n'), cr);
+        readsOfLastLine = readOf_[cr] - readOf_[first] + 1;
+        std::string out;
+        for (size_t i = 0; i < cr; ++i)
+            if (buffered_[i] != '\n') out += buffered_[i];
+        buffered_.erase(0, cr + 1);
+        readOf_.erase(readOf_.begin(), readOf_.begin() + long(cr) + 1);
+        return out;
+    }
+
+    // The first line that begins with `awaited`; the lines before it go to `skipped`.
+    std::optional<std::string> lineStartingWith(const std::string& awaited,
+                                                std::vector<std::string>* skipped = nullptr) {
+        while (std::optional<std::string> l = line()) {
+            if (l->rfind(awaited, 0) == 0) return l;
+            if (skipped) skipped->push_back(*l);
+        }
+        return std::nullopt;
+    }
+
+    // True when the line is hung up within timeoutMs: POLLHUP, or a read that fails.
+    bool hungUp(int timeoutMs) {
+        auto start = Clock::now();
+        for (int left = timeoutMs; left > 0; left = timeoutMs - msSince(start)) {
+            pollfd pfd{fd_, POLLIN, 0};
+            if (poll(&pfd, 1, left) < 0) return false;
+            if (pfd.revents & (POLLHUP | POLLERR)) return true;
+            char buf[256];
+            if ((pfd.revents & POLLIN) && ::read(fd_, buf, sizeof buf) < 0 && errno != EAGAIN)
+                return true;
+        }
+        return false;
+    }
+
+    int readsOfLastLine = 0;  // how many reads the last line came in
+
+private:
+    bool readSome(int timeoutMs) {
+        pollfd pfd{fd_, POLLIN, 0};
+        if (poll(&pfd, 1, timeoutMs) <= 0 || !(pfd.revents & POLLIN)) return false;
+        char buf[256];
+        ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n <= 0) return n < 0 && errno == EAGAIN;
+        ++reads_;
+        buffered_.append(buf, size_t(n));
+        readOf_.insert(readOf_.end(), size_t(n), reads_);
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string buffered_;
+    std::vector<int> readOf_;  // for each buffered byte, the read it came in
+    int reads_ = 0;
+};
+
+// One exchange of a write job: what the tool sends and the reply it awaits, if any.
+struct Exchange {
+    std::string step;  // the v3sim step name; "" for sends that await nothing
+    std::string sent;
+    std::optional<std::string> awaited;  // the exact reply
+};
+
+std::vector<Exchange> jobScript(const std::string& data, const std::string& sum,
+                                bool pageErase = false) {
+    std::string registers = framed("WD bf07b 0") + "\n" + framed("WD bf075 1") + "\n";
+    return {
+        {"fws", framed("FWS") + "\r\n", "FlashRom Mode Start"},
+        {"fs", "FS\n", "Data Save Start"},
+        {"erase", pageErase ? "Fpageerase\n" : "Fimageerase\n",
+         pageErase ? "PageData Erase End" : "Image Erase End"},
+        {"", data, std::nullopt},
+        {"fsave", "Fs\n", "Data Save End"},
+        {"fwe", "FWE\n", "FlashRom Mode End"},
+        {"", registers + framed("UC") + "\n", std::nullopt},
+        {"sb", framed("Sb") + "\r\n", framed(sum)},
+    };
+}
+
+// Runs the script up to (not including) the step named `until`; every reply must come and be
+// exactly the awaited one. Returns everything sent.
+std::string runScript(Client& client, const std::vector<Exchange>& script,
+                      const std::string& until = "") {
+    std::string sent;
+    for (const Exchange& e : script) {
+        if (!until.empty() && e.step == until) break;
+        client.send(e.sent);
+        sent += e.sent;
+        if (!e.awaited) continue;
+        std::optional<std::string> reply = client.line();
+        EXPECT_EQ(reply, e.awaited) << "at step " << e.step;
+    }
+    return sent;
+}
+
+// Flash-write mode, save start and erase: the device then takes data.
+void openSave(Client& client) {
+    std::vector<Exchange> script = jobScript("", "");
+    script.resize(3);
+    runScript(client, script);
+}
+
+const std::string kData = "BMP 0001 00ff00ff\r\nMEM 2\n" + std::string(150, 'x') + "\nPAGE 1\nEND\n";
+
+TEST(SimDevice, AnswersAWholeJobAndEndsAfterItsJobs) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--jobs", "1"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    std::string sent = runScript(client, jobScript(kData, simDataSum(kData)));
+    EXPECT_EQ(sim.wait(kEndMs), 0);
+    EXPECT_EQ(sim.captured(), sent);
+}
+
+TEST(SimDevice, SecondJobAfterReopeningReportsOnlyItsOwnData) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--jobs", "2"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    std::string sent = runScript(client, jobScript(kData, simDataSum(kData)));
+    client.close();
+    EXPECT_EQ(sim.wait(kQuietMs), -1) << "the device must outlive the port's close";
+
+    const std::string pages = "PAGE 2\nTEXT hello\n";
+    ASSERT_TRUE(client.open(sim.slavePath));
+    sent += runScript(client, jobScript(pages, simDataSum(pages), true));
+    EXPECT_EQ(sim.wait(kEndMs), 0);
+    EXPECT_EQ(sim.captured(), sent);
+}
+
+TEST(SimDevice, AnUnfinishedSaveGivesWayToANewJob) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    runScript(client, jobScript("half a save\n", "0000"), "fsave");
+    client.close();
+    ASSERT_TRUE(client.open(sim.slavePath));
+    runScript(client, jobScript(kData, simDataSum(kData)));
+}
+
+TEST(SimDevice, CommandsArrivingInPiecesAreAnswered) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    for (char c : framed("FWS") + "\r\n") {
+        client.send(std::string(1, c));
+        poll(nullptr, 0, 3);
+    }
+    EXPECT_EQ(client.line(), "FlashRom Mode Start");
+    client.send("F");
+    poll(nullptr, 0, 20);
+    client.send("S\r\n");  // a CR before the LF is no part of the command
+    EXPECT_EQ(client.line(), "Data Save Start");
+}
+
+TEST(SimDevice, FramesWithWrongCheckDigitsGetNoReply) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    client.send("\x02" "FWS\x03" "43\r\n");
+    EXPECT_EQ(client.line(kQuietMs), std::nullopt);
+    client.send(framed("FWS") + "\r\n");
+    EXPECT_EQ(client.line(), "FlashRom Mode Start");
+}
+
+TEST(SimDevice, RegisterRepliesAndAGivenSum) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--reply-registers", "--sum", "1234"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    client.send(framed("WD bf07b 1") + "\n");
+    EXPECT_EQ(client.line(), "OK");
+    client.send(framed("UC") + "\n");
+    EXPECT_EQ(client.line(), "OK");
+    client.send(framed("Sb") + "\r\n");
+    EXPECT_EQ(client.line(), "\x02" "1234\x03" "04");
+}
+
+class SilentStep : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SilentStep, GetsNoReplyWhileTheStepsBeforeItAreAnswered) {
+    const std::string step = GetParam();
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--silent-at", step}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    std::vector<Exchange> script = jobScript(kData, simDataSum(kData));
+    runScript(client, script, step);
+    for (const Exchange& e : script)
+        if (e.step == step) client.send(e.sent);
+    EXPECT_EQ(client.line(kQuietMs), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
+                         ::testing::Values("fws", "fs", "erase", "fsave", "fwe", "sb"));
+
+TEST(SimDevice, LateAnswerAndEraseTakeTheirTimeInScaledClock) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--late-at", "fs:6000", "--erase-ms", "10000"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    auto t = Clock::now();
+    client.send(framed("FWS") + "\r\n");
+    EXPECT_EQ(client.line(), "FlashRom Mode Start");
+    EXPECT_LT(msSince(t), 6000 / kScale);
+
+    t = Clock::now();
+    client.send("FS\n");
+    EXPECT_EQ(client.line(), "Data Save Start");
+    EXPECT_GE(msSince(t), 6000 / kScale - 10);
+    EXPECT_LT(msSince(t), 1500);
+
+    t = Clock::now();
+    client.send("Fpageerase\n");
+    EXPECT_EQ(client.line(), "PageData Erase End");
+    EXPECT_GE(msSince(t), 10000 / kScale - 10);
+}
+
+TEST(SimDevice, NoiseAndSplitRepliesStillCarryEachReplyWhole) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--noise", "--noise-bytes", "--split"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    for (const Exchange& e : jobScript(kData, simDataSum(kData))) {
+        client.send(e.sent);
+        if (!e.awaited) continue;
+        std::vector<std::string> skipped;
+        std::optional<std::string> reply = client.lineStartingWith(*e.awaited, &skipped);
+        EXPECT_EQ(reply, e.awaited) << "at step " << e.step;
+        EXPECT_GE(client.readsOfLastLine, 2) << "at step " << e.step;
+        EXPECT_FALSE(skipped.empty()) << "at step " << e.step;
+        for (const std::string& noise : skipped) {
+            EXPECT_NE(noise.rfind(*e.awaited, 0), 0u) << "noise passes for the reply";
+            EXPECT_TRUE(noise.empty() || noise[0] != '\x02') << "noise passes for a frame";
+        }
+    }
+}
+
+std::string sumReplyWith(const std::vector<std::string>& args) {
+    SimProcess sim;
+    if (!sim.start(args, kScaled)) return "(no device)";
+    Client client;
+    if (!client.open(sim.slavePath)) return "(no line)";
+    client.send(framed("Sb") + "\r\n");
+    return client.line().value_or("(no reply)");
+}
+
+TEST(SimDevice, SumFaultsSpoilOnlyWhatTheyName) {
+    char text[kFrameTextSize];
+    std::string bad = sumReplyWith({"--sum", "1234", "--bad-sum"});
+    EXPECT_EQ(bad.substr(0, 6), "\x02" "1234\x03");
+    EXPECT_EQ(frameParse(bad.c_str(), text), nullptr);
+
+    // "Z1" has the check digits 6b: upper case makes them differ.
+    std::string upper = sumReplyWith({"--sum", "Z1", "--upper-sum"});
+    EXPECT_EQ(upper, "\x02" "Z1\x03" "6B");
+
+    std::string longSum = sumReplyWith({"--sum", "1234", "--long-sum"});
+    EXPECT_GT(longSum.size(), 19u);
+    ASSERT_NE(frameParse(longSum.c_str(), text), nullptr);
+    EXPECT_TRUE(std::string(text).ends_with("1234"));
+
+    EXPECT_EQ(sumReplyWith({}), framed("0000"));  // nothing saved yet
+}
+
+TEST(SimDevice, HangsTheLineUpAfterTheGivenDataBytes) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--hangup-after", "100"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    openSave(client);
+    EXPECT_FALSE(client.hungUp(kQuietMs)) << "not before the data phase";
+    client.send(std::string(300, 'd') + "\n");
+    EXPECT_TRUE(client.hungUp(kReplyMs));
+    EXPECT_EQ(sim.wait(kEndMs), 0);
+}
+
+TEST(SimDevice, RateSlowsTheReadingDown) {
+    // 3840 bytes at 3840 B/s are a second of device time: 100 ms at scale 10.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--rate", "3840"}, {"ZEMTABULO_TIME_SCALE=10"}));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    openSave(client);
+    auto t = Clock::now();
+    client.send(std::string(3839, 'r') + "\nFs\n");
+    EXPECT_EQ(client.line(), "Data Save End");
+    EXPECT_GE(msSince(t), 70);
+    EXPECT_LT(msSince(t), 1500);
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "v3sim-test-XXXXXX").string();
+        if (mkdtemp(t.data())) path = t;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+TEST(SimDevice, LinkPointsAtTheDeviceAndGoesAwayAtTheEnd) {
+    TempDir dir;
+    fs::path link = dir.path / "v3dev";
+    fs::create_symlink("/nonexistent", link);  // a stale link of an earlier run is replaced
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--link", link.string()}, kScaled));
+    EXPECT_EQ(fs::read_symlink(link), sim.slavePath);
+    Client client;
+    ASSERT_TRUE(client.open(link.string()));
+    client.send(framed("FWS") + "\r\n");
+    EXPECT_EQ(client.line(), "FlashRom Mode Start");
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    fs::path file = dir.path / "file";
+    { std::ofstream(file) << "mine"; }
+    EXPECT_FALSE(sim.start({"--link", file.string()}, kScaled));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
+}
+
+TEST(SimDevice, EndsAfterItsIdleTime) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--idle", "0.2"}, kScaled));
+    EXPECT_EQ(sim.wait(kEndMs), 0);
+}
+
+}  // namespace
