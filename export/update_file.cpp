@@ -1,6 +1,8 @@
 #include "export/update_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "app/startup.h"
 #include "platform/files.h"
@@ -31,18 +33,26 @@ int writePiece(ReplacementFile& out, const char* piece, size_t n) {
     return out.write(kCrLf, 2);
 }
 
+// The bar moves when the copy has gone this share of the file further: a bar shows no finer
+// steps, and a redraw for every short line would cost more than the copy.
+constexpr int kProgressSteps = 1000;
+
 // Copies the data file's text; a read error is the data file's fault, a write error the
 // destination's.
 ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& dataPath,
                      const std::string& dest, Window progress) {
     const int shift = progressShift(in.size());
+    const uint64_t step = std::max<uint64_t>(1, (in.size() >> shift) / kProgressSteps);
+    uint64_t shown = 0;
     char piece[kExportPieceBufSize];
     size_t n;
     while ((n = in.readPiece(piece, sizeof piece)) > 0) {
-        setProgressPos(int32_t(in.rawPosition() >> shift), progress);
+        const uint64_t pos = in.rawPosition() >> shift;
+        if (pos - shown >= step) setProgressPos(int32_t(shown = pos), progress);
         if (int err = writePiece(out, piece, n)) return {kWriteFailedText, dest, err};
     }
     if (in.error() != 0) return {kDataReadFailedText, dataPath, in.error()};
+    setProgressPos(int32_t(in.rawPosition() >> shift), progress);
     return {};
 }
 
@@ -144,7 +154,8 @@ void exportCommand(const std::string& dataPath, const std::string& gaijiPath) {
     if (!browseForFolder(mainDlg, kBrowseTitle, folder)) return;
     std::string updateDest, gaijiDest;
     fault = destinations(folder, updateDest, gaijiDest);
-    if (!fault.failed()) fault = writeUpdateFile(dataPath, updateDest, dlgItem(mainDlg, IDC_PROGRESS));
+    if (!fault.failed())
+        fault = writeUpdateFile(dataPath, updateDest, dlgItem(mainDlg, IDC_PROGRESS));
     // The box is read again: the operator may have changed it while choosing the folder.
     if (!fault.failed() && optTransferGaiji() && !gaijiPath.empty())
         fault = copyGaiji(gaijiPath, gaijiDest);

@@ -40,7 +40,8 @@ private:
     int error_ = 0;
     std::string finalPath_;
     std::string tempPath_;
-    std::vector<char> buf_;
+    std::vector<char> buf_;  // kWriteBufSize bytes once open
+    size_t used_ = 0;
 };
 
 // Where a copy failed: at the source (open or read) or at the destination.

@@ -69,8 +69,8 @@ int ReplacementFile::open(const std::string& finalPath) {
         if (fd >= 0) {
             fd_ = fd;
             tempPath_ = std::move(name);
-            buf_.clear();
-            buf_.reserve(kWriteBufSize);
+            buf_.resize(kWriteBufSize);
+            used_ = 0;
             return 0;
         }
         if (errno != EEXIST) return error_ = errno;
@@ -81,22 +81,19 @@ int ReplacementFile::open(const std::string& finalPath) {
 int ReplacementFile::write(const void* data, size_t n) {
     if (error_) return error_;
     if (fd_ < 0) return error_ = EBADF;
-    const char* p = static_cast<const char*>(data);
-    if (buf_.size() + n > kWriteBufSize) {
+    if (used_ + n > buf_.size()) {
         if (flush() != 0) return error_;
         // What does not fit the buffer goes straight out.
-        if (n >= kWriteBufSize) {
-            error_ = writeAll(fd_, p, n);
-            return error_;
-        }
+        if (n >= buf_.size()) return error_ = writeAll(fd_, static_cast<const char*>(data), n);
     }
-    buf_.insert(buf_.end(), p, p + n);
+    std::memcpy(buf_.data() + used_, data, n);
+    used_ += n;
     return 0;
 }
 
 int ReplacementFile::flush() {
-    if (!error_ && !buf_.empty()) error_ = writeAll(fd_, buf_.data(), buf_.size());
-    buf_.clear();
+    if (!error_ && used_ > 0) error_ = writeAll(fd_, buf_.data(), used_);
+    used_ = 0;
     return error_;
 }
 

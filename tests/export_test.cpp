@@ -1,0 +1,491 @@
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "export/update_file.h"
+#include "headless_main.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDefaultTail = "WD bf07b 0\r\nROTATE 0\r\nWD bf075 1\r\n";
+
+struct Box {
+    Window owner;
+    std::string text;
+    std::string caption;
+};
+
+// The main dialog with what the export meets around it: message boxes are collected and the
+// folder browser answers `folder` (the sub-folder "usb" of a fresh directory).
+struct ExportRig {
+    HeadlessMain main;
+    TempDir dir;
+    std::vector<Box> boxes;
+    std::string folder;
+    std::string browseTitle;
+    bool cancelBrowser = false;
+    int browsed = 0;
+
+    ExportRig() {
+        folder = dir.file("usb");
+        fs::create_directories(folder);
+        HeadlessHooks hooks;
+        hooks.onMessageBox = [this](Window owner, const std::string& text,
+                                    const std::string& caption) {
+            boxes.push_back({owner, text, caption});
+        };
+        hooks.onBrowseFolder = [this](std::string& chosen, const std::string& title) {
+            ++browsed;
+            browseTitle = title;
+            if (cancelBrowser) return false;
+            chosen = folder;
+            return true;
+        };
+        headlessSetHooks(std::move(hooks));
+        dataFilePath.clear();
+        gaijiFilePath.clear();
+    }
+    ~ExportRig() {
+        dataFilePath.clear();
+        gaijiFilePath.clear();
+    }
+
+    void data(const std::string& bytes) { dataFilePath = dir.write("data.v3", bytes); }
+    void run() {
+        boxes.clear();
+        headlessClick(main.dlg, IDC_EXPORT);
+    }
+    std::string usb(const std::string& name) const { return dir.file("usb/" + name); }
+    std::string read(const std::string& name) const { return dir.read("usb/" + name); }
+    void put(const std::string& name, const std::string& bytes) const {
+        dir.write("usb/" + name, bytes);
+    }
+    std::vector<std::string> usbFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.file("usb")))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool succeeded() const {
+        return boxes.size() >= 1 && boxes.back().owner == nullptr &&
+               boxes.back().text == kExportDoneText && boxes.back().caption.empty();
+    }
+    // The one box shown, a failure naming `file` and the system's reason for `err`.
+    void expectFailure(const std::string& file, int err) const {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, mainDlg);
+        EXPECT_EQ(boxes[0].caption, kExportCaption);
+        EXPECT_NE(boxes[0].text.find(file), std::string::npos) << boxes[0].text;
+        EXPECT_NE(boxes[0].text.find(std::strerror(err)), std::string::npos) << boxes[0].text;
+    }
+};
+
+std::string crlfLines(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\r\n";
+    return s;
+}
+
+// Runs the export in a child process after `restrict` (privileges, limits), so that they do
+// not reach the test runner. Returns the texts of the message boxes shown in the child.
+std::vector<std::string> exportInChild(ExportRig& rig, const std::function<void()>& restrict) {
+    int fds[2];
+    if (pipe(fds) != 0) return {"pipe failed"};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        restrict();
+        rig.run();
+        for (const Box& b : rig.boxes)
+            if (write(fds[1], b.text.c_str(), b.text.size() + 1) < 0) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) all.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::vector<std::string> texts;
+    for (size_t at = 0; at < all.size(); at = all.find('\0', at) + 1)
+        texts.push_back(all.substr(at, all.find('\0', at) - at));
+    return texts;
+}
+
+// A folder path exactly `length` characters long, in components of at most 60.
+std::string folderOfLength(std::string path, size_t length) {
+    while (path.size() < length) {
+        const size_t left = length - path.size();
+        size_t step = std::min<size_t>(61, left);  // the separator and up to 60 characters
+        if (left - step == 1) --step;              // a lone separator is no component
+        path += "/" + std::string(step - 1, 'd');
+    }
+    return path;
+}
+
+// Writes beyond `bytes` fail with EFBIG instead of killing the process.
+void limitFileSize(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+// Root writes anywhere; an unwritable folder needs an ordinary user.
+void dropRoot() {
+    if (geteuid() != 0) return;
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(4);
+}
+
+}  // namespace
+
+TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
+    const std::string l255(255, 'x');
+    const struct {
+        const char* name;
+        std::string in, out;
+    } cases[] = {
+        {"LF", "BMP 1\nPAGE 2\n", "BMP 1\r\nPAGE 2\r\n"},
+        {"CR LF", "BMP 1\r\nPAGE 2\r\n", "BMP 1\r\nPAGE 2\r\n"},
+        {"no final line end", "BMP 1\nPAGE 2", "BMP 1\r\nPAGE 2"},
+        {"0x1A ends the data", "BMP 1\nPA\x1aGE 2\n", "BMP 1\r\nPA"},
+        {"empty", "", ""},
+        {"lone CR stays", "A\rB\nC\r", "A\rB\r\nC\r"},
+        {"CR before CR LF", "A\r\r\n", "A\r\r\n"},
+        {"long line whole", std::string(600, 'L') + "\n", std::string(600, 'L') + "\r\n"},
+        {"LF in the next piece", l255 + "\n" + l255 + "\r\n", l255 + "\r\n" + l255 + "\r\n"},
+        {"NUL kept", std::string("A\0B\n", 4), std::string("A\0B\r\n", 5)},
+    };
+    ExportRig rig;
+    for (const auto& c : cases) {
+        rig.data(c.in);
+        rig.run();
+        EXPECT_TRUE(rig.succeeded()) << c.name;
+        EXPECT_EQ(rig.read(kUpdateFileName), c.out + kDefaultTail) << c.name;
+    }
+}
+
+TEST(UpdateFile, SettingsLinesFollowTheOptions) {
+    const std::vector<std::string> allOff = {"WD bf07b 0", "ROTATE 0",     "WD bf07a 0",
+                                             "WD bf07c 1", "WD bf078 0",   "WD bf303 0",
+                                             "WD bf304 192", "WD bf306 0", "WD bf307 0",
+                                             "WD bf075 1"};
+    auto with = [&allOff](std::initializer_list<std::pair<size_t, const char*>> changes) {
+        std::vector<std::string> l = allOff;
+        for (auto [i, s] : changes) l[i] = s;
+        return l;
+    };
+    const struct {
+        std::vector<int> checked;
+        bool transfer;
+        int speed;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {{}, false, 3, {"WD bf07b 0", "ROTATE 0", "WD bf075 1"}},
+        {{IDC_VERTICAL, IDC_INVERT}, false, 3, {"WD bf07b 1", "ROTATE 1", "WD bf075 1"}},
+        // The dependent boxes keep their state while disabled, but are not written.
+        {{IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_RS422, IDC_FLOW_CONTROL}, false, 0,
+         {"WD bf07b 0", "ROTATE 0", "WD bf075 1"}},
+        {{}, true, 3, allOff},
+        {{IDC_VERTICAL}, true, 3, with({{0, "WD bf07b 1"}})},
+        {{IDC_INVERT}, true, 3, with({{1, "ROTATE 1"}})},
+        {{IDC_STARTUP_CHECK}, true, 3, with({{2, "WD bf07a 1"}})},
+        {{IDC_KEEP_SRAM}, true, 3, with({{3, "WD bf07c 0"}})},
+        {{IDC_LATIN}, true, 3, with({{4, "WD bf078 1"}})},
+        {{IDC_RESPONSE_CHECK}, true, 3, with({{7, "WD bf306 1"}})},
+        {{IDC_FLOW_CONTROL}, true, 3, with({{8, "WD bf307 1"}})},
+        {{}, true, 0, with({{6, "WD bf304 0"}})},
+        {{}, true, 1, with({{6, "WD bf304 64"}})},
+        {{}, true, 2, with({{6, "WD bf304 128"}})},
+        {{IDC_RS422}, true, 0, with({{5, "WD bf303 1"}, {6, "WD bf305 0"}})},
+        {{IDC_RS422}, true, 1, with({{5, "WD bf303 1"}, {6, "WD bf305 64"}})},
+        {{IDC_RS422}, true, 2, with({{5, "WD bf303 1"}, {6, "WD bf305 128"}})},
+        {{IDC_RS422}, true, 3, with({{5, "WD bf303 1"}, {6, "WD bf305 192"}})},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        ExportRig rig;
+        for (int id : c.checked) rig.main.check(id);
+        comboSetSel(dlgItem(rig.main.dlg, IDC_LINE_SPEED), c.speed);
+        if (c.transfer) headlessClick(rig.main.dlg, IDC_TRANSFER_SETTINGS);
+        rig.data("PAGE 1\n");
+        rig.run();
+        EXPECT_TRUE(rig.succeeded()) << "case " << i;
+        EXPECT_EQ(rig.read(kUpdateFileName), "PAGE 1\r\n" + crlfLines(c.lines)) << "case " << i;
+    }
+}
+
+TEST(UpdateFile, ProgressBarRunsThroughTheDataFile) {
+    ExportRig rig;
+    Window bar = dlgItem(rig.main.dlg, IDC_PROGRESS);
+    int low, high, pos;
+    rig.data("BMP 1\r\nPAGE 2\r\n");
+    rig.run();
+    headlessProgress(bar, &low, &high, &pos);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 15);  // bytes on disk, CRs included
+    EXPECT_EQ(pos, 15);
+    rig.data("");
+    rig.run();
+    headlessProgress(bar, &low, &high, &pos);
+    EXPECT_EQ(high, 0);
+    EXPECT_EQ(pos, 0);
+}
+
+TEST(ExportCommand, AsksForTheDataFileFirstAndStopsOnCancel) {
+    ExportRig rig;
+    rig.run();
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].text, kNoDataText);
+    EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
+    EXPECT_EQ(rig.browsed, 0);
+
+    rig.data("PAGE 1\n");
+    rig.cancelBrowser = true;
+    rig.run();
+    EXPECT_EQ(rig.browsed, 1);
+    EXPECT_EQ(rig.browseTitle, kBrowseTitle);
+    EXPECT_TRUE(rig.boxes.empty());
+    EXPECT_TRUE(rig.usbFiles().empty());
+}
+
+TEST(ExportCommand, ReplacesTheUpdateFileAndLeavesNothingElse) {
+    ExportRig rig;
+    rig.put(kUpdateFileName, std::string(5000, 'o'));
+    rig.data("PAGE 1\n");
+    rig.run();
+    EXPECT_TRUE(rig.succeeded());
+    EXPECT_EQ(rig.read(kUpdateFileName), "PAGE 1\r\n" + kDefaultTail);
+    EXPECT_EQ(rig.usbFiles(), std::vector<std::string>{kUpdateFileName});
+}
+
+TEST(ExportCommand, FileNameJoinsTheFolderWithOneSeparator) {
+    ExportRig rig;
+    rig.data("PAGE 1\n");
+    for (const std::string& folder : {rig.dir.file("usb"), rig.dir.file("usb") + "/"}) {
+        rig.folder = folder;
+        rig.run();
+        EXPECT_TRUE(rig.succeeded()) << folder;
+        EXPECT_EQ(rig.usbFiles(), std::vector<std::string>{kUpdateFileName});
+        EXPECT_FALSE(fs::exists(rig.dir.file("usbv3update.dat")));
+        fs::remove(rig.usb(kUpdateFileName));
+    }
+    EXPECT_EQ(joinFolder("/", kUpdateFileName), "/v3update.dat");
+    EXPECT_EQ(joinFolder("/media/usb", kGaijiFileName), "/media/usb/v3gaiji.dat");
+}
+
+TEST(ExportCommand, FoldersThatDoNotFitTheBufferAreRefused) {
+    ExportRig rig;
+    rig.data("PAGE 1\n");
+    // The name with its separator needs 13 bytes; the buffer holds 263 and a NUL.
+    const std::string deep = folderOfLength(rig.dir.file("d"), kDestBufSize - 1 - 13);
+    for (const std::string& folder : {deep, deep + "/"}) {
+        fs::create_directories(folder);
+        rig.folder = folder;
+        rig.run();
+        EXPECT_TRUE(rig.succeeded()) << folder.size();
+        EXPECT_TRUE(fs::exists(joinFolder(folder, kUpdateFileName)));
+    }
+    fs::remove(joinFolder(deep, kUpdateFileName));
+    rig.folder = deep + "x";
+    fs::create_directories(rig.folder);
+    rig.run();
+    rig.expectFailure(joinFolder(rig.folder, kUpdateFileName), ENAMETOOLONG);
+    EXPECT_TRUE(fs::is_empty(rig.folder));
+}
+
+TEST(ExportCommand, GaijiCopyFollowsTheBoxAndTheFile) {
+    ExportRig rig;
+    rig.data("PAGE 1\n");
+    rig.put(kGaijiFileName, "old");
+    // Box on, no file: a warning, then the update file all the same, no copy.
+    rig.main.check(IDC_TRANSFER_GAIJI);
+    rig.run();
+    ASSERT_EQ(rig.boxes.size(), 2u);
+    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].text, kNoGaijiText);
+    EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
+    EXPECT_TRUE(rig.succeeded());
+    EXPECT_EQ(rig.read(kUpdateFileName), "PAGE 1\r\n" + kDefaultTail);
+    EXPECT_EQ(rig.read(kGaijiFileName), "old");
+
+    // A file, box off: no copy, no warning.
+    const std::string glyphs("G\r\n\x1a\0\xff\n", 7);
+    gaijiFilePath = rig.dir.write("glyphs.txt", glyphs);
+    rig.main.check(IDC_TRANSFER_GAIJI, false);
+    rig.run();
+    EXPECT_EQ(rig.boxes.size(), 1u);
+    EXPECT_TRUE(rig.succeeded());
+    EXPECT_EQ(rig.read(kGaijiFileName), "old");
+
+    // Both: copied byte for byte over the old one, also from the stick onto itself.
+    rig.main.check(IDC_TRANSFER_GAIJI);
+    rig.run();
+    EXPECT_TRUE(rig.succeeded());
+    EXPECT_EQ(rig.read(kGaijiFileName), glyphs);
+    gaijiFilePath = rig.usb(kGaijiFileName);
+    rig.run();
+    EXPECT_TRUE(rig.succeeded());
+    EXPECT_EQ(rig.read(kGaijiFileName), glyphs);
+    EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
+}
+
+TEST(ExportCommand, MissingInputFilesAreReported) {
+    ExportRig rig;
+    rig.put(kUpdateFileName, "old update");
+    rig.put(kGaijiFileName, "old glyphs");
+    dataFilePath = rig.dir.file("gone.v3");
+    rig.run();
+    rig.expectFailure(dataFilePath, ENOENT);
+    EXPECT_EQ(rig.read(kUpdateFileName), "old update");
+
+    rig.data("PAGE 1\n");
+    rig.main.check(IDC_TRANSFER_GAIJI);
+    gaijiFilePath = rig.dir.file("gone.txt");
+    rig.run();
+    rig.expectFailure(gaijiFilePath, ENOENT);
+    EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
+    EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
+}
+
+TEST(ExportCommand, MissingFolderIsReported) {
+    ExportRig rig;
+    rig.data("PAGE 1\n");
+    rig.folder = rig.dir.file("not-plugged-in");
+    rig.run();
+    rig.expectFailure(joinFolder(rig.folder, kUpdateFileName), ENOENT);
+}
+
+TEST(ExportCommand, UnwritableFolderKeepsTheOldFile) {
+    ExportRig rig;
+    rig.data("PAGE 1\n");
+    rig.put(kUpdateFileName, "old update");
+    // Readable for the ordinary user the child may become; the stick itself is read-only.
+    const auto rx = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                    fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(rig.dir.path, rx);
+    fs::permissions(dataFilePath, fs::perms::owner_read | fs::perms::owner_write |
+                                      fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(rig.folder, rx & ~fs::perms::owner_write);
+    const auto texts = exportInChild(rig, dropRoot);
+    fs::permissions(rig.folder, fs::perms::owner_all);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find(rig.usb(kUpdateFileName)), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find(std::strerror(EACCES)), std::string::npos) << texts[0];
+    EXPECT_EQ(rig.read(kUpdateFileName), "old update");
+    EXPECT_EQ(rig.usbFiles(), std::vector<std::string>{kUpdateFileName});
+}
+
+TEST(ExportCommand, FullStickKeepsTheOldFiles) {
+    ExportRig rig;
+    rig.data(std::string(200000, 'd') + "\n");
+    rig.put(kUpdateFileName, "old update");
+    rig.put(kGaijiFileName, "old glyphs");
+    auto texts = exportInChild(rig, [] { limitFileSize(4096); });
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find(rig.usb(kUpdateFileName)), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find(std::strerror(EFBIG)), std::string::npos) << texts[0];
+    EXPECT_EQ(rig.read(kUpdateFileName), "old update");
+
+    // The update file fits, the glyphs do not.
+    rig.data("PAGE 1\n");
+    gaijiFilePath = rig.dir.write("glyphs.txt", std::string(100000, 'g'));
+    rig.main.check(IDC_TRANSFER_GAIJI);
+    texts = exportInChild(rig, [] { limitFileSize(4096); });
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find(rig.usb(kGaijiFileName)), std::string::npos) << texts[0];
+    EXPECT_EQ(rig.read(kUpdateFileName), "PAGE 1\r\n" + kDefaultTail);
+    EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
+    EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
+}
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string output;  // stdout and stderr
+};
+
+// Runs zemtabulo-cli with `args` after `restrict` in the child.
+CliRun runCli(const std::vector<std::string>& args, const std::function<void()>& restrict = [] {}) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        restrict();
+        std::vector<char*> argv{const_cast<char*>(ZT_CLI_PATH), const_cast<char*>("export")};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(ZT_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    CliRun run;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) run.output.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace
+
+TEST(ExportCli, WritesTheFilesWithTheGivenOptions) {
+    TempDir dir;
+    const std::string data = dir.write("data.v3", "BMP 1\nPAGE 2");
+    const std::string glyphs = dir.write("glyphs.txt", "G 1\r\n");
+    fs::create_directories(dir.file("usb"));
+    const CliRun run = runCli({"--data", data, "--to", dir.file("usb"), "--vertical", "--invert",
+                               "--transfer-settings", "--keep-sram", "--rs422", "--speed", "9600",
+                               "--flow-control", "--transfer-gaiji", "--gaiji", glyphs});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, std::string(kExportDoneText) + "\n");
+    EXPECT_EQ(dir.read("usb/v3update.dat"),
+              "BMP 1\r\nPAGE 2WD bf07b 1\r\nROTATE 1\r\nWD bf07a 0\r\nWD bf07c 0\r\nWD bf078 0\r\n"
+              "WD bf303 1\r\nWD bf305 64\r\nWD bf306 0\r\nWD bf307 1\r\nWD bf075 1\r\n");
+    EXPECT_EQ(dir.read("usb/v3gaiji.dat"), "G 1\r\n");
+}
+
+TEST(ExportCli, FailureAndWrongUsageExitNonZero) {
+    TempDir dir;
+    const std::string data = dir.write("data.v3", std::string(100000, 'd'));
+    fs::create_directories(dir.file("usb"));
+    dir.write("usb/v3update.dat", "old update");
+    const CliRun full = runCli({"--data", data, "--to", dir.file("usb")},
+                               [] { limitFileSize(4096); });
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.output.find(dir.file("usb/v3update.dat")), std::string::npos) << full.output;
+    EXPECT_EQ(full.output.find(kExportDoneText), std::string::npos) << full.output;
+    EXPECT_EQ(dir.read("usb/v3update.dat"), "old update");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("usb")), {}), 1);
+
+    EXPECT_EQ(runCli({"--data", data}).status, 2);
+    EXPECT_EQ(runCli({"--data", data, "--to", dir.file("usb"), "--speed", "1200"}).status, 2);
+    const std::string tooLong(kPathBufSize, 'p');
+    EXPECT_EQ(runCli({"--data", tooLong, "--to", dir.file("usb")}).status, 2);
+    EXPECT_EQ(dir.read("usb/v3update.dat"), "old update");
+}
