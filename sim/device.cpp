@@ -16,7 +16,9 @@ constexpr const char* kRegisterReply = "OK";
 // A sum reply this long cannot fit a reply line: STX, 15 characters, ETX and two digits.
 constexpr size_t kLongSumText = 20;
 
-const SimOptions& options(const Device& d) { return *d.port->options; }
+const SimOptions& options(const Device& d) {
+    return *d.port->options;
+}
 
 // A plain command as its line arrives: the text without its line end.
 bool isCommand(const std::string& line, const DeviceCommand& command) {
@@ -39,8 +41,7 @@ std::string hex2(unsigned v, bool upper) {
 std::string sumReply(const Device& d) {
     const Faults& faults = options(d).faults;
     std::string sum = options(d).sum.empty() ? dataSumText(d.dataSum) : options(d).sum;
-    if (faults.longSum && sum.size() < kLongSumText)
-        sum.insert(0, kLongSumText - sum.size(), '0');
+    if (faults.longSum && sum.size() < kLongSumText) sum.insert(0, kLongSumText - sum.size(), '0');
     std::string frame = frameBuild(sum.c_str());
     if (!faults.badSum && !faults.upperSum) return frame;
     unsigned check = 0;

@@ -1,10 +1,9 @@
 // v3sim: a simulated V3 series device on a pseudo-terminal, to try the tool without a device
 // and to drive it through the faults of a real line in tests.
-#include <CLI/CLI.hpp>
-
 #include <poll.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -45,16 +44,20 @@ The data sum is the 16-bit sum of the data bytes received, as four hex digits, u
 STEP is one of fws, fs, erase, fsave, fwe, sb.
 Times given in clock milliseconds follow ZEMTABULO_TIME_SCALE like the tool's own clock.
 The first line on standard output is the device path to give the tool.
+Exit status: 0 when it ended as asked (--jobs, --idle, --hangup-after, SIGTERM/SIGINT),
+1 when the device could not be set up or its line failed, 2 on a usage error.
 
 Example:
   v3sim --link /tmp/v3dev --verbose &
   zemtabulo-cli write --port /tmp/v3dev --data screens.v3
 )";
 
-extern "C" void onStopSignal(int) { g_stopRequested.store(1); }
+extern "C" void onStopSignal(int) {
+    g_stopRequested.store(1);
+}
 
 void installSignals() {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
@@ -114,7 +117,8 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
         ->group(faults)
         ->type_name("N")
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--rate", o.rate, "Read at most BYTES_PER_SEC from the line (3840 = 38400 bit/s)")
+    app.add_option("--rate", o.rate,
+                   "Read at most BYTES_PER_SEC of clock time from the line (3840: 38400 bit/s)")
         ->group(faults)
         ->type_name("BYTES_PER_SEC");
 }
@@ -122,7 +126,8 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
 void addOptions(CLI::App& app, SimOptions& o) {
     app.add_option("--link", o.linkPath, "Also make a symlink PATH to the device (removed at exit)")
         ->type_name("PATH");
-    app.add_option("--capture", o.capturePath, "Append every byte received to FILE")->type_name("FILE");
+    app.add_option("--capture", o.capturePath, "Append every byte received to FILE")
+        ->type_name("FILE");
     app.add_flag("--verbose,-v", o.verbose, "Log each command and reply on stderr");
     app.add_option("--sum", o.sum, "The data sum to report (default: computed from the data)")
         ->type_name("TEXT")
@@ -136,7 +141,8 @@ void addOptions(CLI::App& app, SimOptions& o) {
         ->type_name("N")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--idle", o.idleSeconds, "End after SECONDS of real time without input (0: never)")
+    app.add_option("--idle", o.idleSeconds,
+                   "End after SECONDS of real time without input (0: never)")
         ->type_name("SECONDS")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
@@ -190,7 +196,10 @@ enum class Turn { Go, End, Failed };
 Turn serveOnce(Device& device, RateLimit& rate, RealClock::time_point& lastInput) {
     Port& port = *device.port;
     int timeout = waitTimeout(*port.options, lastInput);
-    if (timeout < 0) return simLog(*port.options, false, "idle; ending"), Turn::End;
+    if (timeout < 0) {
+        simLog(*port.options, false, "idle; ending");
+        return Turn::End;
+    }
     size_t allowed = rateAllowance(rate);
     if (allowed == 0) return Turn::Go;
     pollfd pfd{port.master.get(), POLLIN, 0};
@@ -202,13 +211,18 @@ Turn serveOnce(Device& device, RateLimit& rate, RealClock::time_point& lastInput
     }
     char buf[kReadSize];
     long n = portRead(port, buf, allowed);
-    if (n < 0) return simLog(*port.options, true, "the line is gone"), Turn::Failed;
+    if (n < 0) {
+        simLog(*port.options, true, "the line is gone");
+        return Turn::Failed;
+    }
     if (n == 0) return Turn::Go;
     lastInput = RealClock::now();
     rateSpend(rate, size_t(n));
     switch (deviceFeed(device, buf, size_t(n))) {
-        case FeedResult::Go: return Turn::Go;
-        case FeedResult::HungUp: return Turn::End;
+        case FeedResult::Go:
+            return Turn::Go;
+        case FeedResult::HungUp:
+            return Turn::End;
         case FeedResult::JobsDone:
             portAwaitTaken(port, kLastReplyBoundMs);
             realSleepMs(kLingerMs);
@@ -220,7 +234,9 @@ Turn serveOnce(Device& device, RateLimit& rate, RealClock::time_point& lastInput
 
 }  // namespace
 
-const char* stepName(Step step) { return kStepNames[size_t(step)]; }
+const char* stepName(Step step) {
+    return kStepNames[size_t(step)];
+}
 
 bool stepFromName(const std::string& name, Step& step) {
     for (size_t i = 0; i < kStepCount; ++i) {

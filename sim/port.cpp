@@ -28,7 +28,11 @@ constexpr int kNoiseLinesMax = 3;
 constexpr int kNoiseLineBytesMax = 16;
 constexpr unsigned kNoiseSeed = 20240601;
 
-void sayError(const char* what) { std::fprintf(stderr, "v3sim: %s: %s\n", what, std::strerror(errno)); }
+// Says what failed and why; false, for the caller to return.
+bool failed(const char* what) {
+    std::fprintf(stderr, "v3sim: %s: %s\n", what, std::strerror(errno));
+    return false;
+}
 
 bool writeAll(int fd, const std::string& bytes) {
     const char* p = bytes.data();
@@ -62,14 +66,14 @@ void makeRaw(int fd) {
 
 bool openPty(Port& port) {
     port.master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!port.master.valid()) return sayError("posix_openpt"), false;
-    if (grantpt(port.master.get()) != 0) return sayError("grantpt"), false;
-    if (unlockpt(port.master.get()) != 0) return sayError("unlockpt"), false;
+    if (!port.master.valid()) return failed("posix_openpt");
+    if (grantpt(port.master.get()) != 0) return failed("grantpt");
+    if (unlockpt(port.master.get()) != 0) return failed("unlockpt");
     const char* name = ptsname(port.master.get());
-    if (!name) return sayError("ptsname"), false;
+    if (!name) return failed("ptsname");
     port.slavePath = name;
     port.slave.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!port.slave.valid()) return sayError(name), false;
+    if (!port.slave.valid()) return failed(name);
     // A raw line until the tool sets its own mode: no echo, no CR/LF translation.
     makeRaw(port.slave.get());
     return true;
@@ -78,7 +82,7 @@ bool openPty(Port& port) {
 bool openCapture(Port& port, const std::string& path) {
     if (path.empty()) return true;
     port.capture.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!port.capture.valid()) return sayError(path.c_str()), false;
+    if (!port.capture.valid()) return failed(path.c_str());
     return true;
 }
 
@@ -154,15 +158,16 @@ void Fd::reset(int fd) {
 }
 
 bool Link::make(const std::string& path, const std::string& target) {
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "v3sim: %s exists and is no symlink; not replaced\n", path.c_str());
+            std::fprintf(stderr, "v3sim: %s exists and is no symlink; not replaced\n",
+                         path.c_str());
             return false;
         }
-        if (unlink(path.c_str()) != 0) return sayError(path.c_str()), false;
+        if (unlink(path.c_str()) != 0) return failed(path.c_str());
     }
-    if (symlink(target.c_str(), path.c_str()) != 0) return sayError(path.c_str()), false;
+    if (symlink(target.c_str(), path.c_str()) != 0) return failed(path.c_str());
     path_ = path;
     target_ = target;
     return true;
@@ -240,16 +245,22 @@ bool pauseMs(uint32_t ms) {
     }
 }
 
-void realSleepMs(int ms) { poll(nullptr, 0, ms); }
+void realSleepMs(int ms) {
+    poll(nullptr, 0, ms);
+}
 
 std::string printable(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
         char buf[8];
-        if (c == 0x02) out += "<STX>";
-        else if (c == 0x03) out += "<ETX>";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
+        if (c == 0x02)
+            out += "<STX>";
+        else if (c == 0x03)
+            out += "<ETX>";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
         else if (c < 0x20 || c >= 0x7F) {
             std::snprintf(buf, sizeof buf, "<%02X>", c);
             out += buf;

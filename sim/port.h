@@ -10,7 +10,7 @@
 
 // A file descriptor, closed with the object.
 class Fd {
-public:
+  public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd&) = delete;
@@ -24,13 +24,13 @@ public:
     int release();
     void reset(int fd = -1);
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // A symlink that goes away with the object, if it still is ours.
 class Link {
-public:
+  public:
     Link() = default;
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
@@ -40,7 +40,7 @@ public:
     bool make(const std::string& path, const std::string& target);
     void remove();
 
-private:
+  private:
     std::string path_;
     std::string target_;
 };

@@ -20,7 +20,7 @@ bool stepFromName(const std::string& name, Step& step);
 struct Faults {
     std::array<bool, kStepCount> silent{};      // no reply at that step
     std::array<uint32_t, kStepCount> lateMs{};  // extra clock ms before the reply
-    bool noise = false;        // unrelated lines and lone LFs before every reply
+    bool noise = false;                         // unrelated lines and lone LFs before every reply
     bool noiseBytes = false;   // random bytes (NUL, 0xFF, STX, ETX, lone CR) before every reply
     bool split = false;        // each reply in several pieces, the CR last
     bool badSum = false;       // wrong check digits in the sum reply

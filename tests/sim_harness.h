@@ -17,8 +17,7 @@ struct SimProcess {
     // Starts v3sim with `args` (plus --capture <temp file>); waits (max 5 s) for the slave path.
     // `env` entries such as "ZEMTABULO_TIME_SCALE=50" are set in the child. False when the
     // device did not come up (then it is not running).
-    bool start(const std::vector<std::string>& args = {},
-               const std::vector<std::string>& env = {});
+    bool start(const std::vector<std::string>& args = {}, const std::vector<std::string>& env = {});
 
     std::string slavePath;         // the device path the tool opens
     std::string captured() const;  // bytes the device received so far
@@ -33,7 +32,7 @@ struct SimProcess {
     pid_t pid() const { return pid_; }
     const std::string& capturePath() const { return capturePath_; }
 
-private:
+  private:
     bool readSlavePath(int timeoutMs);
     void reap(int status);
 

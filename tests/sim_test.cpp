@@ -33,11 +33,13 @@ int msSince(Clock::time_point t) {
     return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-std::string framed(const std::string& text) { return frameBuild(text.c_str()); }
+std::string framed(const std::string& text) {
+    return frameBuild(text.c_str());
+}
 
 // The tool's side of the line, with plain POSIX calls: raw 8N1, reads that never wait.
 class Client {
-public:
+  public:
     ~Client() { close(); }
 
     bool open(const std::string& path) {
@@ -119,7 +121,7 @@ public:
 
     int readsOfLastLine = 0;  // how many reads the last line came in
 
-private:
+  private:
     bool readSome(int timeoutMs) {
         pollfd pfd{fd_, POLLIN, 0};
         if (poll(&pfd, 1, timeoutMs) <= 0 || !(pfd.revents & POLLIN)) return false;
@@ -184,7 +186,8 @@ void openSave(Client& client) {
     runScript(client, script);
 }
 
-const std::string kData = "BMP 0001 00ff00ff\r\nMEM 2\n" + std::string(150, 'x') + "\nPAGE 1\nEND\n";
+const std::string kData =
+    "BMP 0001 00ff00ff\r\nMEM 2\n" + std::string(150, 'x') + "\nPAGE 1\nEND\n";
 
 TEST(SimDevice, AnswersAWholeJobAndEndsAfterItsJobs) {
     SimProcess sim;
@@ -244,7 +247,10 @@ TEST(SimDevice, FramesWithWrongCheckDigitsGetNoReply) {
     ASSERT_TRUE(sim.start({}, kScaled));
     Client client;
     ASSERT_TRUE(client.open(sim.slavePath));
-    client.send("\x02" "FWS\x03" "43\r\n");
+    client.send(
+        "\x02"
+        "FWS\x03"
+        "43\r\n");
     EXPECT_EQ(client.line(kQuietMs), std::nullopt);
     client.send(framed("FWS") + "\r\n");
     EXPECT_EQ(client.line(), "FlashRom Mode Start");
@@ -260,7 +266,10 @@ TEST(SimDevice, RegisterRepliesAndAGivenSum) {
     client.send(framed("UC") + "\n");
     EXPECT_EQ(client.line(), "OK");
     client.send(framed("Sb") + "\r\n");
-    EXPECT_EQ(client.line(), "\x02" "1234\x03" "04");
+    EXPECT_EQ(client.line(),
+              "\x02"
+              "1234\x03"
+              "04");
 }
 
 class SilentStep : public ::testing::TestWithParam<const char*> {};
@@ -335,12 +344,17 @@ std::string sumReplyWith(const std::vector<std::string>& args) {
 TEST(SimDevice, SumFaultsSpoilOnlyWhatTheyName) {
     char text[kFrameTextSize];
     std::string bad = sumReplyWith({"--sum", "1234", "--bad-sum"});
-    EXPECT_EQ(bad.substr(0, 6), "\x02" "1234\x03");
+    EXPECT_EQ(bad.substr(0, 6),
+              "\x02"
+              "1234\x03");
     EXPECT_EQ(frameParse(bad.c_str(), text), nullptr);
 
     // "Z1" has the check digits 6b: upper case makes them differ.
     std::string upper = sumReplyWith({"--sum", "Z1", "--upper-sum"});
-    EXPECT_EQ(upper, "\x02" "Z1\x03" "6B");
+    EXPECT_EQ(upper,
+              "\x02"
+              "Z1\x03"
+              "6B");
 
     std::string longSum = sumReplyWith({"--sum", "1234", "--long-sum"});
     EXPECT_GT(longSum.size(), 19u);
