@@ -61,6 +61,7 @@ struct ProgressLine {
 
 struct JobWatch {
     std::mutex m;
+    std::string lastPrinted;  // the sum box and the status line that repeats it print once
     std::condition_variable cv;
     bool started = false;  // Start was disabled: a job (or its announcement) is under way
     bool ended = false;
@@ -92,6 +93,8 @@ void installHooks(JobWatch& watch, Window start) {
         if (ctl != mainChannel.statusWnd || text.empty()) return;
         std::lock_guard<std::mutex> lock(watch.m);
         watch.progress.finish();
+        if (text == watch.lastPrinted) return;
+        watch.lastPrinted = text;
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     };
@@ -102,6 +105,7 @@ void installHooks(JobWatch& watch, Window start) {
     hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
         std::lock_guard<std::mutex> lock(watch.m);
         watch.progress.finish();
+        watch.lastPrinted = text;
         if (caption.empty()) {
             std::printf("%s\n", text.c_str());
         } else {

@@ -1,0 +1,76 @@
+// A whole write job as the operator runs it: the headless main dialog, the Start command,
+// v3sim on a pseudo-terminal, everything in scaled (virtual) time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "headless_main.h"
+#include "platform/clock.h"
+#include "sim_harness.h"
+#include "temp_dir.h"
+#include "writer/frame.h"
+#include "writer/worker.h"
+
+// Virtual milliseconds per real one in job tests: a job's 5 s of pauses take 0.25 s.
+constexpr uint32_t kJobTimeScale = 20;
+
+struct JobRecord {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::string> statuses;  // every non-empty status text, in order
+    std::vector<std::string> boxes;     // "caption|text", "owner:" prefix when owned
+    std::vector<std::string> sounds;
+    int startDisabled = 0;
+    int startEnabled = 0;
+    int progressLow = 0, progressHigh = 0, progressPos = 0;
+    bool ended = false;
+};
+
+struct JobTest : ::testing::Test {
+    TempDir dir;
+    SimProcess sim;
+    HeadlessMain ui;
+    JobRecord rec;
+    uint32_t timeScale = kJobTimeScale;
+
+    void SetUp() override { installHooks(); }
+    void TearDown() override {
+        useScaledClock(1, 0);
+        failNextSerialOpens(0);
+        portName.clear();
+        dataFilePath.clear();
+    }
+
+    void installHooks();
+    // Starts the device with `args` in this test's virtual time; COM1 is mapped to it.
+    void startDevice(const std::vector<std::string>& args = {"--jobs", "1"});
+    // Chooses `content` as the V3 data file.
+    void useData(const std::string& content);
+    // Presses Start and waits until the watcher has enabled it again.
+    void runJob();
+    std::string lastStatus();
+};
+
+// What the device receives for a whole job with the given options, written independently of
+// the product: the data part as LF lines from the file's bytes.
+struct ExpectedJob {
+    std::string data;  // the file's bytes
+    bool skipBitmaps = false;
+    bool vertical = false;
+    bool transferSettings = false;
+    bool startupCheck = false, keepSram = false, latin = false, rs422 = false;
+    bool responseCheck = false, flowControl = false;
+    int lineSpeed = 3;
+
+    std::string dataPart() const;
+    std::string settingsPart() const;
+    std::string upToErase() const;
+    std::string whole() const;
+};
+
+std::string framed(const std::string& text);

@@ -1,0 +1,330 @@
+#include <regex>
+
+#include "job_fixture.h"
+#include "platform/resources.h"
+#include "platform/thread.h"
+
+namespace {
+
+const std::string kSmallData =
+    "BMP 001 8 2\nB 00FF\nB FF00\nPAGE 1\nTEXT 0 0 \"ready\"\nENDPAGE\n";
+
+const std::vector<std::string> kJobStatuses = {
+    "画面書込み",     "ﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始", "ﾌﾗｯｼｭ消去終了",
+    "ﾃﾞｰﾀ書き込み中", "ﾃﾞｰﾀ書込み終了",       "書き込み終了",
+    "データ sum=1234 ", "データ sum=1234  設定保存済",
+};
+
+const std::vector<std::string> kAllSounds = {"ringin.wav", "carib.wav", "ringin.wav",
+                                             "ringin.wav", "ringin.wav", "end.wav"};
+const std::vector<std::string> kEndSounds = {"ringin.wav", "ringin.wav", "ringin.wav",
+                                             "end.wav"};
+
+bool isEndBox(const std::string& box) {
+    static const std::regex re("owner:ZemScrivana\\|書込みが終了しました\n書き込み時間は[0-9]+秒です");
+    return std::regex_match(box, re);
+}
+
+}  // namespace
+
+TEST_F(JobTest, WholeJobWithSettingsOff) {
+    startDevice({"--jobs", "1", "--sum", "1234"});
+    useData(kSmallData);
+    runJob();
+
+    ExpectedJob want{kSmallData};
+    EXPECT_EQ(sim.captured(), want.whole());
+    EXPECT_EQ(rec.statuses, kJobStatuses);
+    ASSERT_EQ(rec.boxes.size(), 2u);
+    EXPECT_EQ(rec.boxes[0], "|データ sum=1234 ");  // no owner, empty caption
+    EXPECT_TRUE(isEndBox(rec.boxes[1])) << rec.boxes[1];
+    EXPECT_EQ(rec.sounds, kAllSounds);
+    EXPECT_EQ(rec.progressHigh, 100);
+    EXPECT_EQ(rec.progressPos, 100);
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_EQ(writeDone, 1);
+    EXPECT_EQ(rec.startDisabled, 1);
+    EXPECT_EQ(rec.startEnabled, 1);
+    EXPECT_EQ(sim.wait(5000), 0);
+}
+
+TEST_F(JobTest, SettingsFollowTheBoxesAtTheirDefaults) {
+    startDevice({"--jobs", "1"});
+    useData(kSmallData);
+    headlessClick(ui.dlg, IDC_TRANSFER_SETTINGS);
+    runJob();
+    ExpectedJob want{kSmallData};
+    want.transferSettings = true;
+    EXPECT_EQ(sim.captured(), want.whole());
+}
+
+TEST_F(JobTest, EveryOptionCheckedWithRs422At9600) {
+    startDevice({"--jobs", "1"});
+    useData(kSmallData);
+    headlessClick(ui.dlg, IDC_TRANSFER_SETTINGS);
+    for (int id : {IDC_VERTICAL, IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_LATIN, IDC_RS422,
+                   IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL})
+        ui.check(id);
+    comboSetSel(dlgItem(ui.dlg, IDC_LINE_SPEED), 1);
+    runJob();
+    ExpectedJob want{kSmallData};
+    want.transferSettings = want.vertical = want.startupCheck = want.keepSram = want.latin =
+        want.rs422 = want.responseCheck = want.flowControl = true;
+    want.lineSpeed = 1;
+    EXPECT_EQ(sim.captured(), want.whole());
+    EXPECT_NE(sim.captured().find(framed("WD bf305 64")), std::string::npos);
+}
+
+TEST_F(JobTest, NoLineSpeedSelectedWritesNoSpeedRegister) {
+    startDevice({"--jobs", "1"});
+    useData(kSmallData);
+    headlessClick(ui.dlg, IDC_TRANSFER_SETTINGS);
+    comboSetSel(dlgItem(ui.dlg, IDC_LINE_SPEED), -1);
+    runJob();
+    ExpectedJob want{kSmallData};
+    want.transferSettings = true;
+    want.lineSpeed = -1;
+    EXPECT_EQ(sim.captured(), want.whole());
+    EXPECT_EQ(sim.captured().find("bf304"), std::string::npos);
+}
+
+TEST_F(JobTest, SettingsBoxesUncheckedWhileDisabledStillCount) {
+    // A disabled box keeps its state and its reader reports it.
+    startDevice({"--jobs", "1"});
+    useData(kSmallData);
+    ui.check(IDC_KEEP_SRAM);
+    ui.check(IDC_VERTICAL);
+    runJob();
+    ExpectedJob want{kSmallData};
+    want.vertical = true;
+    EXPECT_EQ(sim.captured(), want.whole());
+}
+
+TEST_F(JobTest, SkipBitmapsSendsFromTheFirstPageToken) {
+    const std::string data =
+        "B 0000\nET\nPGA no\nB 1111\nPAGZ 9\nB 2222\nTEXT after\nMEM 1\n";
+    startDevice({"--jobs", "1"});
+    useData(data);
+    ui.check(IDC_SKIP_BITMAPS);
+    runJob();
+    ExpectedJob want{data};
+    want.skipBitmaps = true;
+    EXPECT_EQ(want.dataPart(), "PAGZ 9\nB 2222\nTEXT after\nMEM 1\n");
+    EXPECT_EQ(sim.captured(), want.whole());
+}
+
+TEST_F(JobTest, SkipBitmapsWithoutAnyTokenSendsNoData) {
+    const std::string data = "B 0000\nB 1111\n";
+    startDevice({"--jobs", "1"});
+    useData(data);
+    ui.check(IDC_SKIP_BITMAPS);
+    runJob();
+    ExpectedJob want{data};
+    want.skipBitmaps = true;
+    EXPECT_EQ(sim.captured(), want.upToErase() + "Fs\nFWE\n" + want.settingsPart() +
+                                  framed("Sb") + "\r\n");
+    EXPECT_EQ(lastStatus(), "データ sum=" + std::string("0000") + "  設定保存済");
+}
+
+TEST_F(JobTest, CrLfLongLinesAndEndOfFileByte) {
+    const std::string data = "A\r\n" + std::string(150, 'x') + "\r\nlone\rCR\r\nB\n\x1a" "C\r\n";
+    startDevice({"--jobs", "1"});
+    useData(data);
+    runJob();
+    ExpectedJob want{data};
+    EXPECT_EQ(want.dataPart(), "A\n" + std::string(150, 'x') + "\nlone\rCR\nB\n");
+    EXPECT_EQ(sim.captured(), want.whole());
+}
+
+TEST_F(JobTest, EmptyDataFile) {
+    startDevice({"--jobs", "1"});
+    useData("");
+    runJob();
+    EXPECT_EQ(sim.captured(), ExpectedJob{""}.whole());
+    EXPECT_EQ(rec.statuses[3], "ﾃﾞｰﾀ書き込み中");
+    EXPECT_EQ(rec.statuses[4], "ﾃﾞｰﾀ書込み終了");
+}
+
+TEST_F(JobTest, NoisyDeviceWithRepliesInPieces) {
+    startDevice({"--jobs", "1", "--noise", "--split", "--reply-registers", "--sum", "1234"});
+    useData(kSmallData);
+    runJob();
+    EXPECT_EQ(sim.captured(), ExpectedJob{kSmallData}.whole());
+    EXPECT_EQ(lastStatus(), "データ sum=1234  設定保存済");
+}
+
+TEST_F(JobTest, SumWithBadCheckDigitsShowsNull) {
+    for (const char* fault : {"--bad-sum", "--upper-sum", "--long-sum"}) {
+        SCOPED_TRACE(fault);
+        rec.boxes.clear();
+        rec.ended = false;
+        // The check digits of "0038" are "0b": upper case makes them a mismatch.
+        startDevice({"--jobs", "1", fault, "--sum", "0038"});
+        useData(kSmallData);
+        runJob();
+        ASSERT_FALSE(rec.boxes.empty());
+        EXPECT_EQ(rec.boxes[0], "|データ sum=(null) ");
+        EXPECT_EQ(lastStatus(), "データ sum=(null)  設定保存済");
+        sim.stop();
+    }
+}
+
+TEST_F(JobTest, MissingDataFileFailsBeforeAnythingIsSent) {
+    startDevice({"--jobs", "1"});
+    dataFilePath = dir.file("vanished.v3");
+    runJob();
+    EXPECT_EQ(sim.captured(), "");
+    EXPECT_EQ(rec.statuses, std::vector<std::string>{"画面ﾃﾞｰﾀ異常"});
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_EQ(writeDone, 0);
+    EXPECT_EQ(rec.sounds, kEndSounds);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_TRUE(isEndBox(rec.boxes[0]));
+    EXPECT_EQ(rec.startEnabled, 1);
+}
+
+// ---- A step the device never answers ----
+
+struct Silence {
+    const char* step;
+    uint32_t timeScale;
+    size_t sentThrough;  // how much of the whole stream goes out before the job ends
+};
+
+struct SilentStep : JobTest, ::testing::WithParamInterface<Silence> {};
+
+TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
+    const Silence& s = GetParam();
+    timeScale = s.timeScale;
+    startDevice({"--silent-at", s.step});
+    useData(kSmallData);
+    runJob();
+
+    ExpectedJob want{kSmallData};
+    const std::string whole = want.whole();
+    const std::string through[] = {
+        framed("FWS") + "\r\n",
+        framed("FWS") + "\r\nFS\n",
+        want.upToErase(),
+        want.upToErase() + want.dataPart() + "Fs\n",
+        want.upToErase() + want.dataPart() + "Fs\nFWE\n",
+        whole,
+    };
+    EXPECT_EQ(sim.captured(), through[s.sentThrough]);
+    EXPECT_EQ(lastStatus(), resString(6));
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    const bool dataWritten = std::string(s.step) == "sb";
+    EXPECT_EQ(writeDone, dataWritten ? 1 : 0);
+    EXPECT_EQ(rec.sounds, dataWritten ? kAllSounds : kEndSounds);
+    ASSERT_EQ(rec.boxes.size(), 1u);  // only the end box: no sum was shown
+    EXPECT_TRUE(isEndBox(rec.boxes[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
+                         ::testing::Values(Silence{"fws", kJobTimeScale, 0},
+                                           Silence{"fs", kJobTimeScale, 1},
+                                           Silence{"erase", 100, 2},
+                                           Silence{"fsave", kJobTimeScale, 3},
+                                           Silence{"fwe", kJobTimeScale, 4},
+                                           Silence{"sb", kJobTimeScale, 5}),
+                         [](const auto& info) { return std::string(info.param.step); });
+
+TEST_F(JobTest, AnswerTooLateIsATimeOut) {
+    startDevice({"--late-at", "fs:6000"});
+    useData(kSmallData);
+    runJob();
+    EXPECT_EQ(sim.captured(), framed("FWS") + "\r\nFS\n");
+    EXPECT_EQ(lastStatus(), resString(6));
+}
+
+// ---- The Start command ----
+
+TEST_F(JobTest, StartWithoutDataFileOnlyAsksForOne) {
+    startDevice();
+    runJob();
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0], "owner:ZemTabulo|データファイルが未設定です");
+    EXPECT_EQ(rec.startDisabled, 0);
+    EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_EQ(sim.captured(), "");
+}
+
+TEST_F(JobTest, PortHeldElsewhereIsTriedEightTimesThenAnnounced) {
+    startDevice();
+    Channel holder;
+    ASSERT_NE(commOpen(sim.slavePath, &holder), 0);
+    useData(kSmallData);
+    runJob();
+    EXPECT_EQ(rec.statuses, std::vector<std::string>(8, "ﾎﾟｰﾄが使用できません"));
+    EXPECT_EQ(lastStatus(), "ﾎﾟｰﾄが使用できません");
+    EXPECT_EQ(rec.sounds, kEndSounds);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_TRUE(isEndBox(rec.boxes[0]));
+    EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+}
+
+TEST_F(JobTest, FirstOpenFailingThenSucceedingStartsOneJob) {
+    startDevice({"--jobs", "1", "--sum", "1234"});
+    useData(kSmallData);
+    failNextSerialOpens(1);
+    runJob();
+    std::vector<std::string> want = {"ﾎﾟｰﾄが使用できません"};
+    want.insert(want.end(), kJobStatuses.begin(), kJobStatuses.end());
+    EXPECT_EQ(rec.statuses, want);
+    EXPECT_EQ(sim.captured(), ExpectedJob{kSmallData}.whole());
+}
+
+TEST_F(JobTest, ChannelNotUsedOpensNothingButStillAnnounces) {
+    startDevice();
+    useData(kSmallData);
+    ui.check(IDC_NOT_USED);
+    runJob();
+    EXPECT_TRUE(rec.statuses.empty());
+    EXPECT_EQ(lastStatus(), "");
+    EXPECT_EQ(sim.captured(), "");
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_TRUE(isEndBox(rec.boxes[0]));
+    EXPECT_EQ(rec.startEnabled, 1);
+}
+
+TEST_F(JobTest, WatcherThatCannotStartEndsTheJobAtOnce) {
+    startDevice();
+    useData(kSmallData);
+    failThreadStart(1);
+    runJob();
+    EXPECT_EQ(lastStatus(), kThreadFailedText);
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
+    EXPECT_EQ(sim.captured(), "");
+}
+
+TEST_F(JobTest, WorkerThatCannotStartIsAnnouncedByTheWatcher) {
+    startDevice();
+    useData(kSmallData);
+    failThreadStart(2);
+    runJob();
+    EXPECT_EQ(lastStatus(), kThreadFailedText);
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_TRUE(isEndBox(rec.boxes[0]));
+    EXPECT_EQ(sim.captured(), "");
+}
+
+TEST_F(JobTest, TwoJobsInARow) {
+    startDevice({"--jobs", "2", "--sum", "1234"});
+    useData(kSmallData);
+    runJob();
+    rec.ended = false;
+    runJob();
+    const std::string one = ExpectedJob{kSmallData}.whole();
+    EXPECT_EQ(sim.captured(), one + one);
+    EXPECT_EQ(lastStatus(), "データ sum=1234  設定保存済");
+    EXPECT_EQ(rec.startEnabled, 2);
+}
