@@ -22,38 +22,53 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Terminal progress of the data phase: bytes sent, rate, time left.
+// Terminal progress of the data phase: bytes sent, rate, time left. The phase runs from the
+// status text that announces it to the next status text.
+constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
+
 struct ProgressLine {
     bool onTerminal = false;
+    bool active = false;
     bool shown = false;
+    int high = 0;
+    int pos = 0;
     Clock::time_point started;
     Clock::time_point lastDrawn;
-    int lastPos = 0;
 
-    void finish() {
-        if (shown) std::fputc('\n', stdout);
-        shown = false;
+    void begin() {
+        active = true;
+        pos = 0;
+        started = Clock::now();
+        draw(true);
+    }
+    void update(int newHigh, int newPos) {
+        high = newHigh;
+        pos = newPos;
+        if (active) draw(false);
+    }
+    // Before any other output: the bar's last state, and its line ended.
+    void end() {
+        if (active && shown) {
+            draw(true);
+            std::fputc('\n', stdout);
+        }
+        active = shown = false;
     }
 
-    void update(int high, int pos) {
-        if (!onTerminal || high <= 0 || pos < lastPos) {
-            lastPos = pos;
-            started = Clock::now();
-            return;
-        }
+private:
+    void draw(bool force) {
+        if (!onTerminal || high <= 0) return;
         auto now = Clock::now();
-        if (shown && pos < high && now - lastDrawn < std::chrono::milliseconds(100)) return;
+        if (!force && shown && now - lastDrawn < std::chrono::milliseconds(100)) return;
         lastDrawn = now;
-        lastPos = pos;
         double secs = std::chrono::duration<double>(now - started).count();
-        double rate = secs > 0.05 ? pos / secs : 0;
-        double left = rate > 0 ? (high - pos) / rate : 0;
+        double rate = secs > 0.2 ? pos / secs : 0;
+        int left = rate > 0 ? int((high - pos) / rate) : 0;
         const int width = 30;
-        int filled = int(double(pos) / high * width);
-        std::string bar(size_t(filled), '#');
+        std::string bar(size_t(double(pos) / high * width), '#');
         bar.resize(width, '.');
-        std::printf("\r[%s] %3d%%  %d/%d  %.0f B/s  %d:%02d left ", bar.c_str(),
-                    int(100.0 * pos / high), pos, high, rate, int(left) / 60, int(left) % 60);
+        std::printf("\r[%s] %3d%%  %d/%d bytes  %.0f B/s  %d:%02d left ", bar.c_str(),
+                    int(100.0 * pos / high), pos, high, rate, left / 60, left % 60);
         std::fflush(stdout);
         shown = true;
     }
@@ -92,11 +107,12 @@ void installHooks(JobWatch& watch, Window start) {
     hooks.onText = [&watch](Window ctl, const std::string& text) {
         if (ctl != mainChannel.statusWnd || text.empty()) return;
         std::lock_guard<std::mutex> lock(watch.m);
-        watch.progress.finish();
+        watch.progress.end();
         if (text == watch.lastPrinted) return;
         watch.lastPrinted = text;
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
+        if (text == kDataPhaseText) watch.progress.begin();
     };
     hooks.onProgress = [&watch](Window, int, int high, int pos) {
         std::lock_guard<std::mutex> lock(watch.m);
@@ -104,7 +120,7 @@ void installHooks(JobWatch& watch, Window start) {
     };
     hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
         std::lock_guard<std::mutex> lock(watch.m);
-        watch.progress.finish();
+        watch.progress.end();
         watch.lastPrinted = text;
         if (caption.empty()) {
             std::printf("%s\n", text.c_str());
