@@ -328,3 +328,15 @@ TEST_F(JobTest, TwoJobsInARow) {
     EXPECT_EQ(lastStatus(), "データ sum=1234  設定保存済");
     EXPECT_EQ(rec.startEnabled, 2);
 }
+
+TEST_F(JobTest, DataFileThatFailsToReadIsNotSealed) {
+    // Reading this file fails at once (EIO): the save must not be closed as complete.
+    startDevice();
+    dataFilePath = "/proc/self/mem";
+    runJob();
+    EXPECT_EQ(sim.captured(), ExpectedJob{""}.upToErase());
+    EXPECT_EQ(lastStatus(), "画面ﾃﾞｰﾀ異常");
+    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_EQ(writeDone, 0);
+}
