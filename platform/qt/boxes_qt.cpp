@@ -1,0 +1,175 @@
+// Message boxes, the open-file chooser, the folder browser and the end of the program.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "platform/qt/qt_internal.h"
+#include "platform/qt/qt_ui.h"
+
+namespace {
+
+// How long a thread that asked for the end waits for the GUI thread before ending by itself.
+constexpr auto kLeaveGrace = std::chrono::seconds(5);
+
+QString qs(const std::string& s) {
+    return QString::fromUtf8(s.c_str(), qsizetype(s.size()));
+}
+
+// Configures `box` as a box with an OK button only.
+void setUpBox(QMessageBox& box, const std::string& text, const std::string& caption,
+              unsigned flags) {
+    box.setWindowTitle(qs(caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(qs(text));
+    box.setIcon((flags & kMbIconInformation) ? QMessageBox::Information : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Closed by the GUI thread, waited for by the thread that asked for the box.
+struct BoxClosed {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool closed = false;
+
+    void signal() {
+        std::lock_guard<std::mutex> g(lock);
+        closed = true;
+        changed.notify_all();
+    }
+    void wait() {
+        std::unique_lock<std::mutex> g(lock);
+        changed.wait(g, [this] { return closed; });
+    }
+};
+
+// On the GUI thread for another thread: an owned box is modal to its owner, a box without
+// owner blocks nothing. Returns at once; `done` is signalled when the box is closed.
+void showBoxFor(Window owner, const std::string& text, const std::string& caption, unsigned flags,
+                std::shared_ptr<BoxClosed> done) {
+    QWidget* parent = ownerWidget(owner);
+    auto box = std::make_unique<QMessageBox>(parent);
+    setUpBox(*box, text, caption, flags);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
+    QObject::connect(box.get(), &QDialog::finished, box.get(), [b = box.get(), done] {
+        b->deleteLater();
+        done->signal();
+    });
+    QMessageBox* shown = box.release();  // deleted when it is closed
+    shown->show();
+    shown->activateWindow();
+}
+
+// Win32 filter block (text NUL pattern NUL ... NUL) as Qt name filters. "*.*" matches every
+// file there, so it becomes "*"; several patterns are separated by ';'.
+QStringList nameFilters(const std::string& block) {
+    QStringList parts;
+    size_t at = 0;
+    while (at < block.size() && block[at] != '\0') {
+        size_t end = block.find('\0', at);
+        if (end == std::string::npos) end = block.size();
+        parts << qs(block.substr(at, end - at));
+        at = end + 1;
+    }
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(';', ' ');
+        patterns.replace("*.*", "*");
+        filters << parts[i] + " (" + patterns + ")";
+    }
+    return filters;
+}
+
+// Where the folder browser starts: a given folder, else the mount point of removable media,
+// else the home folder.
+QString browseStart(const std::string& folder) {
+    if (!folder.empty() && QDir(QFile::decodeName(folder.c_str())).exists())
+        return QFile::decodeName(folder.c_str());
+    const QString user = qEnvironmentVariable("USER");
+    for (const QString& media : {"/run/media/" + user, "/media/" + user, QString("/media")}) {
+        if (!user.isEmpty() && QDir(media).exists() && !QDir(media).isEmpty()) return media;
+    }
+    return QDir::homePath();
+}
+
+}  // namespace
+
+void messageBox(Window owner, const std::string& text, const std::string& caption, unsigned flags) {
+    if (onGuiThread()) {
+        QWidget* parent = ownerWidget(owner);
+        QMessageBox box(parent);
+        setUpBox(box, text, caption, flags);
+        box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        box.exec();
+        return;
+    }
+    auto done = std::make_shared<BoxClosed>();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [owner, text, caption, flags, done] { showBoxFor(owner, text, caption, flags, done); },
+        Qt::QueuedConnection);
+    done->wait();
+}
+
+bool chooseOpenFile(Window owner, std::string& path, size_t capacity, const std::string& filter,
+                    const std::string& title) {
+    return onGui([&] {
+        QWidget* parent = ownerWidget(owner);
+        QFileDialog dialog(parent, qs(title));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);  // the chosen file must exist
+        dialog.setNameFilters(nameFilters(filter));
+        if (path.empty()) {
+            dialog.setDirectory(QDir::currentPath());
+        } else {
+            dialog.selectFile(QFile::decodeName(path.c_str()));
+        }
+        dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+        const std::string chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+        if (capacity == 0 || chosen.size() > capacity - 1) return false;  // does not fit
+        path = chosen;
+        return true;
+    });
+}
+
+bool browseForFolder(Window owner, const std::string& title, std::string& folder) {
+    return onGui([&] {
+        QWidget* parent = ownerWidget(owner);
+        QFileDialog dialog(parent, qs(title));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(browseStart(folder));
+        dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+        folder = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+        return true;
+    });
+}
+
+void qtLeaveProgram(int status) {
+    for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void exitProgram(int status) {
+    if (onGuiThread()) qtLeaveProgram(status);
+    // From the worker: the GUI thread lets go of the windows and ends the process; this thread
+    // stops here meanwhile.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [status] { qtLeaveProgram(status); }, Qt::QueuedConnection);
+    std::this_thread::sleep_for(kLeaveGrace);
+    std::fflush(nullptr);
+    std::_Exit(status);
+}

@@ -1,0 +1,317 @@
+// Dialogs built from their templates: one widget per control at its place in dialog units,
+// converted with the dialog font's own metrics; run modally until endDialog.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <map>
+#include <unordered_set>
+
+#include "platform/qt/qt_internal.h"
+#include "platform/qt/qt_ui.h"
+
+namespace {
+
+// Japanese proportional Gothic faces, best first; the template's face is not on this system.
+const QStringList kGothicFamilies = {"IPAPGothic", "IPA Pゴシック", "Noto Sans CJK JP",
+                                     "IPAGothic",  "VL PGothic",    "Sans Serif"};
+// The "System" face of a template is the system font: on a Japanese desktop a 16-pixel one.
+constexpr int kSystemFontPixels = 16;
+constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+std::unordered_set<WindowObj*> g_alive;
+std::map<int, std::vector<int>> g_revealed;  // dialog id -> control ids shown anyway
+
+// Dialog units to pixels: x by a quarter of the average character width, y by an eighth of
+// the character height, rounded as the system's MulDiv does.
+struct Units {
+    int baseX, baseY;
+    int x(int du) const { return (du * baseX + 2) / 4; }
+    int y(int du) const { return (du * baseY + 4) / 8; }
+};
+
+// A static text control: left aligned, top or vertically centred, wrapped at word boundaries
+// or, for a long path without any, anywhere.
+// Its text is the widget's "text" property, which setWindowText sets.
+class StaticText : public QWidget {
+  public:
+    StaticText(const QString& text, bool vcenter, QWidget* parent)
+        : QWidget(parent), vcenter_(vcenter) {
+        setProperty("text", text);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QTextOption option(Qt::AlignLeft | (vcenter_ ? Qt::AlignVCenter : Qt::AlignTop));
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                 QPalette::WindowText));
+        p.drawText(QRectF(rect()), property("text").toString(), option);
+    }
+
+  private:
+    bool vcenter_;
+};
+
+// Escape and the window's close request reach the procedure as the cancel command; a dialog
+// whose procedure ignores it stays open.
+class TemplateDialog : public QDialog {
+  public:
+    TemplateDialog(WindowObj* obj, QWidget* parent) : QDialog(parent), obj_(obj) {}
+    void reject() override { sendCommand(obj_, 2); }
+
+  private:
+    WindowObj* obj_;
+};
+
+bool revealed(int dialogId, int controlId) {
+    auto it = g_revealed.find(dialogId);
+    if (it == g_revealed.end()) return false;
+    for (int id : it->second)
+        if (id == controlId) return true;
+    return false;
+}
+
+QWidget* makeButton(const ControlTemplate& c, WindowObj* dlg, QWidget* parent) {
+    const QString caption = QString::fromUtf8(c.caption);
+    const int id = c.id;
+    auto command = [dlg, id] { sendCommand(dlg, id); };
+    switch (c.kind) {
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox(caption, parent);
+            QObject::connect(box, &QCheckBox::clicked, box, command);
+            return box;
+        }
+        case ControlKind::RadioButton: {
+            auto* radio = new QRadioButton(caption, parent);
+            QObject::connect(radio, &QRadioButton::clicked, radio, command);
+            return radio;
+        }
+        default: {
+            auto* button = new QPushButton(caption, parent);
+            button->setAutoDefault(true);
+            button->setDefault(c.kind == ControlKind::DefPushButton);
+            QObject::connect(button, &QPushButton::clicked, button, command);
+            return button;
+        }
+    }
+}
+
+QWidget* makeCombo(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, const Units& u) {
+    auto* combo = new QComboBox(parent);
+    const int id = c.id;
+    QObject::connect(combo, &QComboBox::activated, combo, [dlg, id] { sendCommand(dlg, id); });
+    // The template's height is the height with the list open.
+    const int closed = combo->sizeHint().height();
+    const int row = QFontMetrics(parent->font()).height() + 2;
+    combo->setMaxVisibleItems(std::max(1, (u.y(c.cy) - closed) / row));
+    return combo;
+}
+
+QWidget* makeControl(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, const Units& u) {
+    switch (c.kind) {
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton:
+        case ControlKind::CheckBox:
+        case ControlKind::RadioButton:
+            return makeButton(c, dlg, parent);
+        case ControlKind::StaticText:
+            return new StaticText(QString::fromUtf8(c.caption), c.style & kVCenter, parent);
+        case ControlKind::StaticBitmap: {
+            auto* label = new QLabel(parent);
+            label->setPixmap(QPixmap(QString(":/bitmaps/%1.bmp").arg(c.caption)));
+            return label;
+        }
+        case ControlKind::ComboDropList:
+            return makeCombo(c, dlg, parent, u);
+        case ControlKind::Progress: {
+            auto* bar = new QProgressBar(parent);
+            bar->setTextVisible(false);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            return bar;
+        }
+    }
+    return nullptr;
+}
+
+QRect controlRect(const ControlTemplate& c, QWidget* w, const Units& u) {
+    QRect r(u.x(c.x), u.y(c.y), u.x(c.cx), u.y(c.cy));
+    // A bitmap control takes the size of its bitmap; a drop-down list its closed height.
+    if (c.kind == ControlKind::StaticBitmap) r.setSize(w->sizeHint());
+    if (c.kind == ControlKind::ComboDropList) r.setHeight(w->sizeHint().height());
+    return r;
+}
+
+bool takesFocus(ControlKind kind) {
+    return kind != ControlKind::StaticText && kind != ControlKind::StaticBitmap &&
+           kind != ControlKind::Progress;
+}
+
+void addControls(const DialogTemplate& t, WindowObj* dlg, QDialog* w, const Units& u) {
+    QWidget* previous = nullptr;
+    for (const ControlTemplate& c : t.controls) {
+        auto obj = std::make_unique<WindowObj>();
+        obj->dialog = dlg;
+        obj->id = c.id;
+        obj->kind = c.kind;
+        obj->text = c.caption;
+        QWidget* widget = makeControl(c, dlg, w, u);
+        obj->widget = widget;
+        widget->setGeometry(controlRect(c, widget, u));
+        if ((c.style & kHidden) && !revealed(t.id, c.id)) widget->hide();
+        if (c.style & kDisabled) widget->setEnabled(false);
+        if (takesFocus(c.kind)) {
+            widget->setFocusPolicy((c.style & kTabStop) ? Qt::StrongFocus : Qt::ClickFocus);
+            if (c.style & kTabStop) {
+                if (previous) QWidget::setTabOrder(previous, widget);
+                previous = widget;
+            }
+        } else {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+        registerWindow(obj.get());
+        dlg->children.push_back(std::move(obj));
+    }
+}
+
+QPoint dialogPosition(const DialogTemplate& t, QWidget* owner, QSize size, const Units& u) {
+    if (t.centred) {
+        QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+        QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+        return area.center() - QPoint(size.width() / 2, size.height() / 2);
+    }
+    QPoint at(u.x(t.x), u.y(t.y));
+    return owner ? owner->mapToGlobal(at) : at;
+}
+
+std::unique_ptr<TemplateDialog> buildDialog(const DialogTemplate& t, WindowObj* dlg,
+                                            QWidget* owner) {
+    auto w = std::make_unique<TemplateDialog>(dlg, owner);
+    // A caption and a frame only: no system menu, so no close box; not resizable.
+    w->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    w->setWindowTitle(QString::fromUtf8(t.title));
+    w->setFont(qtDialogFont(t.font, t.pointSize));
+    Units u{};
+    qtBaseUnits(w->font(), &u.baseX, &u.baseY);
+    const QSize size(u.x(t.cx), u.y(t.cy));
+    w->setFixedSize(size);
+    w->move(dialogPosition(t, owner, size, u));
+    dlg->widget = w.get();
+    addControls(t, dlg, w.get(), u);
+    return w;
+}
+
+// Keyboard focus to the first tab stop that is shown and enabled.
+void focusFirstTabStop(WindowObj* dlg) {
+    for (auto& c : dlg->children) {
+        QWidget* w = c->widget;
+        if (w && w->focusPolicy() == Qt::StrongFocus && w->isVisible() && w->isEnabled()) {
+            w->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
+void runModal(WindowObj* dlg, QDialog* w, bool owned) {
+    // An owned dialog blocks its owner only; the main dialog blocks nothing, so that a box
+    // without owner shown meanwhile stays usable.
+    w->setWindowModality(owned ? Qt::WindowModal : Qt::NonModal);
+    QEventLoop loop;
+    QObject::connect(w, &QDialog::finished, &loop, &QEventLoop::quit);
+    w->show();
+    w->activateWindow();
+    focusFirstTabStop(dlg);
+    if (!dlg->ended) loop.exec(QEventLoop::DialogExec);
+}
+
+}  // namespace
+
+bool isAlive(Window w) {
+    return w && g_alive.count(w) != 0;
+}
+void registerWindow(Window w) {
+    g_alive.insert(w);
+}
+void unregisterWindow(Window w) {
+    g_alive.erase(w);
+}
+
+void sendCommand(Window dlg, int id) {
+    if (isAlive(dlg) && dlg->proc && !dlg->ended) dlg->proc(dlg, kMsgCommand, id);
+}
+
+QWidget* ownerWidget(Window owner) {
+    return isAlive(owner) ? owner->widget.data() : nullptr;
+}
+
+void qtShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
+    g_revealed[dialogId] = std::vector<int>(ids);
+}
+
+QWidget* qtWidget(Window w) {
+    return isAlive(w) ? w->widget.data() : nullptr;
+}
+
+Window qtWindow(const QWidget* widget) {
+    for (WindowObj* w : g_alive)
+        if (w->widget == widget) return w;
+    return nullptr;
+}
+
+QFont qtDialogFont(const std::string& face, int pointSize) {
+    QFont font;
+    font.setFamilies(kGothicFamilies);
+    font.setStyleHint(QFont::SansSerif);
+    if (face == "System") {
+        font.setPixelSize(kSystemFontPixels);
+    } else {
+        font.setPointSize(pointSize);
+    }
+    return font;
+}
+
+void qtBaseUnits(const QFont& font, int* baseX, int* baseY) {
+    QFontMetrics fm(font);
+    *baseX = (fm.horizontalAdvance(QString::fromLatin1(kAlphabet)) / 26 + 1) / 2;
+    *baseY = fm.height();
+}
+
+int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
+    if (!onGuiThread()) return onGui([&] { return dialogBox(tmpl, owner, proc); });
+    auto dlg = std::make_unique<WindowObj>();
+    dlg->dialog = dlg.get();
+    dlg->id = tmpl.id;
+    dlg->isDialog = true;
+    dlg->text = tmpl.title;
+    dlg->proc = proc;
+    QWidget* ownerW = ownerWidget(owner);
+    std::unique_ptr<TemplateDialog> w = buildDialog(tmpl, dlg.get(), ownerW);
+    registerWindow(dlg.get());
+    proc(dlg.get(), kMsgInitDialog, 0);
+    if (!dlg->ended) runModal(dlg.get(), w.get(), ownerW != nullptr);
+    const int result = dlg->result;
+    for (auto& c : dlg->children) unregisterWindow(c.get());
+    unregisterWindow(dlg.get());
+    w.reset();
+    return result;
+}
+
+void endDialog(Window dlg, int result) {
+    onGui([&] {
+        if (!isAlive(dlg) || dlg->ended) return;
+        dlg->ended = true;
+        dlg->result = result;
+        if (auto* w = qobject_cast<QDialog*>(dlg->widget.data())) w->done(result);
+    });
+}

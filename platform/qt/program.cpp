@@ -1,0 +1,16 @@
+#include "platform/qt/program.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include "app/templates.h"
+#include "platform/clock.h"
+#include "platform/qt/qt_ui.h"
+#include "writer/options.h"
+
+void setUpDesktopProgram() {
+    QApplication::setApplicationName("ZemTabulo");
+    QApplication::setWindowIcon(QIcon(":/icons/zemtabulo.png"));
+    qtShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
+    useClockFromEnvironment();
+}

@@ -1,0 +1,35 @@
+// The Qt backend's own calls beyond platform/ui.h: for the desktop program's set-up and for
+// tests and benchmarks that drive the real widgets.
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "platform/ui.h"
+
+class QFont;
+class QWidget;
+
+// Controls that a dialog template hides but this program shows at their template place.
+void qtShowHiddenControls(int dialogId, std::initializer_list<int> ids);
+
+// The widget of a window; nullptr for none or one that is gone. GUI thread only.
+QWidget* qtWidget(Window w);
+// The window of one of our widgets; nullptr for any other widget. GUI thread only.
+Window qtWindow(const QWidget* widget);
+
+// A progress bar's range and position as the program set them.
+void qtProgress(Window bar, int* low, int* high, int* pos);
+
+// Told each file name playSound is asked for, on the calling thread, before it plays.
+void qtSetSoundObserver(std::function<void(const std::string& file)> observer);
+
+// The font a dialog template's face and point size stand for here, and its dialog base units
+// (average character width and height in pixels).
+QFont qtDialogFont(const std::string& face, int pointSize);
+void qtBaseUnits(const QFont& font, int* baseX, int* baseY);
+
+// Ends the process with `status` at once: windows hidden, output flushed, no clean-up that
+// could race the write job's threads. GUI thread only.
+[[noreturn]] void qtLeaveProgram(int status);

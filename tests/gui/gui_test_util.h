@@ -1,0 +1,27 @@
+// Shared by the GUI tests: a fresh working directory per test and the program's globals reset.
+#pragma once
+
+#include <QCoreApplication>
+#include <filesystem>
+
+#include "../temp_dir.h"
+#include "app/startup.h"
+#include "platform/qt/program.h"
+#include "writer/options.h"
+
+// Each test starts like a fresh run of the program in a directory of its own.
+inline void resetProgram() {
+    dataFilePath.clear();
+    gaijiFilePath.clear();
+    portName.clear();
+    iniPath.clear();
+    mainDlg = nullptr;
+}
+
+// The desktop program's set-up, once per test process.
+inline void setUpOnce() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    setUpDesktopProgram();
+}

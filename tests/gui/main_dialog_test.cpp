@@ -1,0 +1,237 @@
+// The main dialog on its real widgets: the dependent options, the choosers, Start without a
+// data file, the keys, and the export.
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/templates.h"
+#include "gui_driver.h"
+#include "gui_test_util.h"
+#include "platform/qt/qt_ui.h"
+
+namespace {
+
+constexpr int kDependent[] = {IDC_STARTUP_CHECK,    IDC_LATIN,          IDC_LINE_SPEED,
+                              IDC_LINE_SPEED_LABEL, IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL};
+
+bool isChooser(QWidget* w, const char* title) {
+    return qobject_cast<QFileDialog*>(w) && w->windowTitle() == QString::fromUtf8(title);
+}
+
+// A message box as the test saw it before closing it.
+struct SeenBox {
+    bool seen = false;
+    std::string text, caption;
+    QWidget* parent = nullptr;
+    Qt::WindowModality modality = Qt::NonModal;
+};
+
+void closeNextBox(SeenBox& seen) {
+    gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                   [&seen](QWidget* w) {
+                       auto* box = qobject_cast<QMessageBox*>(w);
+                       seen = {true, box->text().toStdString(), box->windowTitle().toStdString(),
+                               box->parentWidget(), box->windowModality()};
+                       box->done(QMessageBox::Ok);
+                   });
+}
+
+}  // namespace
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { setUpOnce(); }
+    void init() { resetProgram(); }
+
+    void transferSettingsTogglesTheEightControls() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(mainDlg, id)));
+            gui::click(mainDlg, IDC_TRANSFER_SETTINGS);
+            QCOMPARE(optTransferSettings(), 1);
+            for (int id : kDependent) {
+                QVERIFY(isWindowEnabled(dlgItem(mainDlg, id)));
+                QVERIFY(isWindowVisible(dlgItem(mainDlg, id)));
+            }
+            for (int id : {IDC_KEEP_SRAM, IDC_RS422}) {
+                QVERIFY(isWindowEnabled(dlgItem(mainDlg, id)));
+                QVERIFY(!isWindowVisible(dlgItem(mainDlg, id)));  // enabled, still hidden
+            }
+            // A disabled box keeps its state and its reader still reports it.
+            gui::click(mainDlg, IDC_LATIN);
+            gui::click(mainDlg, IDC_TRANSFER_SETTINGS);
+            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(mainDlg, id)));
+            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_KEEP_SRAM)));
+            QCOMPARE(optLatin(), 1);
+        });
+    }
+
+    void lineSpeedIs38400AfterStart() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            QCOMPARE(optLineSpeed(), 3);
+            auto* combo = qobject_cast<QComboBox*>(qtWidget(dlgItem(mainDlg, IDC_LINE_SPEED)));
+            QCOMPARE(combo->count(), 4);
+            QCOMPARE(combo->currentText(), QString("38400"));
+        });
+    }
+
+    void dataFileChooserCancelledLeavesTheLabel() {
+        TempDir dir;
+        dir.enter();
+        bool mustExist = false;
+        QStringList filters;
+        gui::runProgram([&] {
+            gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
+                           [&](QWidget* w) {
+                               auto* fd = qobject_cast<QFileDialog*>(w);
+                               mustExist = fd->fileMode() == QFileDialog::ExistingFile;
+                               filters = fd->nameFilters();
+                               fd->reject();
+                           });
+            gui::click(mainDlg, IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)),
+                     std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
+        });
+        QVERIFY(dataFilePath.empty());
+        QVERIFY(mustExist);
+        QCOMPARE(filters, QStringList{"V3データファイル files(*.*) (*)"});
+    }
+
+    // A chosen file shows in the label; the chooser opens on it the next time, and a cancel
+    // then keeps it.
+    void chosenFilesShowInTheirLabels() {
+        TempDir dir;
+        dir.enter();
+        const std::string data = dir.write("screens.v3", "data\r\n");
+        const std::string gaiji = dir.write("chars.txt", "glyphs\r\n");
+        QString reopenedOn;
+        QStringList gaijiFilters;
+        gui::runProgram([&] {
+            gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
+                           [&](QWidget* w) { gui::chooseFile(w, data); });
+            gui::click(mainDlg, IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)), data);
+
+            gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
+                           [&](QWidget* w) {
+                               auto* fd = qobject_cast<QFileDialog*>(w);
+                               reopenedOn = fd->selectedFiles().value(0);
+                               fd->reject();
+                           });
+            gui::click(mainDlg, IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)), data);
+
+            gui::whenShown([](QWidget* w) { return isChooser(w, "外字ファイルの指定"); },
+                           [&](QWidget* w) {
+                               gaijiFilters = qobject_cast<QFileDialog*>(w)->nameFilters();
+                               gui::chooseFile(w, gaiji);
+                           });
+            gui::click(mainDlg, IDC_GAIJI_FILE);
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_GAIJI_PATH)), gaiji);
+        });
+        QCOMPARE(dataFilePath, data);
+        QCOMPARE(gaijiFilePath, gaiji);
+        QCOMPARE(reopenedOn, QString::fromStdString(data));
+        QCOMPARE(gaijiFilters,
+                 (QStringList{"外字ファイル files(*.txt) (*.txt)", "All Files(*.*) (*)"}));
+    }
+
+    void startWithoutDataFileShowsTheMessage() {
+        TempDir dir;
+        dir.enter();
+        SeenBox seen;
+        QWidget* main = nullptr;
+        gui::runProgram([&] {
+            main = qtWidget(mainDlg);
+            closeNextBox(seen);
+            gui::click(mainDlg, IDC_START);
+            QVERIFY(seen.seen);
+            QVERIFY(isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string());
+        });
+        QCOMPARE(seen.text, std::string("データファイルが未設定です"));
+        QCOMPARE(seen.caption, std::string("ZemTabulo"));
+        QCOMPARE(seen.parent, main);  // owned by the main dialog, modal to it
+        QCOMPARE(seen.modality, Qt::WindowModal);
+    }
+
+    void enterPressesStartAndEscapeIsIgnored() {
+        TempDir dir;
+        dir.enter();
+        SeenBox seen;
+        bool openAfterEscape = false;
+        gui::runProgram([&] {
+            QWidget* main = qtWidget(mainDlg);
+            QTest::keyClick(main, Qt::Key_Escape);
+            openAfterEscape = main->isVisible() && qtWidget(mainDlg);
+            // Focus on a check box: Enter still goes to the default button, Start.
+            qtWidget(dlgItem(mainDlg, IDC_VERTICAL))->setFocus();
+            closeNextBox(seen);
+            QTest::keyClick(qtWidget(dlgItem(mainDlg, IDC_VERTICAL)), Qt::Key_Return);
+        });
+        QVERIFY(openAfterEscape);
+        QCOMPARE(seen.text, std::string("データファイルが未設定です"));
+    }
+
+    void closeRequestIsIgnoredAndExitEnds() {
+        TempDir dir;
+        dir.enter();
+        bool openAfterClose = false;
+        const int result = gui::runProgram([&] {
+            QWidget* main = qtWidget(mainDlg);
+            main->close();
+            openAfterClose = main->isVisible();
+            gui::click(mainDlg, IDC_EXIT);
+        });
+        QVERIFY(openAfterClose);
+        QCOMPARE(result, 0);
+        QVERIFY(!gui::findShown([](QWidget* w) { return qobject_cast<QDialog*>(w); }));
+    }
+
+    void exportWritesTheUpdateFile() {
+        TempDir dir;
+        dir.enter();
+        TempDir stick;
+        const std::string data = dir.write("screens.v3", "line one\r\nline two\r\n");
+        std::string browserTitle, doneText;
+        gui::runProgram([&] {
+            gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
+                           [&](QWidget* w) { gui::chooseFile(w, data); });
+            gui::click(mainDlg, IDC_DATA_FILE);
+            gui::click(mainDlg, IDC_VERTICAL);
+
+            gui::whenShown([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
+                           [&](QWidget* w) {
+                               auto* fd = qobject_cast<QFileDialog*>(w);
+                               browserTitle = fd->windowTitle().toStdString();
+                               QVERIFY(fd->testOption(QFileDialog::ShowDirsOnly));
+                               fd->setDirectory(QString::fromStdString(stick.path.string()));
+                               QMetaObject::invokeMethod(fd, "accept");
+                               // The closing box of the export, shown without owner.
+                               gui::whenShown(
+                                   [](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
+                                   [&](QWidget* w) {
+                                       doneText =
+                                           qobject_cast<QMessageBox*>(w)->text().toStdString();
+                                       qobject_cast<QMessageBox*>(w)->done(QMessageBox::Ok);
+                                   });
+                           });
+            gui::click(mainDlg, IDC_EXPORT);
+        });
+        QCOMPARE(browserTitle, std::string("データ書き出すUSBメモリを選択"));
+        QCOMPARE(doneText, std::string("USBメモリ書込みが終了しました"));
+        const std::string update = stick.read("v3update.dat");
+        QVERIFY2(update.rfind("line one\r\nline two\r\n", 0) == 0, update.c_str());
+        QVERIFY(update.find("bf07b 1") != std::string::npos);  // Vertical display is on
+    }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "main_dialog_test.moc"

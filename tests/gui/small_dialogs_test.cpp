@@ -1,0 +1,157 @@
+// Port settings and About on their real widgets.
+#include <sys/stat.h>
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QtTest>
+
+#include "app/templates.h"
+#include "gui_driver.h"
+#include "gui_test_util.h"
+#include "platform/qt/qt_ui.h"
+
+namespace {
+
+constexpr const char* kPortTitle = "シリアルポートの設定";
+
+// Opens Port settings with `act` run on it, from inside the program.
+void withPortSettings(const std::function<void(Window)>& act) {
+    gui::whenShown([](QWidget* w) { return w->windowTitle() == QString::fromUtf8(kPortTitle); },
+                   [act](QWidget* w) {
+                       Window dlg = qtWindow(w);
+                       act(dlg);
+                       if (qtWidget(dlg)) endDialog(dlg, IDC_CANCEL);
+                   });
+    gui::click(mainDlg, IDC_PORT_SETTINGS);
+}
+
+std::string preselected(const std::string& name) {
+    std::string text = "?";
+    portName = name;
+    withPortSettings([&](Window dlg) {
+        Window list = dlgItem(dlg, IDC_PORT_LIST);
+        const int sel = comboSel(list);
+        text = sel < 0 ? "(none)" : comboText(list, sel);
+    });
+    return text;
+}
+
+}  // namespace
+
+class SmallDialogsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { setUpOnce(); }
+    void init() { resetProgram(); }
+
+    void portSettingsPreselectsTheEqualEntryFirst() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            QCOMPARE(preselected("COM1"), std::string("COM1 "));
+            QCOMPARE(preselected("COM3 "), std::string("COM3 "));
+            QCOMPARE(preselected("COM12"), std::string("COM12"));
+            QCOMPARE(preselected("com12"), std::string("COM12"));
+            QCOMPARE(preselected("COM2"), std::string("COM2 "));
+            QCOMPARE(preselected("COM31"), std::string("(none)"));
+            QCOMPARE(preselected("LPT1"), std::string("(none)"));
+            // A prefix that equals no entry still finds one by the list's own search.
+            QCOMPARE(preselected("COM"), std::string("COM2 "));
+        });
+    }
+
+    void portSettingsIsModalToTheMainDialogAndCentred() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            withPortSettings([](Window dlg) {
+                QWidget* w = qtWidget(dlg);
+                QCOMPARE(w->parentWidget(), qtWidget(mainDlg));
+                QCOMPARE(w->windowModality(), Qt::WindowModal);
+                QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
+                QCOMPARE(comboCount(dlgItem(dlg, IDC_PORT_LIST)), 30);
+                QCOMPARE(comboText(dlgItem(dlg, IDC_PORT_LIST), 9), std::string("COM10"));
+            });
+        });
+    }
+
+    void okWritesTheChoiceAndCancelKeepsIt() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([&] {
+            withPortSettings([](Window dlg) {
+                comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 6);
+                gui::click(dlg, IDC_OK);
+                QVERIFY(!qtWidget(dlg)->isVisible());  // closed
+            });
+            QCOMPARE(portName, std::string("COM7 "));
+            QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
+
+            withPortSettings([](Window dlg) {
+                QCOMPARE(
+                    comboText(dlgItem(dlg, IDC_PORT_LIST), comboSel(dlgItem(dlg, IDC_PORT_LIST))),
+                    std::string("COM7 "));
+                comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 20);
+                QTest::keyClick(qtWidget(dlg), Qt::Key_Escape);  // Cancel
+                QVERIFY(!qtWidget(dlg)->isVisible());
+            });
+            QCOMPARE(portName, std::string("COM7 "));
+            QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
+        });
+    }
+
+    // SCI.INI that cannot be written: the dialog stays open and a box says so.
+    void unwritableIniKeepsTheDialogOpen() {
+        TempDir dir;
+        dir.enter();
+        std::string boxCaption;
+        bool stillOpen = false;
+        gui::runProgram([&] {
+            iniPath = dir.file("no-such-dir/SCI.INI");
+            withPortSettings([&](Window dlg) {
+                comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 4);
+                gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
+                               [&](QWidget* w) {
+                                   boxCaption = w->windowTitle().toStdString();
+                                   qobject_cast<QMessageBox*>(w)->done(QMessageBox::Ok);
+                               });
+                gui::click(dlg, IDC_OK);
+                stillOpen = qtWidget(dlg) && qtWidget(dlg)->isVisible();
+            });
+        });
+        QVERIFY(stillOpen);
+        QCOMPARE(boxCaption, std::string("シリアルポートの設定"));
+        QCOMPARE(portName, std::string("COM5 "));
+    }
+
+    void aboutShowsTheLogoAndOneIdeographicSpace() {
+        TempDir dir;
+        dir.enter();
+        std::string note;
+        QSize logo;
+        bool owned = false;
+        gui::runProgram([&] {
+            gui::whenShown([](QWidget* w) { return w->windowTitle() == "ﾊﾞｰｼﾞｮﾝ情報"; },
+                           [&](QWidget* w) {
+                               Window dlg = qtWindow(w);
+                               note = windowText(dlgItem(dlg, IDC_ABOUT_NOTE));
+                               auto* label =
+                                   qobject_cast<QLabel*>(qtWidget(dlgItem(dlg, IDC_ABOUT_LOGO)));
+                               logo = label ? label->pixmap().size() : QSize();
+                               owned = w->parentWidget() == qtWidget(mainDlg);
+                               QTest::keyClick(w, Qt::Key_Return);  // OK
+                           });
+            gui::click(mainDlg, IDC_ABOUT);
+            QVERIFY(!gui::shownDialog("ﾊﾞｰｼﾞｮﾝ情報"));
+        });
+        QCOMPARE(note, std::string("\u3000"));
+        QCOMPARE(logo, QSize(150, 40));
+        QVERIFY(owned);
+    }
+};
+
+QTEST_MAIN(SmallDialogsTest)
+#include "small_dialogs_test.moc"

@@ -1,0 +1,133 @@
+// Start-up of the desktop program: SCI.INI, the main dialog as its template builds it, and the
+// message for a working directory too deep.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/templates.h"
+#include "gui_driver.h"
+#include "gui_test_util.h"
+#include "platform/qt/qt_ui.h"
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { setUpOnce(); }
+    void init() { resetProgram(); }
+
+    void withoutIniFileCreatesItAndShowsTheDialog() {
+        TempDir dir;
+        dir.enter();
+        std::string title;
+        bool shown = false;
+        const int result = gui::runProgram([&] {
+            QWidget* w = qtWidget(mainDlg);
+            shown = w && w->isVisible();
+            title = w ? w->windowTitle().toStdString() : "";
+        });
+        QCOMPARE(result, 0);
+        QVERIFY(shown);
+        QCOMPARE(title, std::string("ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1"));
+        QCOMPARE(dir.read("SCI.INI"), std::string("COM1\r\n"));
+        QCOMPARE(portName, std::string("COM1"));
+    }
+
+    void withIniFileReadsThePortName() {
+        TempDir dir;
+        dir.enter();
+        dir.write("SCI.INI", "COM12\r\nCOM3\r\n");
+        gui::runProgram([] {});
+        QCOMPARE(portName, std::string("COM12"));
+        QCOMPARE(dir.read("SCI.INI"), std::string("COM12\r\nCOM3\r\n"));
+    }
+
+    // The dialog as its template describes it, with Start, About and Port settings shown.
+    void mainDialogFollowsItsTemplate() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            auto* w = qobject_cast<QDialog*>(qtWidget(mainDlg));
+            QVERIFY(w);
+            // Fixed size, a caption without a close box.
+            QCOMPARE(w->minimumSize(), w->maximumSize());
+            QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
+            QVERIFY(!(w->windowFlags() & Qt::WindowSystemMenuHint));
+
+            for (int id : {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS, IDC_EXIT, IDC_DATA_FILE,
+                           IDC_EXPORT, IDC_TRANSFER_SETTINGS, IDC_PROGRESS, IDC_STATUS})
+                QVERIFY2(isWindowVisible(dlgItem(mainDlg, id)), qPrintable(QString::number(id)));
+            for (int id : {IDC_V2, IDC_V3, IDC_KLT103, IDC_MODEL_LABEL, IDC_NOT_USED, IDC_KEEP_SRAM,
+                           IDC_RS422}) {
+                QVERIFY2(dlgItem(mainDlg, id), "hidden controls exist");
+                QVERIFY2(!isWindowVisible(dlgItem(mainDlg, id)), qPrintable(QString::number(id)));
+            }
+            // Hidden controls are read like the others.
+            setButtonState(mainDlg, IDC_NOT_USED, kChecked);
+            QCOMPARE(buttonState(mainDlg, IDC_NOT_USED), int(kChecked));
+
+            auto* start = qobject_cast<QPushButton*>(qtWidget(dlgItem(mainDlg, IDC_START)));
+            QVERIFY(start && start->isDefault());
+            QCOMPARE(w->focusWidget(), start);  // the first tab stop shown and enabled
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)),
+                     std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_EXPORT)),
+                     std::string("USBメモリに\n書き出し"));
+        });
+    }
+
+    // Dialog units follow the dialog font: x by a quarter of its average character width,
+    // y by an eighth of its height.
+    void placesControlsInDialogUnitsOfItsFont() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            QWidget* w = qtWidget(mainDlg);
+            QCOMPARE(QFontInfo(w->font()).family(), QString("IPAPGothic"));
+            int bx = 0, by = 0;
+            qtBaseUnits(w->font(), &bx, &by);
+            QVERIFY(bx > 3 && by > 8);
+            QCOMPARE(w->size(), QSize((291 * bx + 2) / 4, (197 * by + 4) / 8));
+            QWidget* start = qtWidget(dlgItem(mainDlg, IDC_START));
+            QCOMPARE(start->geometry(), QRect((230 * bx + 2) / 4, (100 * by + 4) / 8,
+                                              (54 * bx + 2) / 4, (42 * by + 4) / 8));
+            QWidget* path = qtWidget(dlgItem(mainDlg, IDC_DATA_PATH));
+            QCOMPARE(path->geometry(), QRect((7 * bx + 2) / 4, (27 * by + 4) / 8,
+                                             (219 * bx + 2) / 4, (57 * by + 4) / 8));
+        });
+    }
+
+    void tooDeepDirectoryShowsTheMessageAndEnds() {
+        TempDir dir;
+        std::filesystem::path deep = dir.path;
+        while (deep.string().size() <= kMaxWorkDirLength) deep /= std::string(40, 'd');
+        std::filesystem::create_directories(deep);
+        std::filesystem::path previous = std::filesystem::current_path();
+        std::filesystem::current_path(deep);
+        std::string caption, text;
+        bool owned = true;
+        gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                       [&](QWidget* w) {
+                           auto* box = qobject_cast<QMessageBox*>(w);
+                           caption = box->windowTitle().toStdString();
+                           text = box->text().toStdString();
+                           owned = box->parentWidget() != nullptr;
+                           box->done(QMessageBox::Ok);
+                       });
+        const int result = zemtabuloMain();
+        std::filesystem::current_path(previous);
+        QCOMPARE(result, 0);
+        QCOMPARE(caption, std::string("ZemTabulo"));
+        QCOMPARE(text, std::string("Scrivanaがあるフォルダの階層が深すぎます"));
+        QVERIFY(!owned);
+        QVERIFY(!mainDlg);  // no main dialog was run
+        QVERIFY(!std::filesystem::exists(deep / "SCI.INI"));
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"

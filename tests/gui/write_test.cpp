@@ -1,0 +1,217 @@
+// Whole write jobs through the real widgets against v3sim, and the calls the job's threads
+// make into the controls.
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QtTest>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "gui_driver.h"
+#include "gui_test_util.h"
+#include "platform/clock.h"
+#include "platform/qt/qt_ui.h"
+#include "sim_harness.h"
+
+namespace {
+
+// Virtual milliseconds per real one: the job's pauses of 1 s and 3 s take 50 and 150 ms.
+constexpr uint32_t kTimeScale = 20;
+constexpr int kJobTimeoutMs = 30000;
+
+const QStringList kJobStatuses = {
+    "画面書込み",     "ﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始", "ﾌﾗｯｼｭ消去終了",    "ﾃﾞｰﾀ書き込み中",
+    "ﾃﾞｰﾀ書込み終了", "書き込み終了",          "データ sum=1234 ", "データ sum=1234  設定保存済",
+};
+const QStringList kAllSounds = {"ringin.wav", "carib.wav",  "ringin.wav",
+                                "ringin.wav", "ringin.wav", "end.wav"};
+
+// Every text the status line shows, as it is set on the widget.
+class StatusRecorder : public QObject {
+  public:
+    QStringList texts;
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::DynamicPropertyChange) {
+            const QString text = o->property("text").toString();
+            if (!text.isEmpty() && (texts.isEmpty() || texts.last() != text)) texts << text;
+        }
+        return false;
+    }
+};
+
+struct SoundLog {
+    std::mutex lock;
+    QStringList files;
+    void add(const std::string& f) {
+        std::lock_guard<std::mutex> g(lock);
+        files << QString::fromStdString(f);
+    }
+    QStringList taken() {
+        std::lock_guard<std::mutex> g(lock);
+        return files;
+    }
+};
+
+bool isChooser(QWidget* w) {
+    return w->windowTitle() == "画面データの指定";
+}
+
+void chooseData(const std::string& path) {
+    gui::whenShown(isChooser, [path](QWidget* w) { gui::chooseFile(w, path); });
+    gui::click(mainDlg, IDC_DATA_FILE);
+}
+
+QMessageBox* sumBox() {
+    return qobject_cast<QMessageBox*>(gui::findShown([](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        return box && box->windowTitle().isEmpty() && box->text().startsWith("データ sum=");
+    }));
+}
+
+}  // namespace
+
+class WriteTest : public QObject {
+    Q_OBJECT
+
+    SoundLog sounds;
+
+  private slots:
+    void initTestCase() {
+        setUpOnce();
+        qtSetSoundObserver([this](const std::string& f) { sounds.add(f); });
+    }
+    void init() {
+        resetProgram();
+        useScaledClock(kTimeScale, 0);
+        std::lock_guard<std::mutex> g(sounds.lock);
+        sounds.files.clear();
+    }
+    void cleanup() { useScaledClock(1, 0); }
+
+    void wholeJobThroughTheDialog() {
+        TempDir dir;
+        dir.enter();
+        SimProcess sim;
+        QVERIFY(sim.start({"--jobs", "1", "--sum", "1234"},
+                          {"ZEMTABULO_TIME_SCALE=" + std::to_string(kTimeScale)}));
+        dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
+        const std::string data = dir.file("sample.v3");
+        std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
+
+        StatusRecorder status;
+        bool sumBoxChecked = false, endBoxChecked = false;
+        QString endText;
+        gui::runProgram([&] {
+            qtWidget(dlgItem(mainDlg, IDC_STATUS))->installEventFilter(&status);
+            chooseData(data);
+            gui::click(mainDlg, IDC_START);
+            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+
+            // The sum box has no owner and leaves the main dialog usable.
+            QVERIFY(gui::waitFor([] { return sumBox() != nullptr; }, kJobTimeoutMs));
+            QMessageBox* box = sumBox();
+            QCOMPARE(box->parentWidget(), nullptr);
+            QCOMPARE(QApplication::activeModalWidget(), nullptr);
+            gui::click(mainDlg, IDC_VERTICAL);
+            QCOMPARE(optVertical(), 1);
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string("書き込み終了"));
+            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            sumBoxChecked = true;
+            box->done(QMessageBox::Ok);
+
+            // The end box is owned by the main dialog and modal to it.
+            QVERIFY(gui::waitFor([] { return gui::shownBox("ZemScrivana"); }, kJobTimeoutMs));
+            QMessageBox* end = gui::shownBox("ZemScrivana");
+            QCOMPARE(end->parentWidget(), qtWidget(mainDlg));
+            QCOMPARE(end->windowModality(), Qt::WindowModal);
+            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            auto* bar = qobject_cast<QProgressBar*>(qtWidget(dlgItem(mainDlg, IDC_PROGRESS)));
+            QCOMPARE(bar->maximum(), 100);
+            QCOMPARE(bar->value(), 100);
+            endText = end->text();
+            endBoxChecked = true;
+            end->done(QMessageBox::Ok);
+            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
+        });
+        QVERIFY(sumBoxChecked);
+        QVERIFY(endBoxChecked);
+        QCOMPARE(status.texts, kJobStatuses);
+        QVERIFY2(QRegularExpression("^書込みが終了しました\n書き込み時間は[0-9]+秒です$")
+                     .match(endText)
+                     .hasMatch(),
+                 qPrintable(endText));
+        QCOMPARE(sounds.taken(), kAllSounds);
+        QCOMPARE(sim.wait(5000), 0);  // the device saw its one job through
+    }
+
+    // No device on COM1: eight failed opens, then the end is announced at once.
+    void portThatCannotOpenEndsAtOnce() {
+        TempDir dir;
+        dir.enter();
+        dir.write("COMPORTS.INI", "COM1=" + dir.file("no-such-device") + "\n");
+        const std::string data = dir.write("screens.v3", "PAGE 1\nENDPAGE\n");
+        QString endText;
+        gui::runProgram([&] {
+            chooseData(data);
+            gui::click(mainDlg, IDC_START);
+            QVERIFY(gui::waitFor([] { return gui::shownBox("ZemScrivana"); }));
+            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string("ﾎﾟｰﾄが使用できません"));
+            endText = gui::shownBox("ZemScrivana")->text();
+            gui::shownBox("ZemScrivana")->done(QMessageBox::Ok);
+            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
+        });
+        QCOMPARE(endText, QString("書込みが終了しました\n書き込み時間は0秒です"));
+        QCOMPARE(sounds.taken(), QStringList(kAllSounds.mid(2)));
+    }
+
+    // Calls from another thread are carried out before they return, on the GUI thread.
+    void callsFromAnotherThreadAreSynchronous() {
+        TempDir dir;
+        dir.enter();
+        gui::runProgram([] {
+            std::atomic<int> done{0};
+            std::string seen;
+            int sel = -1, low = 0, high = 0, pos = 0;
+            std::thread worker([&] {
+                Window status = dlgItem(mainDlg, IDC_STATUS);
+                setWindowText(status, "ﾃﾞｰﾀ書き込み中");
+                seen = windowText(status);
+                Window bar = dlgItem(mainDlg, IDC_PROGRESS);
+                progressSetRange(bar, 0, 500);
+                progressSetPos(bar, 700);  // clamped to the range
+                qtProgress(bar, &low, &high, &pos);
+                disableStart();
+                sel = optLineSpeed();
+                done = 1;
+            });
+            QVERIFY(gui::waitFor([&] { return done.load() == 1; }));
+            worker.join();
+            QCOMPARE(seen, std::string("ﾃﾞｰﾀ書き込み中"));
+            QCOMPARE(sel, 3);
+            QCOMPARE(high, 500);
+            QCOMPARE(pos, 500);
+            QVERIFY(!qtWidget(dlgItem(mainDlg, IDC_START))->isEnabled());
+        });
+    }
+
+    // The port error stop ends the program from the worker thread with the given status.
+    void exitFromAWorkerThreadEndsTheProgram() {
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        probe.setProcessEnvironment(env);
+        probe.start(ZT_EXIT_PROBE, {"7"});
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(probe.exitCode(), 7);
+    }
+};
+
+QTEST_MAIN(WriteTest)
+#include "write_test.moc"
