@@ -1,6 +1,7 @@
 // The device's side of a write job, answered from the device command table.
 #include "sim/device.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include "writer/frame.h"
 
 namespace {
+
+const char* const kStepNames[kStepCount] = {"fws", "fs", "erase", "fsave", "fwe", "sb"};
 
 // Replies of the device that the tool takes whatever they say.
 constexpr const char* kWriteEndReply = "FlashRom Mode End";
@@ -161,13 +164,45 @@ FeedResult takeByte(Device& d, char c) {
     return FeedResult::Go;
 }
 
+// Where the next run of bytes to capture and take ends: through the next LF (a line's end may
+// change the phase), and not beyond the byte after which the line is to be hung up.
+size_t runEnd(const Device& d, const char* data, size_t from, size_t n) {
+    const void* lf = std::memchr(data + from, '\n', n - from);
+    size_t end = lf ? size_t(static_cast<const char*>(lf) - data) + 1 : n;
+    int64_t after = options(d).faults.hangupAfter;
+    if (d.dataPhase && after >= 0) {
+        uint64_t left = d.dataBytes >= uint64_t(after) ? 0 : uint64_t(after) - d.dataBytes;
+        end = std::min<uint64_t>(end, from + left);
+    }
+    return end;
+}
+
 }  // namespace
 
+const char* stepName(Step step) {
+    return kStepNames[size_t(step)];
+}
+
+bool stepFromName(const std::string& name, Step& step) {
+    for (size_t i = 0; i < kStepCount; ++i) {
+        if (name == kStepNames[i]) {
+            step = Step(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 FeedResult deviceFeed(Device& d, const char* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (hangupDue(d)) break;
-        FeedResult result = takeByte(d, data[i]);
-        if (result != FeedResult::Go) return result;
+    size_t i = 0;
+    while (i < n && !hangupDue(d)) {
+        // Captured before it is answered: whoever got the reply finds the command there.
+        size_t end = runEnd(d, data, i, n);
+        portCapture(*d.port, data + i, end - i);
+        for (; i < end; ++i) {
+            FeedResult result = takeByte(d, data[i]);
+            if (result != FeedResult::Go) return result;
+        }
     }
     if (hangupDue(d)) {
         portHangup(*d.port);

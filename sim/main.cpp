@@ -1,39 +1,18 @@
 // v3sim: a simulated V3 series device on a pseudo-terminal, to try the tool without a device
 // and to drive it through the faults of a real line in tests.
-#include <poll.h>
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/clock.h"
-#include "sim/device.h"
-#include "sim/port.h"
 #include "sim/sim.h"
 #include "writer/frame.h"
 
-std::atomic<int> g_stopRequested{0};
-
 namespace {
 
-constexpr int kExitSetup = 1;
 constexpr int kExitUsage = 2;
-// Bytes taken from the line per read.
-constexpr size_t kReadSize = 4096;
-// Longest real wait between two looks at the stop flag.
-constexpr int kLoopWaitMs = 500;
-// Before the device goes away after its last reply: how long the tool may take to read it,
-// and a grace period after, so that closing the line does not flush the reply.
-constexpr int kLastReplyBoundMs = 2000;
-constexpr int kLingerMs = 100;
-// The rate limit refills in steps of this many clock ms worth of bytes.
-constexpr uint32_t kRateStepMs = 20;
-
-const char* const kStepNames[kStepCount] = {"fws", "fs", "erase", "fsave", "fwe", "sb"};
-
 const char* const kFooter = R"(
 The device answers a write job as a V3 device does: framed FWS -> "FlashRom Mode Start",
 FS -> "Data Save Start", Fimageerase / Fpageerase -> "Image Erase End" / "PageData Erase End"
@@ -43,6 +22,7 @@ The data sum is the 16-bit sum of the data bytes received, as four hex digits, u
 
 STEP is one of fws, fs, erase, fsave, fwe, sb.
 Times given in clock milliseconds follow ZEMTABULO_TIME_SCALE like the tool's own clock.
+With --rate, the tool's writes block while 3000 bytes wait to be taken, as on a serial line.
 The first line on standard output is the device path to give the tool.
 Exit status: 0 when it ended as asked (--jobs, --idle, --hangup-after, SIGTERM/SIGINT),
 1 when the device could not be set up or its line failed, 2 on a usage error.
@@ -80,6 +60,12 @@ std::string parseLate(const std::string& value, Faults& faults) {
     return "";
 }
 
+std::vector<std::string> stepNames() {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < kStepCount; ++i) names.emplace_back(stepName(Step(i)));
+    return names;
+}
+
 std::string checkSum(const std::string& sum) {
     if (sum.size() >= kFrameTextSize) return "at most 99 characters";
     for (unsigned char c : sum)
@@ -94,7 +80,7 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
     app.add_option("--silent-at", silent, "No reply at STEP (repeatable)")
         ->group(faults)
         ->type_name("STEP")
-        ->check(CLI::IsMember(std::vector<std::string>(kStepNames, kStepNames + kStepCount)));
+        ->check(CLI::IsMember(stepNames()));
     app.add_option("--late-at", late, "Answer STEP MS clock ms late (repeatable)")
         ->group(faults)
         ->type_name("STEP:MS");
@@ -148,126 +134,7 @@ void addOptions(CLI::App& app, SimOptions& o) {
         ->check(CLI::NonNegativeNumber);
 }
 
-// Reading no faster than --rate: a token bucket in clock time.
-struct RateLimit {
-    uint32_t rate = 0;
-    double tokens = 0;
-    double burst = 0;
-    uint32_t last = 0;
-};
-
-void rateStart(RateLimit& r, uint32_t rate) {
-    r.rate = rate;
-    r.burst = std::max(1.0, double(rate) * kRateStepMs / 1000.0);
-    r.tokens = r.burst;
-    r.last = tickCount();
-}
-
-// How many bytes may be read now; 0 after waiting for the bucket to refill.
-size_t rateAllowance(RateLimit& r) {
-    if (r.rate == 0) return kReadSize;
-    uint32_t now = tickCount();
-    r.tokens = std::min(r.burst, r.tokens + double(now - r.last) * r.rate / 1000.0);
-    r.last = now;
-    if (r.tokens >= 1.0) return std::min(kReadSize, size_t(r.tokens));
-    pauseMs(uint32_t((r.burst - r.tokens) * 1000.0 / r.rate) + 1);
-    return 0;
-}
-
-void rateSpend(RateLimit& r, size_t n) {
-    if (r.rate != 0) r.tokens -= double(n);
-}
-
-using RealClock = std::chrono::steady_clock;
-
-// The poll time-out: the rest of the idle time, at most kLoopWaitMs; -1 when idle has passed.
-int waitTimeout(const SimOptions& o, RealClock::time_point lastInput) {
-    if (o.idleSeconds <= 0) return kLoopWaitMs;
-    auto idle = std::chrono::duration<double>(o.idleSeconds);
-    auto left = idle - (RealClock::now() - lastInput);
-    if (left <= left.zero()) return -1;
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
-    return int(std::min<long long>(ms, kLoopWaitMs));
-}
-
-enum class Turn { Go, End, Failed };
-
-// Waits for input and feeds it to the device.
-Turn serveOnce(Device& device, RateLimit& rate, RealClock::time_point& lastInput) {
-    Port& port = *device.port;
-    int timeout = waitTimeout(*port.options, lastInput);
-    if (timeout < 0) {
-        simLog(*port.options, false, "idle; ending");
-        return Turn::End;
-    }
-    size_t allowed = rateAllowance(rate);
-    if (allowed == 0) return Turn::Go;
-    pollfd pfd{port.master.get(), POLLIN, 0};
-    int rc = poll(&pfd, 1, timeout);
-    if (rc <= 0) return Turn::Go;  // time-out, or a signal to look at
-    if (!(pfd.revents & POLLIN)) {
-        realSleepMs(kLoopWaitMs / 10);  // hang-up reported without input: don't spin
-        return Turn::Go;
-    }
-    char buf[kReadSize];
-    long n = portRead(port, buf, allowed);
-    if (n < 0) {
-        simLog(*port.options, true, "the line is gone");
-        return Turn::Failed;
-    }
-    if (n == 0) return Turn::Go;
-    lastInput = RealClock::now();
-    rateSpend(rate, size_t(n));
-    switch (deviceFeed(device, buf, size_t(n))) {
-        case FeedResult::Go:
-            return Turn::Go;
-        case FeedResult::HungUp:
-            return Turn::End;
-        case FeedResult::JobsDone:
-            portAwaitTaken(port, kLastReplyBoundMs);
-            realSleepMs(kLingerMs);
-            simLog(*port.options, false, "all jobs done; ending");
-            return Turn::End;
-    }
-    return Turn::Go;
-}
-
 }  // namespace
-
-const char* stepName(Step step) {
-    return kStepNames[size_t(step)];
-}
-
-bool stepFromName(const std::string& name, Step& step) {
-    for (size_t i = 0; i < kStepCount; ++i) {
-        if (name == kStepNames[i]) {
-            step = Step(i);
-            return true;
-        }
-    }
-    return false;
-}
-
-int runSim(const SimOptions& options) {
-    Port port;
-    if (!portOpen(port, options)) return kExitSetup;
-    std::printf("%s\n", port.slavePath.c_str());
-    std::fflush(stdout);
-    simLog(options, false, "device on " + port.slavePath);
-
-    Device device;
-    device.port = &port;
-    RateLimit rate;
-    rateStart(rate, options.rate);
-    RealClock::time_point lastInput = RealClock::now();
-    while (!g_stopRequested.load()) {
-        Turn turn = serveOnce(device, rate, lastInput);
-        if (turn == Turn::End) return 0;
-        if (turn == Turn::Failed) return kExitSetup;
-    }
-    simLog(options, false, "stopped");
-    return 0;
-}
 
 int main(int argc, char** argv) {
     CLI::App app{"v3sim: a simulated V3 series device on a pseudo-terminal"};

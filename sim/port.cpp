@@ -196,9 +196,17 @@ long portRead(Port& port, char* buf, size_t n) {
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && errno == EAGAIN) return 0;
         if (got <= 0) return -1;
-        if (port.capture.valid()) writeAll(port.capture.get(), std::string(buf, size_t(got)));
         return long(got);
     }
+}
+
+void portCapture(Port& port, const char* data, size_t n) {
+    if (port.capture.valid() && n > 0) writeAll(port.capture.get(), std::string(data, n));
+}
+
+void portHoldTool(Port& port, bool hold) {
+    // Output flow of the slave: the tool's writes wait while it is off.
+    if (tcflow(port.slave.get(), hold ? TCOOFF : TCOON) != 0) failed("tcflow");
 }
 
 bool portAnswer(Port& port, Step step, const std::string& reply) {

@@ -60,9 +60,15 @@ struct Port {
 // stderr) when one of them fails.
 bool portOpen(Port& port, const SimOptions& options);
 
-// Reads what the tool wrote, at most n bytes, into buf and appends it to the capture file.
-// The count, 0 when nothing was there, -1 when the line is gone.
+// Reads what the tool wrote, at most n bytes, into buf. The count, 0 when nothing was there,
+// -1 when the line is gone.
 long portRead(Port& port, char* buf, size_t n);
+
+// Appends bytes the device took to the capture file.
+void portCapture(Port& port, const char* data, size_t n);
+
+// Holds the tool's writes (they block, as on a line whose receiver is behind), or lets them go.
+void portHoldTool(Port& port, bool hold);
 
 // Answers `step` with `reply` (without its CR), with the delays and faults the options set.
 // False when the reply was not sent (a silent step, or the device was told to stop).

@@ -77,6 +77,12 @@ class Client {
         }
     }
 
+    // Writes what the line takes at once: the count, 0 when its writes are held.
+    size_t sendSome(const std::string& bytes) {
+        ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        return n > 0 ? size_t(n) : 0;
+    }
+
     // The next line ended by CR, LFs dropped; nothing when none came within timeoutMs.
     std::optional<std::string> line(int timeoutMs = kReplyMs) {
         auto start = Clock::now();
@@ -388,6 +394,26 @@ TEST(SimDevice, RateSlowsTheReadingDown) {
     EXPECT_EQ(client.line(), "Data Save End");
     EXPECT_GE(msSince(t), 70);
     EXPECT_LT(msSince(t), 1500);
+}
+
+TEST(SimDevice, RateHoldsTheToolsWritesOnceTheLineIsFull) {
+    SimProcess sim;
+    // 384 B/s of device time are 19200 B/s here, a fifth of what the client writes.
+    ASSERT_TRUE(sim.start({"--rate", "384"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    openSave(client);
+    // Pieces as the tool writes them; a pseudo-terminal alone would take some 64 KiB.
+    const std::string piece = std::string(98, 'p') + "\n";
+    std::string sent;
+    while (sent.size() < 20000 && client.sendSome(piece) == piece.size()) {
+        sent += piece;
+        poll(nullptr, 0, 1);
+    }
+    EXPECT_LT(sent.size(), 8000u) << "the tool's writes were never held";
+    EXPECT_GE(sent.size(), 3000u);
+    client.send("Fs\n");
+    EXPECT_EQ(client.line(5000), "Data Save End");
 }
 
 struct TempDir {
