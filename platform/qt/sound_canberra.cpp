@@ -25,6 +25,7 @@ constexpr uint32_t kBellBoundMs = 5000;
 std::mutex g_lock;  // guards everything below
 ca_context* g_context = nullptr;
 bool g_contextTried = false;
+bool g_noDevice = false;  // a play failed for want of a device: no more tries this run
 uint32_t g_nextId = 1;
 std::function<void(const std::string&)> g_observer;
 
@@ -44,6 +45,7 @@ struct ContextOwner {
 
 ca_context* soundContext() {
     std::lock_guard<std::mutex> g(g_lock);
+    if (g_noDevice) return nullptr;
     if (g_contextTried) return g_context;
     g_contextTried = true;
     ca_context* c = nullptr;
@@ -123,9 +125,12 @@ void playAndWait(ca_context* c, ca_proplist* props, uint32_t boundMs) {
         id = g_nextId++;
         g_playing[id] = playing;
     }
-    if (ca_context_play_full(c, id, props, soundEnded, nullptr) != CA_SUCCESS) {
+    const int rc = ca_context_play_full(c, id, props, soundEnded, nullptr);
+    if (rc != CA_SUCCESS) {
         std::lock_guard<std::mutex> g(g_lock);
         g_playing.erase(id);
+        // A sound the theme lacks is no reason to stop trying; anything else is the device.
+        if (rc != CA_ERROR_NOTFOUND) g_noDevice = true;
         return;
     }
     std::unique_lock<std::mutex> g(playing->lock);

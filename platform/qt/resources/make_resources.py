@@ -78,8 +78,11 @@ def logo(width=150, height=40):
             if x < 2 or y < 2 or x >= width - 2 or y >= height - 2:
                 color = (150, 160, 175)
             gx, gy = (x - x0) // dot, (y - y0) // dot
-            if 0 <= gx < cols and 0 <= gy < 7 and (x - x0) % dot == 0 and (y - y0) % dot == 0:
-                color = (255, 176, 32) if (gx, gy) in lit else (60, 58, 90)
+            if x >= x0 and y >= y0 and gx < cols and gy < 7:
+                if (gx, gy) in lit:
+                    color = (255, 176, 32)
+                elif (x - x0) % dot == 0 and (y - y0) % dot == 0:
+                    color = (60, 58, 90)
             # A thin amber line under the lettering, like a progress bar at full.
             if 28 <= y <= 30 and 12 <= x < width - 12:
                 color = (255, 176, 32) if y == 29 else (120, 84, 30)
