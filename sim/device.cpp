@@ -2,7 +2,6 @@
 #include "sim/device.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 

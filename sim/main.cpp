@@ -93,7 +93,8 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
         ->group(faults);
     app.add_flag("--bad-sum", o.faults.badSum, "Wrong check digits in the sum reply")
         ->group(faults);
-    app.add_flag("--upper-sum", o.faults.upperSum, "Upper-case check digits in the sum reply")
+    app.add_flag("--upper-sum", o.faults.upperSum,
+                 "Upper-case check digits in the sum reply (a fault only when they hold a-f)")
         ->group(faults);
     app.add_flag("--long-sum", o.faults.longSum,
                  "A sum reply longer than a reply line may be (the sum padded to 20 characters)")

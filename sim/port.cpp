@@ -3,11 +3,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,24 @@ void makeRaw(int fd) {
     tcsetattr(fd, TCSANOW, &tio);
 }
 
+// Without the watch the device still works; only a tool killed while it held the port then
+// leaves it exclusive until the device restarts, and replies go to a closed port.
+void openWatch(Port& port) {
+    port.openWatch.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!port.openWatch.valid() ||
+        inotify_add_watch(port.openWatch.get(), port.slavePath.c_str(),
+                          IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        failed("inotify");
+        port.openWatch.reset();
+    }
+}
+
+void toolGone(Port& port) {
+    ioctl(port.slave.get(), TIOCNXCL);
+    tcflush(port.slave.get(), TCIFLUSH);
+    simLog(*port.options, false, "the port was closed");
+}
+
 bool openPty(Port& port) {
     port.master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!port.master.valid()) return failed("posix_openpt");
@@ -76,6 +96,7 @@ bool openPty(Port& port) {
     if (!port.slave.valid()) return failed(name);
     // A raw line until the tool sets its own mode: no echo, no CR/LF translation.
     makeRaw(port.slave.get());
+    openWatch(port);
     return true;
 }
 
@@ -120,11 +141,13 @@ void sendSplit(Port& port, const std::string& line) {
     size_t half = line.size() / 2;
     const std::string pieces[] = {line.substr(0, half), line.substr(half, line.size() - 1 - half),
                                   line.substr(line.size() - 1)};
+    bool first = true;
     for (const std::string& piece : pieces) {
         if (piece.empty()) continue;
+        if (!first) pauseMs(kSplitPauseMs);
+        first = false;
         writeAll(port.master.get(), piece);
         portAwaitTaken(port, kSplitTakenBoundMs);
-        pauseMs(kSplitPauseMs);
     }
 }
 
@@ -200,6 +223,31 @@ long portRead(Port& port, char* buf, size_t n) {
     }
 }
 
+void portWatch(Port& port) {
+    if (!port.openWatch.valid()) return;
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while ((n = ::read(port.openWatch.get(), buf, sizeof buf)) > 0) {
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            if (event->mask & IN_Q_OVERFLOW) {
+                port.toolOpens = std::max(1, port.toolOpens);  // lost count: assume it's there
+            } else if (event->mask & IN_OPEN) {
+                ++port.toolOpens;
+            } else if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                port.toolOpens = std::max(0, port.toolOpens - 1);
+                if (port.toolOpens == 0) toolGone(port);
+            }
+        }
+    }
+}
+
+bool portToolPresent(Port& port) {
+    portWatch(port);
+    return !port.openWatch.valid() || port.toolOpens > 0;
+}
+
 void portCapture(Port& port, const char* data, size_t n) {
     if (port.capture.valid() && n > 0) writeAll(port.capture.get(), std::string(data, n));
 }
@@ -218,12 +266,17 @@ bool portAnswer(Port& port, Step step, const std::string& reply) {
     }
     uint32_t delay = (step == Step::Erase ? o.eraseMs : 0) + o.faults.lateMs[i];
     if (delay > 0 && !pauseMs(delay)) return false;
+    if (!portToolPresent(port)) {
+        simLog(o, false, "port closed; dropped " + printable(reply + '\r'));
+        return false;
+    }
     sendShaped(port, step, reply);
     simLog(o, false, "-> " + printable(reply + '\r'));
     return true;
 }
 
 void portSendLine(Port& port, const std::string& line) {
+    if (!portToolPresent(port)) return;
     writeAll(port.master.get(), line + '\r');
     simLog(*port.options, false, "-> " + printable(line + '\r'));
 }

@@ -52,6 +52,10 @@ struct Port {
     Fd slave;
     std::string slavePath;
     Fd capture;
+    // Tells when the tool opens and closes the port (inotify on the slave), and how many
+    // opens of it are left open.
+    Fd openWatch;
+    int toolOpens = 0;
     Link link;
     const SimOptions* options = nullptr;
 };
@@ -63,6 +67,14 @@ bool portOpen(Port& port, const SimOptions& options);
 // Reads what the tool wrote, at most n bytes, into buf. The count, 0 when nothing was there,
 // -1 when the line is gone.
 long portRead(Port& port, char* buf, size_t n);
+
+// Takes note of the tool's opens and closes of the port. At the last close the port is made
+// ready for the next opener: exclusive use left behind by a tool that was killed is cleared,
+// and replies it never read are dropped, as a closed serial port drops what arrives.
+void portWatch(Port& port);
+
+// True while the tool has the port open (and when that cannot be told).
+bool portToolPresent(Port& port);
 
 // Appends bytes the device took to the capture file.
 void portCapture(Port& port, const char* data, size_t n);

@@ -115,10 +115,12 @@ enum class Turn { Go, End, Failed };
 
 // Waits for input, or for the rate to let queued bytes through; false when the line is gone.
 bool receive(Port& port, Line& line, int timeoutMs) {
-    pollfd pfd{port.master.get(), POLLIN, 0};
-    if (poll(&pfd, 1, timeoutMs) <= 0) return true;  // time-out, or a signal to look at
-    if (!(pfd.revents & POLLIN)) {
-        realSleepMs(kLoopWaitMs / 10);  // hang-up reported without input: don't spin
+    pollfd fds[2] = {{port.master.get(), POLLIN, 0}, {port.openWatch.get(), POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) <= 0) return true;  // time-out, or a signal to look at
+    // A close first: it happened before anything a new opener wrote.
+    if (fds[1].revents & POLLIN) portWatch(port);
+    if (!(fds[0].revents & POLLIN)) {
+        if (fds[0].revents) realSleepMs(kLoopWaitMs / 10);  // a hang-up without input: don't spin
         return true;
     }
     char buf[kReadSize];

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -126,6 +127,7 @@ class Client {
     }
 
     int readsOfLastLine = 0;  // how many reads the last line came in
+    int fd() const { return fd_; }
 
   private:
     bool readSome(int timeoutMs) {
@@ -230,6 +232,24 @@ TEST(SimDevice, AnUnfinishedSaveGivesWayToANewJob) {
     client.close();
     ASSERT_TRUE(client.open(sim.slavePath));
     runScript(client, jobScript(kData, simDataSum(kData)));
+}
+
+TEST(SimDevice, ClosingThePortDropsUnreadRepliesAndExclusiveUse) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--late-at", "fs:2000"}, kScaled));
+    Client client;
+    ASSERT_TRUE(client.open(sim.slavePath));
+    ASSERT_EQ(ioctl(client.fd(), TIOCEXCL), 0);
+    client.send("FS\n");
+    client.close();  // as a killed tool: exclusive use left set, the reply comes later
+    poll(nullptr, 0, 2000 / kScale + 60);
+
+    ASSERT_TRUE(client.open(sim.slavePath));
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(client.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    client.send(framed("FWS") + "\r\n");
+    EXPECT_EQ(client.line(), "FlashRom Mode Start");
 }
 
 TEST(SimDevice, CommandsArrivingInPiecesAreAnswered) {
