@@ -25,6 +25,10 @@ void qtProgress(Window bar, int* low, int* high, int* pos);
 // Told each file name playSound is asked for, on the calling thread, before it plays.
 void qtSetSoundObserver(std::function<void(const std::string& file)> observer);
 
+// False once a sound could not be played for want of a sound device (sounds are not tried
+// again in this run).
+bool qtSoundDevice();
+
 // The font a dialog template's face and point size stand for here, and its dialog base units
 // (average character width and height in pixels).
 QFont qtDialogFont(const std::string& face, int pointSize);

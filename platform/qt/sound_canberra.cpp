@@ -116,8 +116,15 @@ std::string findWave(const std::string& file) {
     return std::string();
 }
 
+// Errors that say the sound device is missing. Its driver reports a missing device as "not
+// found", which for a file that exists can mean nothing else.
+bool noDeviceError(int rc, bool fileExists) {
+    return rc == CA_ERROR_NOTAVAILABLE || rc == CA_ERROR_DISCONNECTED || rc == CA_ERROR_NODRIVER ||
+           (rc == CA_ERROR_NOTFOUND && fileExists);
+}
+
 // Starts one sound and waits for its end, at most `boundMs`.
-void playAndWait(ca_context* c, ca_proplist* props, uint32_t boundMs) {
+void playAndWait(ca_context* c, ca_proplist* props, bool fileExists, uint32_t boundMs) {
     auto playing = std::make_shared<Playing>();
     uint32_t id;
     {
@@ -129,8 +136,7 @@ void playAndWait(ca_context* c, ca_proplist* props, uint32_t boundMs) {
     if (rc != CA_SUCCESS) {
         std::lock_guard<std::mutex> g(g_lock);
         g_playing.erase(id);
-        // A sound the theme lacks is no reason to stop trying; anything else is the device.
-        if (rc != CA_ERROR_NOTFOUND) g_noDevice = true;
+        if (noDeviceError(rc, fileExists)) g_noDevice = true;  // no more tries this run
         return;
     }
     std::unique_lock<std::mutex> g(playing->lock);
@@ -146,6 +152,11 @@ void playAndWait(ca_context* c, ca_proplist* props, uint32_t boundMs) {
 void qtSetSoundObserver(std::function<void(const std::string&)> observer) {
     std::lock_guard<std::mutex> g(g_lock);
     g_observer = std::move(observer);
+}
+
+bool qtSoundDevice() {
+    std::lock_guard<std::mutex> g(g_lock);
+    return !g_noDevice;
 }
 
 void playSound(const std::string& file) {
@@ -168,6 +179,6 @@ void playSound(const std::string& file) {
         bound = waveLengthMs(path) + kEndGraceMs;
     }
     ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
-    playAndWait(c, props, bound);
+    playAndWait(c, props, !path.empty(), bound);
     ca_proplist_destroy(props);
 }
