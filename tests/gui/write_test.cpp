@@ -152,6 +152,7 @@ class WriteTest : public QObject {
 
     // No device on COM1: eight failed opens, then the end is announced at once.
     void portThatCannotOpenEndsAtOnce() {
+        useScaledClock(1, 0);  // real seconds: none pass before the end is announced
         TempDir dir;
         dir.enter();
         dir.write("COMPORTS.INI", "COM1=" + dir.file("no-such-device") + "\n");
