@@ -80,7 +80,14 @@ std::string windowText(Window w) {
 
 void enableWindow(Window w, bool enable) {
     onGui([&] {
-        if (isAlive(w) && w->widget) w->widget->setEnabled(enable);
+        if (!isAlive(w) || !w->widget) return;
+        QWidget* widget = w->widget;
+        // Qt would hand the focus of a control being disabled to the next one, and Enter would
+        // then press that button (Exit, after Start). The focus goes to the dialog itself
+        // instead, where Enter means the default button only.
+        if (!enable && widget->window() != widget && widget->window()->focusWidget() == widget)
+            widget->window()->setFocus(Qt::OtherFocusReason);
+        widget->setEnabled(enable);
     });
 }
 

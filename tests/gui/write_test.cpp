@@ -110,8 +110,13 @@ class WriteTest : public QObject {
         gui::runProgram([&] {
             qtWidget(dlgItem(mainDlg, IDC_STATUS))->installEventFilter(&status);
             chooseData(data);
+            QWidget* main = qtWidget(mainDlg);
+            QCOMPARE(main->focusWidget(), qtWidget(dlgItem(mainDlg, IDC_START)));
             gui::click(mainDlg, IDC_START);
             QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            // Enter while Start is disabled presses nothing, Exit least of all.
+            QTest::keyClick(main->focusWidget() ? main->focusWidget() : main, Qt::Key_Return);
+            QVERIFY(main->isVisible());
 
             // The sum box has no owner and leaves the main dialog usable.
             QVERIFY(gui::waitFor([] { return sumBox() != nullptr; }, kJobTimeoutMs));
