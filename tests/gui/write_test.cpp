@@ -212,10 +212,33 @@ class WriteTest : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         probe.setProcessEnvironment(env);
-        probe.start(ZT_EXIT_PROBE, {"7"});
+        probe.start(ZT_EXIT_PROBE, {"worker", "7"});
         QVERIFY(probe.waitForFinished(10000));
         QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
         QCOMPARE(probe.exitCode(), 7);
+    }
+
+    // Exit during the data transfer ends the program at once; nothing after the data is sent.
+    void exitDuringAWriteEndsTheProgramAtOnce() {
+        TempDir dir;
+        SimProcess sim;
+        QVERIFY(sim.start({"--jobs", "1", "--rate", "3840"}));
+        dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
+        const std::string data = dir.file("sample.v3");
+        std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        probe.setProcessEnvironment(env);
+        probe.setWorkingDirectory(QString::fromStdString(dir.path.string()));
+        probe.start(ZT_EXIT_PROBE, {"write", QString::fromStdString(data)});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(probe.exitCode(), 0);
+        const std::string sent = sim.captured();
+        QVERIFY(sent.find("Fimageerase") != std::string::npos);  // the job had begun
+        QVERIFY(sent.find("FWE") == std::string::npos);
+        QVERIFY(sent.size() < std::filesystem::file_size(data));
     }
 };
 
