@@ -1,0 +1,71 @@
+// The export's update file on arbitrary data files and option settings: the file minus its
+// settings lines is the data up to its first 0x1A, with every line end (LF or CR LF) written
+// as CR LF and nothing else changed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/templates.h"
+#include "export/update_file.h"
+#include "fuzz/fuzz_util.h"
+#include "platform/headless/headless.h"
+#include "writer/options.h"
+
+namespace {
+
+const int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,        IDC_TRANSFER_SETTINGS,
+                            IDC_STARTUP_CHECK, IDC_KEEP_SRAM,     IDC_LATIN,
+                            IDC_RS422,         IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL};
+
+std::string g_dest;
+
+std::string crLfModel(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The update file goes to memory-backed storage: it is synced on every write.
+    char dir[] = "/dev/shm/zt-fuzz-export-XXXXXX";
+    FUZZ_CHECK(mkdtemp(dir) != nullptr);
+    g_dest = std::string(dir) + "/" + kUpdateFileName;
+    headlessCreateDialog(kMainTemplate, mainDlgProc);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const MemFile file;
+    if (size < 2) return 0;
+    // The first two bytes set the option boxes and the Line speed entry.
+    const unsigned options = unsigned(data[0]) | unsigned(data[1]) << 8;
+    for (size_t i = 0; i < std::size(kOptionBoxes); ++i)
+        setButtonState(mainDlg, kOptionBoxes[i], options >> i & 1 ? kChecked : kUnchecked);
+    comboSetSel(dlgItem(mainDlg, IDC_LINE_SPEED), int(options >> 12 & 7) - 1);  // -1 .. 6
+    file.fill(data + 2, size - 2);
+
+    const ExportFault fault = writeUpdateFile(file.path(), g_dest, dlgItem(mainDlg, IDC_PROGRESS));
+    FUZZ_CHECK(!fault.failed());
+    std::string settings;
+    for (const std::string& line : updateSettingsLines()) settings += line + "\r\n";
+    const std::string written = slurp(g_dest);
+    FUZZ_CHECK(written.size() >= settings.size());
+    FUZZ_CHECK(written.compare(written.size() - settings.size(), settings.size(), settings) == 0);
+    FUZZ_CHECK(written.substr(0, written.size() - settings.size()) ==
+               crLfModel(textStreamModel(data + 2, size - 2)));
+    return 0;
+}
