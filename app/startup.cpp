@@ -1,13 +1,10 @@
 #include "app/startup.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <vector>
 
 #include "app/dialogs.h"
 #include "app/templates.h"
+#include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "writer/text_stream.h"
@@ -17,17 +14,6 @@ std::string portName;
 std::string dataFilePath;
 std::string gaijiFilePath;
 Channel mainChannel;
-
-namespace {
-
-// The working directory; empty when it does not fit the path buffer.
-std::string workingDirectory() {
-    std::vector<char> buf(kIniPathBufSize);
-    if (!getcwd(buf.data(), buf.size())) return std::string();
-    return std::string(buf.data());
-}
-
-}  // namespace
 
 bool readPortName(const std::string& path, std::string& name) {
     TextStream file;
@@ -52,14 +38,16 @@ bool writePortName(const std::string& path, const std::string& name) {
 
 StartupResult loadConfiguration(const std::string& workDir) {
     if (workDir.empty() || workDir.size() > kMaxWorkDirLength) return StartupResult::TooDeep;
-    iniPath = workDir + (workDir.back() == '/' ? "" : "/") + "SCI.INI";
+    iniPath = workDir;
+    if (!isPathSeparator(iniPath.back())) iniPath += kPathSeparator;
+    iniPath += "SCI.INI";
     if (readPortName(iniPath, portName)) return StartupResult::Ready;
     portName = "COM1";
     return writePortName(iniPath, portName) ? StartupResult::Ready : StartupResult::NoIniFile;
 }
 
 int zemtabuloMain() {
-    switch (loadConfiguration(workingDirectory())) {
+    switch (loadConfiguration(workingDirectory(kIniPathBufSize))) {
         case StartupResult::TooDeep: {
             // Two texts kept apart: the box shows entry 11 with entry 12 as its caption.
             const std::string text = resString(11);

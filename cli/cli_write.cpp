@@ -1,9 +1,4 @@
 // zemtabulo-cli write: the Start command on the headless dialog, reported line by line.
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,7 +8,9 @@
 #include "app/dialogs.h"
 #include "app/startup.h"
 #include "cli/cli.h"
+#include "cli/cli_platform.h"
 #include "platform/headless/headless.h"
+#include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
 #include "writer/options.h"
@@ -83,25 +80,6 @@ struct JobWatch {
     ProgressLine progress;
 };
 
-// What the operator can do about a port that will not open.
-std::string openHint(int err, const std::string& device) {
-    if (err == EACCES || err == EPERM) {
-        struct stat st{};
-        std::string owner = "the device's group";
-        if (stat(device.c_str(), &st) == 0) {
-            if (const struct group* g = getgrgid(st.st_gid))
-                owner = std::string("the group '") + g->gr_name + "'";
-        }
-        return "No permission to use " + device + ": it belongs to " + owner +
-               ". Join that group (for example: sudo usermod -aG <group> $USER) and log in afresh.";
-    }
-    if (err == EBUSY)
-        return device + " is held by another program (a modem manager, a terminal program); close it and try again.";
-    if (err == ENOENT || err == ENODEV || err == ENXIO)
-        return "No such serial device. 'zemtabulo-cli ports' lists the ones present; COMPORTS.INI maps COMn names.";
-    return std::string();
-}
-
 void installHooks(JobWatch& watch, Window start) {
     HeadlessHooks hooks;
     hooks.onText = [&watch](Window ctl, const std::string& text) {
@@ -144,8 +122,7 @@ bool loadPort(const CliOptions& o) {
         portName = o.port;
         return true;
     }
-    char cwd[kIniPathBufSize + 1];
-    std::string dir = getcwd(cwd, sizeof cwd) ? cwd : "";
+    const std::string dir = workingDirectory(kIniPathBufSize);
     switch (loadConfiguration(dir)) {
         case StartupResult::Ready: return true;
         case StartupResult::TooDeep: std::fprintf(stderr, "%s\n", resString(11).c_str()); return false;
@@ -163,7 +140,7 @@ int cliWrite(const CliOptions& o) {
     if (!loadPort(o)) return kExitFailed;
 
     JobWatch watch;
-    watch.progress.onTerminal = isatty(STDOUT_FILENO) == 1;
+    watch.progress.onTerminal = stdoutIsTerminal();
     Window dlg = cliMainDialog(o);
     Window start = dlgItem(dlg, IDC_START);
     installHooks(watch, start);

@@ -64,8 +64,8 @@ void showFault(const ExportFault& fault) {
 bool fits(const std::string& path, size_t bufSize) { return path.size() < bufSize; }
 
 ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaijiPath) {
-    if (!fits(dataPath, kPathBufSize)) return {kPathTooLongText, dataPath, ENAMETOOLONG};
-    if (!fits(gaijiPath, kPathBufSize)) return {kPathTooLongText, gaijiPath, ENAMETOOLONG};
+    if (!fits(dataPath, kPathBufSize)) return {kPathTooLongText, dataPath, kErrNameTooLong};
+    if (!fits(gaijiPath, kPathBufSize)) return {kPathTooLongText, gaijiPath, kErrNameTooLong};
     return {};
 }
 
@@ -73,11 +73,11 @@ ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaij
 ExportFault destinations(const std::string& folder, std::string& updateDest,
                          std::string& gaijiDest) {
     if (folder.empty()) return {kNoFolderText, std::string(), 0};
-    if (!fits(folder, kFolderBufSize)) return {kPathTooLongText, folder, ENAMETOOLONG};
+    if (!fits(folder, kFolderBufSize)) return {kPathTooLongText, folder, kErrNameTooLong};
     updateDest = joinFolder(folder, kUpdateFileName);
     gaijiDest = joinFolder(folder, kGaijiFileName);
-    if (!fits(updateDest, kDestBufSize)) return {kPathTooLongText, updateDest, ENAMETOOLONG};
-    if (!fits(gaijiDest, kDestBufSize)) return {kPathTooLongText, gaijiDest, ENAMETOOLONG};
+    if (!fits(updateDest, kDestBufSize)) return {kPathTooLongText, updateDest, kErrNameTooLong};
+    if (!fits(gaijiDest, kDestBufSize)) return {kPathTooLongText, gaijiDest, kErrNameTooLong};
     return {};
 }
 

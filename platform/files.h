@@ -4,12 +4,51 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // The separator the platform puts between a folder and a name.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
 constexpr char kPathSeparator = '/';
+#endif
 bool isPathSeparator(char c);
+
+// System error codes (errno values on POSIX, Win32 error codes on Windows) for faults the
+// program finds itself: a path too long for its buffer, a folder where a file was expected.
+extern const int kErrNameTooLong;
+extern const int kErrIsFolder;
+
+// The working directory, or an empty text when it does not fit a buffer of `bufSize`
+// characters (its terminating NUL included).
+std::string workingDirectory(size_t bufSize);
+
+// A file opened for reading its bytes as they are on disk, with no line end translation.
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile() { close(); }
+
+    // Opens a file for reading; a folder is refused. 0 on success, else the system's error code.
+    int open(const std::string& path);
+    bool isOpen() const { return fd_ != -1; }
+    void close();
+    // Size of a regular file on disk; 0 for anything else.
+    uint64_t size() const { return size_; }
+    // Reads up to n bytes. Returns the count, 0 at the end of the file, -1 on failure with
+    // error() telling why.
+    long long read(void* buf, size_t n);
+    int error() const { return error_; }
+
+private:
+    intptr_t fd_ = -1;  // file descriptor, or HANDLE on Windows
+    uint64_t size_ = 0;
+    int error_ = 0;
+};
 
 // Bytes collected before they go to the disk in one write.
 constexpr size_t kWriteBufSize = 64 * 1024;
@@ -36,7 +75,7 @@ private:
     int flush();
     void discard();
 
-    int fd_ = -1;
+    intptr_t fd_ = -1;  // file descriptor, or HANDLE on Windows
     int error_ = 0;
     std::string finalPath_;
     std::string tempPath_;

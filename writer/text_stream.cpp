@@ -1,25 +1,10 @@
 #include "writer/text_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 TextStream::~TextStream() { close(); }
 
 int TextStream::open(const std::string& path) {
-    close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return err;
-    }
-    fd_ = fd;
-    size_ = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+    if (int err = file_.open(path)) return err;
+    size_ = file_.size();
     rawPos_ = 0;
     error_ = 0;
     ended_ = false;
@@ -27,20 +12,14 @@ int TextStream::open(const std::string& path) {
     return 0;
 }
 
-void TextStream::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void TextStream::close() { file_.close(); }
 
 int TextStream::peekRaw() {
     if (pos_ == len_) {
-        if (fd_ < 0 || error_) return -1;
-        ssize_t got;
-        do {
-            got = ::read(fd_, buf_, sizeof buf_);
-        } while (got < 0 && errno == EINTR);
+        if (!file_.isOpen() || error_) return -1;
+        const long long got = file_.read(buf_, sizeof buf_);
         if (got < 0) {
-            error_ = errno;
+            error_ = file_.error();
             return -1;
         }
         pos_ = 0;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 // Pieces of the serial transfer: at most 99 bytes and a NUL.
 constexpr size_t kPieceBufSize = 100;
 
@@ -19,7 +21,7 @@ public:
 
     // Opens a regular file for reading. 0 on success, else the system's error code.
     int open(const std::string& path);
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_.isOpen(); }
     void close();
 
     // Size of the file on disk, in bytes.
@@ -40,7 +42,7 @@ private:
     int rawByte();  // next byte of the file, -1 at its end or on error
     int peekRaw();
 
-    int fd_ = -1;
+    InputFile file_;
     uint64_t size_ = 0;
     uint64_t rawPos_ = 0;
     int error_ = 0;

@@ -56,6 +56,46 @@ struct Fd {
 
 bool isPathSeparator(char c) { return c == kPathSeparator; }
 
+const int kErrNameTooLong = ENAMETOOLONG;
+const int kErrIsFolder = EISDIR;
+
+std::string workingDirectory(size_t bufSize) {
+    std::vector<char> buf(bufSize);
+    if (bufSize == 0 || !::getcwd(buf.data(), buf.size())) return std::string();
+    return std::string(buf.data());
+}
+
+int InputFile::open(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return err;
+    }
+    fd_ = fd;
+    size_ = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+    error_ = 0;
+    return 0;
+}
+
+void InputFile::close() {
+    if (fd_ >= 0) ::close(int(fd_));
+    fd_ = -1;
+}
+
+long long InputFile::read(void* buf, size_t n) {
+    for (;;) {
+        const ssize_t got = ::read(int(fd_), buf, n);
+        if (got >= 0) return got;
+        if (errno == EINTR) continue;
+        error_ = errno;
+        return -1;
+    }
+}
+
 ReplacementFile::~ReplacementFile() { discard(); }
 
 int ReplacementFile::open(const std::string& finalPath) {

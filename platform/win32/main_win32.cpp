@@ -1,0 +1,27 @@
+// zemtabulo.exe: the desktop program on the Win32 backend.
+#include <commctrl.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "app/startup.h"
+#include "app/templates.h"
+#include "platform/clock.h"
+#include "platform/win32/win32_ui.h"
+#include "writer/options.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The folder browser needs COM on the dialog thread.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // The template hides these three buttons and nothing else issues their commands.
+    win32ShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
+    useClockFromEnvironment();
+    const int status = zemtabuloMain();
+    // Exit may end the dialog while a write job runs: the program ends at once, the job's
+    // threads with it.
+    std::fflush(nullptr);
+    ExitProcess(UINT(status));
+}

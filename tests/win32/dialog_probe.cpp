@@ -1,0 +1,162 @@
+// zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
+// needs it: waits for a window by title, checks the main dialog against template 129, tells
+// where a control is on the screen (for xdotool's clicks) and takes a screenshot as PNG.
+#include <gdiplus.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/templates.h"
+#include "writer/options.h"
+
+namespace {
+
+// The controls that the program shows although template 129 hides them.
+constexpr int kRevealed[] = {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS};
+// The Line speed list as the dialog fills it.
+constexpr int kLineSpeedItems = 4;
+constexpr int kLineSpeedSelected = 3;
+
+HWND findTop(const char* title) {
+    return FindWindowA(nullptr, title);
+}
+
+std::string textOf(HWND w) {
+    char buf[512] = {};
+    GetWindowTextA(w, buf, sizeof buf);
+    return buf;
+}
+
+int waitFor(const char* title, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (findTop(title)) return 0;
+        Sleep(100);
+    }
+    std::fprintf(stderr, "no window \"%s\"\n", title);
+    return 1;
+}
+
+bool revealed(int id) {
+    for (int r : kRevealed)
+        if (r == id) return true;
+    return false;
+}
+
+std::vector<HWND> children(HWND dlg) {
+    std::vector<HWND> out;
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
+    return out;
+}
+
+int fault(const std::string& what) {
+    std::printf("MISMATCH %s\n", what.c_str());
+    return 1;
+}
+
+int checkControl(const ControlTemplate& c, HWND w) {
+    const std::string at = "control " + std::to_string(c.id) + " (" + c.caption + ")";
+    int bad = 0;
+    // Controls without an id have -1 as a 16-bit word in the template.
+    const int id = short(GetDlgCtrlID(w));
+    if (id != c.id) bad += fault(at + ": id " + std::to_string(id));
+    const bool shown = (GetWindowLongPtrA(w, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown != (!(c.style & kHidden) || revealed(c.id))) bad += fault(at + ": shown");
+    if (bool(IsWindowEnabled(w)) != !(c.style & kDisabled)) bad += fault(at + ": enabled");
+    const bool hasText = c.kind != ControlKind::ComboDropList && c.kind != ControlKind::Progress &&
+                         c.kind != ControlKind::StaticBitmap;
+    if (hasText && textOf(w) != c.caption) bad += fault(at + ": text \"" + textOf(w) + "\"");
+    if (bad == 0) std::printf("ok %5d %s\n", c.id, c.caption);
+    return bad;
+}
+
+int checkMain() {
+    HWND dlg = findTop(kMainTemplate.title);
+    if (!dlg) return fault("no main dialog");
+    int bad = 0;
+    if (textOf(dlg) != kMainTemplate.title) bad += fault("title");
+    if (GetWindowLongPtrA(dlg, GWL_STYLE) & WS_SYSMENU) bad += fault("system menu");
+    const std::vector<HWND> kids = children(dlg);
+    if (kids.size() != kMainTemplate.controls.size())
+        return fault(std::to_string(kids.size()) + " controls");
+    for (size_t i = 0; i < kids.size(); ++i)
+        bad += checkControl(kMainTemplate.controls[i], kids[i]);
+    HWND speeds = GetDlgItem(dlg, IDC_LINE_SPEED);
+    if (SendMessageA(speeds, CB_GETCOUNT, 0, 0) != kLineSpeedItems) bad += fault("line speeds");
+    if (SendMessageA(speeds, CB_GETCURSEL, 0, 0) != kLineSpeedSelected) bad += fault("speed");
+    std::printf("%s: %zu controls, %d mismatches\n", kMainTemplate.title, kids.size(), bad);
+    return bad ? 1 : 0;
+}
+
+int center(const char* title, int id) {
+    HWND dlg = findTop(title);
+    HWND c = dlg ? GetDlgItem(dlg, id) : nullptr;
+    RECT r{};
+    if (!c || !GetWindowRect(c, &r)) return fault("no control " + std::to_string(id));
+    std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+}
+
+// The dialog as it is on the screen, saved as PNG through GDI+.
+int shot(const char* title, const char* file) {
+    HWND dlg = findTop(title);
+    RECT r{};
+    if (!dlg || !GetWindowRect(dlg, &r)) return fault("no window to shoot");
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(mem, old);
+
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    Gdiplus::GpBitmap* image = nullptr;
+    Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bmp, nullptr, &image);
+    const CLSID png = {
+        0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    std::wstring name(file, file + std::strlen(file));
+    const Gdiplus::GpStatus st =
+        image ? Gdiplus::DllExports::GdipSaveImageToFile(image, name.c_str(), &png, nullptr)
+              : Gdiplus::GenericError;
+    if (image) Gdiplus::DllExports::GdipDisposeImage(image);
+    Gdiplus::GdiplusShutdown(token);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    if (st != Gdiplus::Ok) return fault("PNG not saved");
+    std::printf("%s: %dx%d\n", file, w, h);
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "zt_dialog_probe wait TITLE SECONDS | gone TITLE SECONDS | check-main |\n"
+                 "                center TITLE ID | shot TITLE FILE.png\n");
+    return 2;
+}
+
+int waitGone(const char* title, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (!findTop(title)) return 0;
+        Sleep(100);
+    }
+    return fault(std::string("still open: ") + title);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string cmd = argc > 1 ? argv[1] : "";
+    if (cmd == "wait" && argc == 4) return waitFor(argv[2], std::atoi(argv[3]));
+    if (cmd == "gone" && argc == 4) return waitGone(argv[2], std::atoi(argv[3]));
+    if (cmd == "check-main") return checkMain();
+    if (cmd == "center" && argc == 4) return center(argv[2], std::atoi(argv[3]));
+    if (cmd == "shot" && argc == 4) return shot(argv[2], argv[3]);
+    return usage();
+}

@@ -1,0 +1,236 @@
+// The Win32 platform layer: port names, the serial channel on COM ports that tools/wine-tests.sh
+// maps to the two ends of a pseudo-terminal link, reply waits, files and start-up limits.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+#include "app/startup.h"
+#include "headless_main.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/serial.h"
+#include "temp_dir.h"
+#include "writer/reply.h"
+
+namespace {
+
+// Two COM ports joined to each other, named by the environment; tests that need them are
+// skipped without.
+std::string linkedPort(const char* var) {
+    const char* v = std::getenv(var);
+    return v ? v : "";
+}
+
+// Virtual time that moves only when the code waits.
+std::atomic<uint32_t> g_now{0};
+
+void installManualClock(uint32_t start) {
+    g_now = start;
+    setClockHooks(ClockHooks{
+        [] { return g_now.load(); },
+        [](uint32_t ms) { g_now += ms; },
+        [](uint32_t) { return uint64_t(0); },
+        [](uint32_t ms) { g_now += ms; },
+    });
+}
+
+struct LinkedPorts : ::testing::Test {
+    HeadlessMain ui;
+    Channel ch;    // the tool's end
+    Channel peer;  // the device's end
+    char buf[kReplyBufSize];
+
+    void SetUp() override {
+        const std::string a = linkedPort("ZT_TEST_COM"), b = linkedPort("ZT_TEST_PEER_COM");
+        if (a.empty() || b.empty()) GTEST_SKIP() << "ZT_TEST_COM / ZT_TEST_PEER_COM not set";
+        ASSERT_NE(commOpen(a, &ch), 0) << a;
+        ASSERT_NE(commOpen(b, &peer), 0) << b;
+        ch.statusWnd = mainChannel.statusWnd;
+        ch.writeBusy = 1;
+    }
+    void TearDown() override { useScaledClock(1, 0); }
+
+    // Sends from the device's end and waits until all of it has arrived.
+    void arrive(const std::string& bytes) {
+        commPuts(bytes.c_str(), &peer);
+        for (int i = 0; i < 2000; ++i) {
+            DWORD errors = 0;
+            COMSTAT st{};
+            ClearCommError(reinterpret_cast<HANDLE>(ch.port.native()), &errors, &st);
+            if (st.cbInQue >= bytes.size()) return;
+            Sleep(1);
+        }
+        FAIL() << "bytes did not arrive";
+    }
+    std::string line(size_t len = kReplyBufSize) {
+        const char* got = commReadLine(&ch, buf, len);
+        return got ? std::string(got) : std::string("<null>");
+    }
+};
+
+}  // namespace
+
+TEST(PortName, FourCharactersOpenAsTheyAreOthersWithTheDevicePrefix) {
+    EXPECT_EQ(portDeviceName("COM1"), "COM1");
+    EXPECT_EQ(portDeviceName("COM10"), "\\\\.\\COM10");
+    EXPECT_EQ(portDeviceName("COM1 "), "\\\\.\\COM1 ");
+    EXPECT_EQ(portDeviceName("COM123456789012"), "\\\\.\\COM123456789012");
+    EXPECT_EQ(portDeviceName("COM1234567890123"), "");  // does not fit the 20-byte buffer
+}
+
+TEST(CommOpen, AbsentOrHeldPortFailsAndChangesNothing) {
+    Channel ch;
+    ch.baudRate = 1234;
+    EXPECT_EQ(commOpen("COM250", &ch), 0);
+    EXPECT_NE(commLastOpenError.load(), 0);
+    EXPECT_FALSE(ch.port.isOpen());
+    failNextSerialOpens(1);
+    EXPECT_EQ(commOpen("COM1", &ch), 0);
+    EXPECT_EQ(commLastOpenError.load(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ch.baudRate, 1234u);
+}
+
+TEST_F(LinkedPorts, OpensAt4800ExclusivelyAndChangesOnlyTheSpeed) {
+    EXPECT_EQ(ch.baudRate, 4800u);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    HANDLE h = reinterpret_cast<HANDLE>(ch.port.native());
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 4800u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    const DCB before = dcb;
+    ch.baudRate = 38400;
+    commSetBaud(&ch);
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 38400u);
+    EXPECT_EQ(dcb.fOutxCtsFlow, before.fOutxCtsFlow);
+    EXPECT_EQ(dcb.XonChar, before.XonChar);
+    COMMTIMEOUTS t{};
+    ASSERT_TRUE(GetCommTimeouts(h, &t));
+    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+    Channel second;
+    EXPECT_EQ(commOpen(linkedPort("ZT_TEST_COM"), &second), 0);
+}
+
+TEST_F(LinkedPorts, NothingReceivedReturnsAtOnce) {
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_EQ(commGetc(&ch), -1);
+    EXPECT_EQ(line(), "<null>");
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_LT(GetTickCount64() - t0, 500u);
+}
+
+TEST_F(LinkedPorts, RepliesAreGatheredIntoLines) {
+    arrive("O");
+    EXPECT_EQ(line(), "<null>");
+    arrive("K\n\r");
+    EXPECT_EQ(line(), "OK");
+    arrive("\nA\nB\r\r");
+    EXPECT_EQ(line(), "AB");
+    EXPECT_EQ(line(), "");  // a lone CR is a completed, empty line
+    arrive(std::string(250, 'x').substr(0, 200) + std::string(50, 'y') + "\r");
+    EXPECT_EQ(line(), std::string(50, 'y'));
+    arrive(
+        std::string("\xff\x02"
+                    "ab\r"));
+    EXPECT_EQ(line(),
+              "\xff\x02"
+              "ab");
+}
+
+TEST_F(LinkedPorts, ReplyWaitAcceptsItsLineAndTimesOutInVirtualTime) {
+    installManualClock(0xFFFFFF00u);  // across the wrap of the tick count
+    arrive("noise\rFlashRom Mode Start\r");
+    DeviceCommand cmd{"FWS", true, "", ReplyKind::Prefix, "FlashRom Mode Start", 1000};
+    EXPECT_STREQ(waitReply(&ch, cmd, buf, sizeof buf), "FlashRom Mode Start");
+    const uint32_t t0 = g_now;
+    EXPECT_THROW(waitReply(&ch, cmd, buf, sizeof buf), WriteAborted);
+    EXPECT_GT(uint32_t(g_now - t0), 1000u);
+    EXPECT_LE(uint32_t(g_now - t0), 1000u + kPollSliceMs);
+    EXPECT_EQ(ch.writeBusy.load(), 0);
+    EXPECT_FALSE(ch.port.isOpen());
+}
+
+TEST(Files, WorkingDirectoryFitsItsBufferOrIsRefused) {
+    TempDir dir;
+    dir.enter();
+    const std::string cwd = workingDirectory(kIniPathBufSize);
+    EXPECT_EQ(cwd, dir.path.string());
+    EXPECT_EQ(workingDirectory(cwd.size()), "");  // no room for the NUL
+    EXPECT_EQ(workingDirectory(cwd.size() + 1), cwd);
+}
+
+TEST(Files, ReplacementTakesTheFinalNameOnlyWhenCommitted) {
+    TempDir dir;
+    const std::string target = dir.write("v3update.dat", "old");
+    {
+        ReplacementFile f;
+        ASSERT_EQ(f.open(target), 0);
+        ASSERT_EQ(f.write("new\r\n", 5), 0);
+    }
+    EXPECT_EQ(dir.read("v3update.dat"), "old");
+    ReplacementFile f;
+    ASSERT_EQ(f.open(target), 0);
+    const std::string big(kWriteBufSize + 10, 'b');
+    ASSERT_EQ(f.write("x", 1), 0);
+    ASSERT_EQ(f.write(big.data(), big.size()), 0);
+    ASSERT_EQ(f.commit(), 0);
+    EXPECT_EQ(dir.read("v3update.dat"), "x" + big);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
+}
+
+TEST(Files, InputFileReadsBytesAsTheyAreAndRefusesFolders) {
+    TempDir dir;
+    const std::string bytes("A\r\nB\x1a\n\0", 7);
+    InputFile in;
+    ASSERT_EQ(in.open(dir.write("d", bytes)), 0);
+    EXPECT_EQ(in.size(), 7u);
+    char buf[16];
+    EXPECT_EQ(in.read(buf, sizeof buf), 7);
+    EXPECT_EQ(std::string(buf, 7), bytes);
+    EXPECT_EQ(in.read(buf, sizeof buf), 0);
+    EXPECT_EQ(in.open(dir.path.string()), kErrIsFolder);
+    EXPECT_EQ(in.open(dir.file("missing")), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Files, CopyReportsWhichSideFailed) {
+    TempDir dir;
+    const std::string glyphs("G\r\n\x1a\0\xff\n", 7);
+    EXPECT_EQ(copyFileReplacing(dir.write("g.txt", glyphs), dir.file("v3gaiji.dat")).err, 0);
+    EXPECT_EQ(dir.read("v3gaiji.dat"), glyphs);
+    CopyResult r = copyFileReplacing(dir.file("none.txt"), dir.file("x.dat"));
+    EXPECT_TRUE(r.atSource);
+    EXPECT_EQ(r.err, ERROR_FILE_NOT_FOUND);
+    r = copyFileReplacing(dir.file("g.txt"), dir.file("no\\such\\x.dat"));
+    EXPECT_FALSE(r.atSource);
+    EXPECT_NE(r.err, 0);
+}
+
+TEST(Files, SystemErrorTextIsTheSystemsOwnWithoutLineEnd) {
+    const std::string text = systemErrorText(ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_EQ(systemErrorText(0x7fffff00).rfind("Error ", 0), 0u);
+}
+
+// A working directory of 400 characters is accepted, 401 refused, before any file is tried.
+TEST(SciIni, WorkingDirectoryLimitIs400) {
+    const std::string d400 = "C:\\" + std::string(397, 'd');
+    EXPECT_NE(loadConfiguration(d400), StartupResult::TooDeep);
+    EXPECT_EQ(loadConfiguration(d400 + "d"), StartupResult::TooDeep);
+}
+
+TEST(SciIni, PathUsesTheSystemsSeparator) {
+    TempDir dir;
+    ASSERT_EQ(loadConfiguration(dir.path.string()), StartupResult::Ready);
+    EXPECT_EQ(iniPath, dir.path.string() + "\\SCI.INI");
+    ASSERT_EQ(loadConfiguration(dir.path.string() + "\\"), StartupResult::Ready);
+    EXPECT_EQ(iniPath, dir.path.string() + "\\SCI.INI");
+}
