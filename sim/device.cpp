@@ -201,6 +201,7 @@ FeedResult deviceFeed(Device& d, const char* data, size_t n) {
         for (; i < end; ++i) {
             FeedResult result = takeByte(d, data[i]);
             if (result != FeedResult::Go) return result;
+            if (!d.port->master.valid()) return FeedResult::HungUp;  // --hangup-at
         }
     }
     if (hangupDue(d)) {

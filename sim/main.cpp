@@ -24,7 +24,7 @@ STEP is one of fws, fs, erase, fsave, fwe, sb.
 Times given in clock milliseconds follow ZEMTABULO_TIME_SCALE like the tool's own clock.
 With --rate, the tool's writes block while 3000 bytes wait to be taken, as on a serial line.
 The first line on standard output is the device path to give the tool.
-Exit status: 0 when it ended as asked (--jobs, --idle, --hangup-after, SIGTERM/SIGINT),
+Exit status: 0 when it ended as asked (--jobs, --idle, --hangup-*, SIGTERM/SIGINT),
 1 when the device could not be set up or its line failed, 2 on a usage error.
 
 Example:
@@ -75,7 +75,7 @@ std::string checkSum(const std::string& sum) {
 }
 
 void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& silent,
-                     std::vector<std::string>& late) {
+                     std::vector<std::string>& late, std::vector<std::string>& hangup) {
     auto* faults = "Faults (for tests)";
     app.add_option("--silent-at", silent, "No reply at STEP (repeatable)")
         ->group(faults)
@@ -104,6 +104,17 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
         ->group(faults)
         ->type_name("N")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--hangup-at", hangup,
+                   "Hang the line up when STEP's command comes, instead of answering (repeatable)")
+        ->group(faults)
+        ->type_name("STEP")
+        ->check(CLI::IsMember(stepNames()));
+    app.add_option("--noise-seed", o.faults.noiseSeed, "Seed of the random bytes of --noise-bytes")
+        ->group(faults)
+        ->type_name("N");
+    app.add_flag("--noise-spoil", o.faults.noiseSpoil,
+                 "With --noise-bytes, one burst in four without its last CR: it runs into the reply")
+        ->group(faults);
     app.add_option("--rate", o.rate,
                    "Read at most BYTES_PER_SEC of clock time from the line (3840: 38400 bit/s)")
         ->group(faults)
@@ -141,9 +152,9 @@ int main(int argc, char** argv) {
     CLI::App app{"v3sim: a simulated V3 series device on a pseudo-terminal"};
     app.footer(kFooter);
     SimOptions options;
-    std::vector<std::string> silent, late;
+    std::vector<std::string> silent, late, hangup;
     addOptions(app, options);
-    addFaultOptions(app, options, silent, late);
+    addFaultOptions(app, options, silent, late, hangup);
     try {
         app.parse(argc, argv);
         for (const std::string& s : late) {
@@ -159,6 +170,8 @@ int main(int argc, char** argv) {
     Step step;
     for (const std::string& s : silent)
         if (stepFromName(s, step)) options.faults.silent[size_t(step)] = true;
+    for (const std::string& s : hangup)
+        if (stepFromName(s, step)) options.faults.hangupAt[size_t(step)] = true;
 
     useClockFromEnvironment();
     installSignals();

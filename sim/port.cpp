@@ -117,8 +117,8 @@ std::string noiseLines(Step step, const std::string& reply) {
 
 // Random lines of random bytes. A line never begins with STX, NUL, CR or LF, so it can never
 // pass for a framed reply; inside it anything but CR goes, NUL, 0xFF, STX and ETX included.
-std::string noiseBytes() {
-    static std::minstd_rand random(kNoiseSeed);
+std::string noiseBytes(const Faults& faults) {
+    static std::minstd_rand random(faults.noiseSeed != 0 ? faults.noiseSeed : kNoiseSeed);
     static const unsigned char kNasty[] = {0x00, 0xFF, 0x02, 0x03, 0x0A, 0x1A, 0x80, 0x7F};
     std::string noise = "\r";
     int lines = 1 + int(random() % kNoiseLinesMax);
@@ -133,6 +133,8 @@ std::string noiseBytes() {
         }
         noise += '\r';
     }
+    // Spoilt: the last line has no CR and runs into the reply that follows.
+    if (faults.noiseSpoil && random() % 4 == 0) noise.pop_back();
     return noise;
 }
 
@@ -155,7 +157,7 @@ void sendShaped(Port& port, Step step, const std::string& reply) {
     const Faults& faults = port.options->faults;
     std::string line = reply + '\r';
     if (faults.noise) writeAll(port.master.get(), noiseLines(step, reply));
-    if (faults.noiseBytes) writeAll(port.master.get(), noiseBytes());
+    if (faults.noiseBytes) writeAll(port.master.get(), noiseBytes(faults));
     if (faults.split)
         sendSplit(port, line);
     else
@@ -260,6 +262,10 @@ void portHoldTool(Port& port, bool hold) {
 bool portAnswer(Port& port, Step step, const std::string& reply) {
     const SimOptions& o = *port.options;
     size_t i = size_t(step);
+    if (o.faults.hangupAt[i]) {
+        portHangup(port);
+        return false;
+    }
     if (o.faults.silent[i]) {
         simLog(o, false, std::string("(silent at ") + stepName(step) + ")");
         return false;

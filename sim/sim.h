@@ -27,6 +27,9 @@ struct Faults {
     bool upperSum = false;     // upper-case check digits in the sum reply
     bool longSum = false;      // a sum reply longer than a reply line may be
     int64_t hangupAfter = -1;  // hang the line up after this many data bytes; -1 never
+    std::array<bool, kStepCount> hangupAt{};  // hang the line up when that step's command comes
+    uint32_t noiseSeed = 0;    // seed of the random noise; 0 for the built-in one
+    bool noiseSpoil = false;   // now and then the random noise runs into the reply (no CR between)
 };
 
 struct SimOptions {
