@@ -1,7 +1,10 @@
 // zemtabulo.exe: the desktop program on the Win32 backend.
+// <windows.h> comes before the headers that build on it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 

@@ -4,11 +4,14 @@
 // Calls from the write worker and the watcher go to the dialog thread's windows as
 // synchronous messages (SendMessageA and the calls built on it), which that thread carries
 // out while it dispatches messages.
+// <windows.h> comes before the headers that build on it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <mmsystem.h>
 #include <shlobj.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstdio>
 #include <map>

@@ -1,8 +1,11 @@
 // zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
 // needs it: waits for a window by title, checks the main dialog against template 129, tells
 // where a control is on the screen (for xdotool's clicks) and takes a screenshot as PNG.
-#include <gdiplus.h>
+// <windows.h> comes before the headers that build on it.
+// clang-format off
 #include <windows.h>
+#include <gdiplus.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,12 @@
 // other builds hold as data: the same ids, kinds, captions, styles, places, fonts and order.
 #include "platform/resources.h"
 
+// <windows.h> comes before the headers that build on it.
+// clang-format off
+#include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
+// clang-format on
 
 #include <cstring>
 #include <string>
