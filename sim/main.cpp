@@ -112,8 +112,9 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
     app.add_option("--noise-seed", o.faults.noiseSeed, "Seed of the random bytes of --noise-bytes")
         ->group(faults)
         ->type_name("N");
-    app.add_flag("--noise-spoil", o.faults.noiseSpoil,
-                 "With --noise-bytes, one burst in four without its last CR: it runs into the reply")
+    app.add_flag(
+           "--noise-spoil", o.faults.noiseSpoil,
+           "With --noise-bytes, one burst in four without its last CR: it runs into the reply")
         ->group(faults);
     app.add_option("--rate", o.rate,
                    "Read at most BYTES_PER_SEC of clock time from the line (3840: 38400 bit/s)")

@@ -85,6 +85,9 @@ bool SimProcess::start(const std::vector<std::string>& args, const std::vector<s
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    // Only stdin, stdout and stderr: a port the test holds open must not live on in the device
+    // (its close there would look like the test closing it).
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, V3SIM_PATH, &actions, nullptr, pointers(argv).data(),
                          pointers(envp).data());

@@ -45,7 +45,7 @@ class Client {
 
     bool open(const std::string& path) {
         close();
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) return false;
         termios tio{};
         if (tcgetattr(fd_, &tio) != 0) return false;
