@@ -46,12 +46,18 @@ ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& da
     uint64_t shown = 0;
     char piece[kExportPieceBufSize];
     size_t n;
+    bool lineOpen = false;
     while ((n = in.readPiece(piece, sizeof piece)) > 0) {
         const uint64_t pos = in.rawPosition() >> shift;
         if (pos - shown >= step) setProgressPos(int32_t(shown = pos), progress);
         if (int err = writePiece(out, piece, n)) return {kWriteFailedText, dest, err};
+        lineOpen = piece[n - 1] != '\n';
     }
     if (in.error() != 0) return {kDataReadFailedText, dataPath, in.error()};
+    // A last line without its line end is ended here: otherwise the first settings line would
+    // be glued to it, and the device would read neither.
+    if (lineOpen)
+        if (int err = out.write(kCrLf, 2)) return {kWriteFailedText, dest, err};
     setProgressPos(int32_t(in.rawPosition() >> shift), progress);
     return {};
 }

@@ -163,10 +163,10 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
     } cases[] = {
         {"LF", "BMP 1\nPAGE 2\n", "BMP 1\r\nPAGE 2\r\n"},
         {"CR LF", "BMP 1\r\nPAGE 2\r\n", "BMP 1\r\nPAGE 2\r\n"},
-        {"no final line end", "BMP 1\nPAGE 2", "BMP 1\r\nPAGE 2"},
-        {"0x1A ends the data", "BMP 1\nPA\x1aGE 2\n", "BMP 1\r\nPA"},
+        {"no final line end", "BMP 1\nPAGE 2", "BMP 1\r\nPAGE 2\r\n"},
+        {"0x1A ends the data", "BMP 1\nPA\x1aGE 2\n", "BMP 1\r\nPA\r\n"},
         {"empty", "", ""},
-        {"lone CR stays", "A\rB\nC\r", "A\rB\r\nC\r"},
+        {"lone CR stays", "A\rB\nC\r", "A\rB\r\nC\r\r\n"},
         {"CR before CR LF", "A\r\r\n", "A\r\r\n"},
         {"long line whole", std::string(600, 'L') + "\n", std::string(600, 'L') + "\r\n"},
         {"LF in the next piece", l255 + "\n" + l255 + "\r\n", l255 + "\r\n" + l255 + "\r\n"},
@@ -465,7 +465,7 @@ TEST(ExportCli, WritesTheFilesWithTheGivenOptions) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output, std::string(kExportDoneText) + "\n");
     EXPECT_EQ(dir.read("usb/v3update.dat"),
-              "BMP 1\r\nPAGE 2WD bf07b 1\r\nROTATE 1\r\nWD bf07a 0\r\nWD bf07c 0\r\nWD bf078 0\r\n"
+              "BMP 1\r\nPAGE 2\r\nWD bf07b 1\r\nROTATE 1\r\nWD bf07a 0\r\nWD bf07c 0\r\nWD bf078 0\r\n"
               "WD bf303 1\r\nWD bf305 64\r\nWD bf306 0\r\nWD bf307 1\r\nWD bf075 1\r\n");
     EXPECT_EQ(dir.read("usb/v3gaiji.dat"), "G 1\r\n");
 }
