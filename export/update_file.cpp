@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "app/startup.h"
 #include "platform/files.h"
@@ -27,10 +29,17 @@ int writeLine(ReplacementFile& out, const std::string& line) {
     return out.write(kCrLf, 2);
 }
 
-int writePiece(ReplacementFile& out, const char* piece, size_t n) {
-    if (piece[n - 1] != '\n') return out.write(piece, n);
-    if (int err = out.write(piece, n - 1)) return err;
-    return out.write(kCrLf, 2);
+// Writes text with every LF as CR LF.
+int writeText(ReplacementFile& out, const char* text, size_t n) {
+    const char* const end = text + n;
+    while (text < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(text, '\n', size_t(end - text)));
+        if (!lf) return out.write(text, size_t(end - text));
+        if (int err = out.write(text, size_t(lf - text))) return err;
+        if (int err = out.write(kCrLf, 2)) return err;
+        text = lf + 1;
+    }
+    return 0;
 }
 
 // The bar moves when the copy has gone this share of the file further: a bar shows no finer
@@ -44,14 +53,14 @@ ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& da
     const int shift = progressShift(in.size());
     const uint64_t step = std::max<uint64_t>(1, (in.size() >> shift) / kProgressSteps);
     uint64_t shown = 0;
-    char piece[kExportPieceBufSize];
+    std::vector<char> block(kCopyBlockSize);
     size_t n;
     bool lineOpen = false;
-    while ((n = in.readPiece(piece, sizeof piece)) > 0) {
+    while ((n = in.readText(block.data(), block.size())) > 0) {
         const uint64_t pos = in.rawPosition() >> shift;
         if (pos - shown >= step) setProgressPos(int32_t(shown = pos), progress);
-        if (int err = writePiece(out, piece, n)) return {kWriteFailedText, dest, err};
-        lineOpen = piece[n - 1] != '\n';
+        if (int err = writeText(out, block.data(), n)) return {kWriteFailedText, dest, err};
+        lineOpen = block[n - 1] != '\n';
     }
     if (in.error() != 0) return {kDataReadFailedText, dataPath, in.error()};
     // A last line without its line end is ended here: otherwise the first settings line would

@@ -11,8 +11,8 @@
 // The chosen folder and each destination name, NUL included: longer paths are refused.
 constexpr size_t kFolderBufSize = 264;
 constexpr size_t kDestBufSize = 264;
-// The data file is copied in pieces of at most 255 bytes.
-constexpr size_t kExportPieceBufSize = 256;
+// The data file's text is copied a block at a time.
+constexpr size_t kCopyBlockSize = 64 * 1024;
 
 inline constexpr const char* kUpdateFileName = "v3update.dat";
 inline constexpr const char* kGaijiFileName = "v3gaiji.dat";

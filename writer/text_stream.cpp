@@ -1,5 +1,8 @@
 #include "writer/text_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
 TextStream::~TextStream() { close(); }
 
 int TextStream::open(const std::string& path) {
@@ -49,14 +52,33 @@ int TextStream::next() {
     return c;
 }
 
-size_t TextStream::readPiece(char* out, size_t cap) {
+namespace {
+// Bytes that the text stream does not pass through as they are.
+bool special(unsigned char c) { return c == '\n' || c == '\r' || c == 0x1a; }
+}  // namespace
+
+size_t TextStream::readPiece(char* out, size_t cap) { return read(out, cap, true); }
+
+size_t TextStream::readText(char* out, size_t cap) { return read(out, cap, false); }
+
+size_t TextStream::read(char* out, size_t cap, bool oneLine) {
+    if (cap == 0) return 0;
     size_t n = 0;
-    while (n + 1 < cap) {
+    while (n + 1 < cap && !ended_ && peekRaw() >= 0) {
+        // Ordinary bytes are copied a run at a time; next() handles the rest.
+        const size_t room = std::min(cap - 1 - n, len_ - pos_);
+        size_t run = 0;
+        while (run < room && !special(buf_[pos_ + run])) ++run;
+        std::memcpy(out + n, buf_ + pos_, run);
+        n += run;
+        pos_ += run;
+        rawPos_ += run;
+        if (run == room) continue;
         int c = next();
         if (c < 0) break;
         out[n++] = char(c);
-        if (c == '\n') break;
+        if (oneLine && c == '\n') break;
     }
-    if (cap > 0) out[n] = '\0';
+    out[n] = '\0';
     return n;
 }

@@ -35,8 +35,11 @@ public:
     // NUL-terminated. Returns the piece's length (a piece may hold NUL bytes), 0 at the end of
     // the data or after a read error (see error()).
     size_t readPiece(char* out, size_t cap);
+    // The same without stopping at line ends: as much of the text as fits.
+    size_t readText(char* out, size_t cap);
 
 private:
+    size_t read(char* out, size_t cap, bool oneLine);
     // Next byte of the text stream, -1 at the end.
     int next();
     int rawByte();  // next byte of the file, -1 at its end or on error
