@@ -16,8 +16,9 @@
 #include "writer/frame.h"
 #include "writer/worker.h"
 
-// Virtual milliseconds per real one in job tests: a job's 5 s of pauses take 0.25 s.
-constexpr uint32_t kJobTimeScale = 20;
+// Virtual milliseconds per real one in job tests: a job's 5 s of pauses take 1 s, and a device
+// has a whole real second for each 5 s reply even on a busy machine.
+constexpr uint32_t kJobTimeScale = 5;
 
 struct JobRecord {
     std::mutex m;

@@ -1,6 +1,8 @@
 #include <regex>
 
 #include "job_fixture.h"
+#include "manual_clock.h"
+#include "pty_pair.h"
 #include "platform/resources.h"
 #include "platform/thread.h"
 
@@ -203,22 +205,19 @@ TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
     runJob();
 
     ExpectedJob want{kSmallData};
-    const std::string whole = want.whole();
     const std::string through[] = {
         framed("FWS") + "\r\n",
         framed("FWS") + "\r\nFS\n",
         want.upToErase(),
         want.upToErase() + want.dataPart() + "Fs\n",
         want.upToErase() + want.dataPart() + "Fs\nFWE\n",
-        whole,
     };
     EXPECT_EQ(sim.captured(), through[s.sentThrough]);
     EXPECT_EQ(lastStatus(), resString(6));
     EXPECT_EQ(mainChannel.writeBusy, 0);
     EXPECT_FALSE(mainChannel.port.isOpen());
-    const bool dataWritten = std::string(s.step) == "sb";
-    EXPECT_EQ(writeDone, dataWritten ? 1 : 0);
-    EXPECT_EQ(rec.sounds, dataWritten ? kAllSounds : kEndSounds);
+    EXPECT_EQ(writeDone, 0);
+    EXPECT_EQ(rec.sounds, kEndSounds);  // no first sounds: the data was not all written
     ASSERT_EQ(rec.boxes.size(), 1u);  // only the end box: no sum was shown
     EXPECT_TRUE(isEndBox(rec.boxes[0]));
 }
@@ -226,14 +225,12 @@ TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
 INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
                          ::testing::Values(Silence{"fws", kJobTimeScale, 0},
                                            Silence{"fs", kJobTimeScale, 1},
-                                           Silence{"erase", 100, 2},
                                            Silence{"fsave", kJobTimeScale, 3},
-                                           Silence{"fwe", kJobTimeScale, 4},
-                                           Silence{"sb", kJobTimeScale, 5}),
+                                           Silence{"fwe", kJobTimeScale, 4}),
                          [](const auto& info) { return std::string(info.param.step); });
 
 TEST_F(JobTest, AnswerTooLateIsATimeOut) {
-    startDevice({"--late-at", "fs:6000"});
+    startDevice({"--late-at", "fs:10000"});
     useData(kSmallData);
     runJob();
     EXPECT_EQ(sim.captured(), framed("FWS") + "\r\nFS\n");
@@ -339,4 +336,52 @@ TEST_F(JobTest, DataFileThatFailsToReadIsNotSealed) {
     EXPECT_EQ(mainChannel.writeBusy, 0);
     EXPECT_FALSE(mainChannel.port.isOpen());
     EXPECT_EQ(writeDone, 0);
+}
+
+// ---- The long waits, with the device played by hand and every reply on the line at once ----
+
+struct HandPlayedJob : ::testing::Test {
+    RealClockAfter restoreClock;
+    HeadlessMain ui;
+    TempDir dir;
+    PtyPair pty;
+    Channel ch;
+    const std::string data = "BMP 1\nPAGE 1\n";
+
+    void SetUp() override {
+        installManualClock(77);
+        ASSERT_NE(commOpen(pty.slavePath, &ch), 0);
+        ch.statusWnd = mainChannel.statusWnd;
+        ch.progressWnd = mainChannel.progressWnd;
+        ch.writeBusy = 1;
+        writeDone = 0;
+    }
+    // Runs the worker on this thread; the virtual milliseconds it took.
+    uint32_t run(const std::string& replies) {
+        pty.send(replies);
+        const uint32_t t0 = g_manualNow;
+        writeWorker(&ch, dir.write("d.v3", data));
+        return g_manualNow - t0;
+    }
+};
+
+TEST_F(HandPlayedJob, EraseThatNeverEndsTimesOutAfterThreeMinutes) {
+    const uint32_t took = run("FlashRom Mode Start\rData Save Start\r");
+    EXPECT_EQ(pty.receive(), ExpectedJob{data}.upToErase());
+    EXPECT_EQ(ui.status(), resString(6));
+    EXPECT_EQ(ch.writeBusy, 0);
+    EXPECT_FALSE(ch.port.isOpen());
+    EXPECT_EQ(writeDone, 0);
+    EXPECT_EQ(took, 1000u + 180001u);  // the pause after flash mode, then the erase wait
+}
+
+TEST_F(HandPlayedJob, SumThatNeverComesTimesOutAfterThirtySeconds) {
+    const uint32_t took = run(
+        "FlashRom Mode Start\rData Save Start\rImage Erase End\rData Save End\r"
+        "FlashRom Mode End\rnot a frame\r");
+    EXPECT_EQ(pty.receive(), ExpectedJob{data}.whole());
+    EXPECT_EQ(ui.status(), resString(6));
+    EXPECT_EQ(ch.writeBusy, 0);
+    EXPECT_EQ(writeDone, 1);
+    EXPECT_EQ(took, 1000u + 1000u + 3000u + 30001u);  // pauses, then the sum wait
 }

@@ -5,27 +5,12 @@
 #include <thread>
 
 #include "headless_main.h"
+#include "manual_clock.h"
 #include "platform/resources.h"
 #include "pty_pair.h"
 #include "writer/reply.h"
 
 namespace {
-
-// Virtual time that moves only when the code waits: each wait for input really blocks a
-// little (so a device thread can answer) and counts as the full slice asked for.
-std::atomic<uint32_t> g_now{0};
-uint64_t g_realWaitUs = 0;
-
-void installManualClock(uint32_t start, uint64_t realWaitUs) {
-    g_now = start;
-    g_realWaitUs = realWaitUs;
-    setClockHooks(ClockHooks{
-        [] { return g_now.load(); },
-        [](uint32_t ms) { g_now += ms; },
-        [](uint32_t) { return g_realWaitUs; },
-        [](uint32_t ms) { g_now += ms; },
-    });
-}
 
 struct ReplyWait : ::testing::Test {
     RealClockAfter restoreClock;
@@ -46,12 +31,12 @@ struct ReplyWait : ::testing::Test {
     }
     // Virtual milliseconds from the start of the wait to the abort; -1 when it returned.
     int64_t msUntilAbort(const DeviceCommand& cmd) {
-        const uint32_t t0 = g_now;
+        const uint32_t t0 = g_manualNow;
         try {
             waitReply(&ch, cmd, buf, sizeof buf);
             return -1;
         } catch (const WriteAborted&) {
-            return int64_t(uint32_t(g_now - t0));
+            return int64_t(uint32_t(g_manualNow - t0));
         }
     }
 };
