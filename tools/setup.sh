@@ -29,3 +29,22 @@ zt_build() {
     fi
     cmake --build "$ZT_BUILD" -j"$(nproc)"
 }
+
+# The Windows build (mingw-w64, GoogleTest from source) and its tests under Wine
+# (tools/wine-tests.sh); not needed for ./run and ./test.
+ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest libcli11-dev
+                 wine wine64 xvfb xdotool socat fonts-ipafont-gothic)
+
+zt_install_win_packages() {
+    local missing=()
+    for p in "${ZT_WIN_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -q
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+}

@@ -51,10 +51,10 @@ TEST(ExportWin32, UpdateFileHasCrLfLinesInTheChosenFolder) {
     for (const char* end : {"", "\\", "/"}) {
         ExportRig rig;
         rig.folder += end;
-        dataFilePath = rig.dir.write("data.v3", "A\nB\r\nC");
+        dataFilePath = rig.dir.write("data.v3", "A\nB\r\nC\n");
         rig.run();
         ASSERT_EQ(rig.boxes, std::vector<std::string>{kExportDoneText}) << end;
-        EXPECT_EQ(rig.read(kUpdateFileName), "A\r\nB\r\nC" + kDefaultTail);
+        EXPECT_EQ(rig.read(kUpdateFileName), "A\r\nB\r\nC\r\n" + kDefaultTail);
         EXPECT_FALSE(std::filesystem::exists(rig.dir.file("usbv3update.dat")));
     }
 }
