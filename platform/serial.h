@@ -25,22 +25,9 @@ public:
 
     static constexpr intptr_t kNone = -1;
 
-    // Bytes written but, at the line's speed, not yet on the wire (see serialWrite).
-    struct OutputQueue {
-        uint32_t bytesPerSec = 0;  // 0: not paced
-        uint32_t lastTick = 0;
-        uint64_t queuedMilliBytes = 0;
-    };
-    OutputQueue& outputQueue() { return queue_; }
-
 private:
     intptr_t handle_ = kNone;
-    OutputQueue queue_;
 };
-
-// The port's output queue: a write returns once no more than this many of its bytes wait to
-// go out at the line's speed.
-constexpr uint32_t kOutputQueueBytes = 3000;
 
 // The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2).
 std::string portDeviceName(const std::string& portName);
@@ -63,10 +50,7 @@ bool serialSetBaud(SerialPort& port, uint32_t baud);
 // nothing arrived) or -1 on failure, with serialLastError() telling why.
 int serialRead(SerialPort& port, void* buf, size_t n);
 
-// Writes all n bytes, then waits, if need be, until no more than kOutputQueueBytes of what was
-// written are left to go out at the line's speed: what the device has not yet received stays
-// small whatever the driver buffers, so a reply's time-out starts close to the line's real
-// state. False on failure, with serialLastError() telling why.
+// Writes all n bytes. False on failure, with serialLastError() telling why.
 bool serialWrite(SerialPort& port, const void* data, size_t n);
 
 enum class WaitResult { Readable, Timeout, Failed };

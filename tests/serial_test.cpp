@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <atomic>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -193,29 +191,4 @@ TEST(PortNames, ComNamesMapThroughComportsIni) {
     EXPECT_EQ(portDeviceName(""), "");
     fs::current_path(old);
     fs::remove_all(dir);
-}
-
-namespace {
-std::atomic<uint32_t> g_virtualNow{0};
-}
-
-TEST_F(OpenChannel, WritesWaitWhileMoreThanTheQueueIsUnsentAtTheLineSpeed) {
-    RealClockAfter restore;
-    g_virtualNow = 5000;
-    setClockHooks(ClockHooks{[] { return g_virtualNow.load(); },
-                             [](uint32_t ms) { g_virtualNow += ms; },
-                             [](uint32_t) { return uint64_t(0); }, [](uint32_t) {}});
-    ch.baudRate = 38400;  // 3840 bytes a second
-    commSetBaud(&ch);
-    const std::string piece(1000, 'x');
-    commPuts(piece.c_str(), &ch);
-    commPuts(piece.c_str(), &ch);
-    commPuts(piece.c_str(), &ch);
-    EXPECT_EQ(g_virtualNow, 5000u);  // within the queue: no wait
-    commPuts(piece.c_str(), &ch);
-    EXPECT_EQ(g_virtualNow, 5000u + 261u);  // 1000 bytes over: 1000 / 3840 s, rounded up
-    g_virtualNow += 10000;                  // the line has long caught up
-    commPuts(piece.c_str(), &ch);
-    EXPECT_EQ(g_virtualNow, 15261u);
-    EXPECT_EQ(pty.receive().size(), 5000u);
 }

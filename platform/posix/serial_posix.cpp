@@ -59,34 +59,9 @@ unsigned comNumber(const std::string& name) {
     return n;
 }
 
-// Bytes per second of an 8N1 line: ten bits a byte.
-uint32_t lineBytesPerSec(uint32_t baud) { return baud / 10; }
-
-// Drains the queue model by the time passed, then adds `n` written bytes; returns the
-// milliseconds to wait until at most kOutputQueueBytes are left.
-uint32_t queueAfterWrite(SerialPort::OutputQueue& q, size_t n) {
-    if (q.bytesPerSec == 0) return 0;
-    const uint32_t now = tickCount();
-    const uint64_t drained = uint64_t(now - q.lastTick) * q.bytesPerSec;  // milli-bytes
-    q.queuedMilliBytes = q.queuedMilliBytes > drained ? q.queuedMilliBytes - drained : 0;
-    q.lastTick = now;
-    q.queuedMilliBytes += uint64_t(n) * 1000u;
-    const uint64_t limit = uint64_t(kOutputQueueBytes) * 1000u;
-    if (q.queuedMilliBytes <= limit) return 0;
-    return uint32_t((q.queuedMilliBytes - limit + q.bytesPerSec - 1) / q.bytesPerSec);
-}
-
-void setQueueSpeed(SerialPort& port, uint32_t baud) {
-    SerialPort::OutputQueue& q = port.outputQueue();
-    q.bytesPerSec = lineBytesPerSec(baud);
-    q.lastTick = tickCount();
-    q.queuedMilliBytes = 0;
-}
-
 }  // namespace
 
-SerialPort::SerialPort(SerialPort&& other) noexcept
-    : handle_(other.handle_), queue_(other.queue_) {
+SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
     other.handle_ = kNone;
 }
 
@@ -94,7 +69,6 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = other.handle_;
-        queue_ = other.queue_;
         other.handle_ = kNone;
     }
     return *this;
@@ -135,8 +109,6 @@ std::string portDeviceName(const std::string& portName) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-static bool writeAll(SerialPort& port, const void* data, size_t n);
-
 void failNextSerialOpens(int count) { g_failOpens = count; }
 
 int serialOpen(const std::string& device, SerialPort& out) {
@@ -175,7 +147,6 @@ bool serialSetRaw8N1(SerialPort& port, uint32_t baud) {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
     }
-    setQueueSpeed(port, baud);
     return tcsetattr(fdOf(port), TCSANOW, &tio) == 0;
 }
 
@@ -185,7 +156,6 @@ bool serialSetBaud(SerialPort& port, uint32_t baud) {
     if (speed == B0 || tcgetattr(fdOf(port), &tio) != 0) return false;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
-    setQueueSpeed(port, baud);
     return tcsetattr(fdOf(port), TCSANOW, &tio) == 0;
 }
 
@@ -204,14 +174,8 @@ int serialRead(SerialPort& port, void* buf, size_t n) {
 }
 
 bool serialWrite(SerialPort& port, const void* data, size_t n) {
-    traceBytes("tx", data, n);
-    if (!writeAll(port, data, n)) return false;
-    if (uint32_t ms = queueAfterWrite(port.outputQueue(), n)) sleepMs(ms);
-    return true;
-}
-
-static bool writeAll(SerialPort& port, const void* data, size_t n) {
     const auto* p = static_cast<const unsigned char*>(data);
+    traceBytes("tx", data, n);
     while (n > 0) {
         ssize_t put = ::write(fdOf(port), p, n);
         if (put > 0) {
