@@ -165,6 +165,48 @@ test_gui() {
     check "Exit ends the program with status 0" [ "$status" -eq 0 ]
 }
 
+# A write job from the desktop program: data file chosen in the open-file dialog, Start, the
+# sum box from the worker, the end box from the watcher, Start enabled again; the bytes on
+# the line equal the Linux build's for the same (default) options.
+test_gui_write() {
+    mkdir -p "$WORK/gui-write"
+    printf 'COM3\r\n' >"$WORK/gui-write/SCI.INI"
+    (cd "$WORK/gui-write" && exec wine "$WIN/bin/zemtabulo.exe") &
+    local gui=$!
+    check "main dialog opens with SCI.INI naming COM3" probe wait "$MAIN_TITLE" 60
+    check "data file chosen in the open-file dialog" choose_data_file
+    check "Start runs a job to the sum box" start_job
+    check "the end box follows and Start comes back" end_job
+    check "GUI stream equals the Linux build's" same_bytes "$WORK/linux-gui.cap" "$WORK/win-gui.cap"
+    click "$MAIN_TITLE" 8 || true
+    local status=0
+    wait "$gui" || status=$?
+    check "Exit after the job ends the program with status 0" [ "$status" -eq 0 ]
+}
+
+choose_data_file() {
+    click "$MAIN_TITLE" 1039 && probe wait '画面データの指定' 20 || return 1
+    # The chooser opens with the keyboard in its file name box.
+    sleep 0.5
+    xdotool type --delay 20 "$(winpath "$DATA")" && xdotool key Return &&
+        probe gone '画面データの指定' 20 &&
+        [ "$(probe text "$MAIN_TITLE" 1050 | tr -d "\r")" = "$(winpath "$DATA")" ]
+}
+
+start_job() {
+    local xy
+    click "$MAIN_TITLE" 1003 && xy="$(probe box 'データ sum=' 120)" || return 1
+    # shellcheck disable=SC2086
+    xdotool mousemove $xy click 1
+}
+
+end_job() {
+    local xy
+    xy="$(probe box '書込みが終了しました' 60)" || return 1
+    # shellcheck disable=SC2086
+    xdotool mousemove $xy click 1 && probe enabled "$MAIN_TITLE" 1003 20
+}
+
 echo "== Build"
 build
 
@@ -176,7 +218,8 @@ pids+=($!)
 for _ in $(seq 100); do [ -e "$WORK/ptyB" ] && break; sleep 0.05; done
 com1="$(start_sim win-com1)"
 com10="$(start_sim win-com10)"
-make_prefix "COM1=$com1" "COM10=$com10" "COM5=$(readlink -f "$WORK/ptyA")" \
+com3="$(start_sim win-gui)"
+make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/ptyA")" \
     "COM6=$(readlink -f "$WORK/ptyB")"
 
 echo "== Unit tests"
@@ -187,6 +230,7 @@ check "zt_tests.exe (exit status $status)" [ "$status" -eq 0 ]
 echo "== zemtabulo-cli.exe write and export"
 check "Linux write, options A" linux_write linux-a "${OPTS_A[@]}"
 check "Linux write, options B" linux_write linux-b "${OPTS_B[@]}"
+check "Linux write, no options" linux_write linux-gui
 check "write on COM1" wine_write win-com1 COM1 "${OPTS_A[@]}"
 check "write on COM10" wine_write win-com10 COM10 "${OPTS_B[@]}"
 check "COM1 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-com1.cap"
@@ -196,6 +240,7 @@ check "export gives the Linux build's files" test_export
 
 echo "== zemtabulo.exe under Xvfb"
 test_gui
+test_gui_write
 
 if [ "$failed" -ne 0 ]; then
     for f in "$WORK"/*.log; do echo "--- $f"; tail -n 20 "$f"; done

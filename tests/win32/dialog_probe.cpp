@@ -1,6 +1,7 @@
 // zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
 // needs it: waits for a window by title, checks the main dialog against template 129, tells
-// where a control is on the screen (for xdotool's clicks) and takes a screenshot as PNG.
+// where a control or a message box's button is on the screen (for xdotool's clicks), reads
+// control texts and takes a screenshot as PNG.
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
@@ -137,10 +138,76 @@ int shot(const char* title, const char* file) {
     return 0;
 }
 
+// A message box (dialog class #32770) whose text begins with `prefix`.
+struct BoxSearch {
+    std::string prefix;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK matchBox(HWND w, LPARAM lp) {
+    auto* search = reinterpret_cast<BoxSearch*>(lp);
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (std::string(cls) != "#32770" || !IsWindowVisible(w)) return TRUE;
+    for (HWND c : children(w)) {
+        if (textOf(c).rfind(search->prefix, 0) == 0) {
+            search->found = w;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+HWND findBox(const std::string& prefix) {
+    BoxSearch search{prefix};
+    EnumWindows(matchBox, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Waits for the box, prints its text and where its (first) button is.
+int box(const char* prefix, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (HWND b = findBox(prefix)) {
+            RECT r{};
+            for (HWND c : children(b)) {
+                char cls[64] = {};
+                GetClassNameA(c, cls, sizeof cls);
+                if (std::string(cls) == "Button" && GetWindowRect(c, &r)) break;
+            }
+            std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            for (HWND c : children(b))
+                if (!textOf(c).empty()) std::fprintf(stderr, "box: %s\n", textOf(c).c_str());
+            return 0;
+        }
+        Sleep(100);
+    }
+    return fault(std::string("no box \"") + prefix + "\"");
+}
+
+int text(const char* title, int id) {
+    HWND dlg = findTop(title);
+    HWND c = dlg ? GetDlgItem(dlg, id) : nullptr;
+    if (!c) return fault("no control " + std::to_string(id));
+    std::printf("%s\n", textOf(c).c_str());
+    return 0;
+}
+
+// Waits until the control is enabled.
+int enabled(const char* title, int id, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        HWND dlg = findTop(title);
+        HWND c = dlg ? GetDlgItem(dlg, id) : nullptr;
+        if (c && IsWindowEnabled(c)) return 0;
+        Sleep(100);
+    }
+    return fault("not enabled: " + std::to_string(id));
+}
+
 int usage() {
     std::fprintf(stderr,
                  "zt_dialog_probe wait TITLE SECONDS | gone TITLE SECONDS | check-main |\n"
-                 "                center TITLE ID | shot TITLE FILE.png\n");
+                 "                center TITLE ID | shot TITLE FILE.png | text TITLE ID |\n"
+                 "                enabled TITLE ID SECONDS | box TEXT-PREFIX SECONDS\n");
     return 2;
 }
 
@@ -161,5 +228,9 @@ int main(int argc, char** argv) {
     if (cmd == "check-main") return checkMain();
     if (cmd == "center" && argc == 4) return center(argv[2], std::atoi(argv[3]));
     if (cmd == "shot" && argc == 4) return shot(argv[2], argv[3]);
+    if (cmd == "text" && argc == 4) return text(argv[2], std::atoi(argv[3]));
+    if (cmd == "enabled" && argc == 5)
+        return enabled(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (cmd == "box" && argc == 4) return box(argv[2], std::atoi(argv[3]));
     return usage();
 }
