@@ -91,6 +91,7 @@ CliRun runCli(const std::string& port, const std::string& data) {
             line += c;
             continue;
         }
+        if (std::getenv("ZT_BENCH_ECHO")) std::fprintf(stderr, "cli: %s\n", line.c_str());
         if (line == "ﾃﾞｰﾀ書き込み中") dataStart = now();
         if (line == "ﾃﾞｰﾀ書込み終了") r.dataPhase = now() - dataStart;
         line.clear();

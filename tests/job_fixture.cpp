@@ -81,6 +81,8 @@ std::string ExpectedJob::dataPart() const {
         if (skipping && beginsPageSection(piece)) skipping = false;
         if (!skipping) out += piece;
     }
+    // An unterminated last line is ended before the save end command.
+    if (!out.empty() && out.back() != '\n') out += '\n';
     return out;
 }
 

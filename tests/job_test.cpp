@@ -139,6 +139,16 @@ TEST_F(JobTest, CrLfLongLinesAndEndOfFileByte) {
     EXPECT_EQ(sim.captured(), want.whole());
 }
 
+TEST_F(JobTest, LastLineWithoutLineEndIsEndedBeforeTheSaveEnd) {
+    const std::string data = "BMP 1\nPAGE 1\nTEXT last";
+    startDevice({"--jobs", "1"});
+    useData(data);
+    runJob();
+    EXPECT_EQ(ExpectedJob{data}.dataPart(), "BMP 1\nPAGE 1\nTEXT last\n");
+    EXPECT_EQ(sim.captured(), ExpectedJob{data}.whole());
+    EXPECT_EQ(lastStatus(), "データ sum=" + simDataSum("BMP 1\nPAGE 1\nTEXT last\n") + "  設定保存済");
+}
+
 TEST_F(JobTest, EmptyDataFile) {
     startDevice({"--jobs", "1"});
     useData("");

@@ -18,8 +18,14 @@ void command(Channel* ch, const DeviceCommand& cmd) {
     waitReply(ch, cmd, reply, sizeof reply);
 }
 
+// How the data went out.
+struct Streamed {
+    bool whole = true;      // false at a piece that holds a NUL byte: no V3 data file has one
+    bool lineOpen = false;  // the last piece sent did not end its line
+};
+
 // Streams the pieces; with `skipping`, those before the page section are read but not sent.
-void streamPieces(Channel* ch, TextStream& file, bool skipping) {
+Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
     const int shift = progressShift(file.size());
     setProgressRange(0, int32_t(file.size() >> shift), ch->progressWnd);
     setStatusText("ﾃﾞｰﾀ書き込み中", ch->statusWnd);
@@ -27,13 +33,18 @@ void streamPieces(Channel* ch, TextStream& file, bool skipping) {
     int sincePoll = 0;
     char piece[kPieceBufSize];
     char reply[kReplyBufSize];
-    while (file.readPiece(piece, sizeof piece) > 0) {
-        // A NUL byte ends what is sent of a piece; the data format holds none.
-        count += std::strlen(piece);
+    size_t n;
+    Streamed result;
+    while ((n = file.readPiece(piece, sizeof piece)) > 0) {
+        // The piece goes out as a text, up to a NUL: the rest of its line would be lost and the
+        // device would join what it got to the next line, and still report a good save.
+        if (std::strlen(piece) != n) return {false, result.lineOpen};
+        count += n;
         setProgressPos(int32_t(count >> shift), ch->progressWnd);
         if (skipping && startsPageSection(piece)) skipping = false;
         if (!skipping) {
             commPuts(piece, ch);
+            result.lineOpen = piece[n - 1] != '\n';
             if (++sincePoll >= device::kPiecesPerPoll) {
                 commReadLine(ch, reply, sizeof reply);  // whatever came is dropped
                 sincePoll = 0;
@@ -41,6 +52,7 @@ void streamPieces(Channel* ch, TextStream& file, bool skipping) {
         }
         yieldThread();
     }
+    return result;
 }
 
 }  // namespace
@@ -62,10 +74,13 @@ void sendScreenData(Channel* ch, TextStream& file) {
     waitReply(ch, erase, reply, sizeof reply);
     setStatusText("ﾌﾗｯｼｭ消去終了", ch->statusWnd);
 
-    streamPieces(ch, file, skipping);
-    // A file that could not be read to its end must not be sealed as if it had been.
-    if (file.error() != 0) failWrite(ch, "画面ﾃﾞｰﾀ異常");
+    const Streamed sent = streamPieces(ch, file, skipping);
+    // A file that could not be read or sent to its end must not be sealed as if it had been.
+    if (!sent.whole || file.error() != 0) failWrite(ch, "画面ﾃﾞｰﾀ異常");
     file.close();
+    // A last line without its line end is ended here: glued to it, "Fs" is no command the
+    // device can see, and the save would never be closed.
+    if (sent.lineOpen) commPuts("\n", ch);
 
     command(ch, device::kSaveEnd);
     setStatusText("ﾃﾞｰﾀ書込み終了", ch->statusWnd);
