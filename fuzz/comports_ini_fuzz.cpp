@@ -2,9 +2,8 @@
 // given; a COMn name (trailing blanks ignored) maps to the value of the first "COMn = /path"
 // line, else to /dev/ttyS(n-1); any other name maps to nothing, so that its open fails.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -30,7 +29,9 @@ unsigned modelComNumber(std::string name) {
     return n;
 }
 
-bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 void writeIni(const std::string& contents) {
     int fd = ::open("COMPORTS.INI", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

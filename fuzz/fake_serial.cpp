@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/serial.h"
 
@@ -19,9 +19,13 @@ void fakeSerialReset() {
     g_readPos = 0;
 }
 
-void fakeSerialFeed(const uint8_t* data, size_t n) { g_queue.insert(g_queue.end(), data, data + n); }
+void fakeSerialFeed(const uint8_t* data, size_t n) {
+    g_queue.insert(g_queue.end(), data, data + n);
+}
 
-size_t fakeSerialPending() { return g_queue.size() - g_readPos; }
+size_t fakeSerialPending() {
+    return g_queue.size() - g_readPos;
+}
 
 SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
     other.handle_ = kNone;
@@ -35,11 +39,17 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     return *this;
 }
 
-void SerialPort::adopt(intptr_t handle) { handle_ = handle; }
+void SerialPort::adopt(intptr_t handle) {
+    handle_ = handle;
+}
 
-void SerialPort::close() { handle_ = kNone; }
+void SerialPort::close() {
+    handle_ = kNone;
+}
 
-std::string portDeviceName(const std::string& portName) { return portName; }
+std::string portDeviceName(const std::string& portName) {
+    return portName;
+}
 
 int serialOpen(const std::string&, SerialPort& out) {
     out.adopt(0);
@@ -48,9 +58,13 @@ int serialOpen(const std::string&, SerialPort& out) {
 
 void failNextSerialOpens(int) {}
 
-bool serialSetRaw8N1(SerialPort&, uint32_t) { return true; }
+bool serialSetRaw8N1(SerialPort&, uint32_t) {
+    return true;
+}
 
-bool serialSetBaud(SerialPort&, uint32_t) { return true; }
+bool serialSetBaud(SerialPort&, uint32_t) {
+    return true;
+}
 
 int serialRead(SerialPort&, void* buf, size_t n) {
     const size_t got = std::min(n, fakeSerialPending());
@@ -59,12 +73,18 @@ int serialRead(SerialPort&, void* buf, size_t n) {
     return int(got);
 }
 
-bool serialWrite(SerialPort&, const void*, size_t) { return true; }
+bool serialWrite(SerialPort&, const void*, size_t) {
+    return true;
+}
 
 WaitResult serialWaitReadable(SerialPort&, uint32_t) {
     return fakeSerialPending() == 0 ? WaitResult::Timeout : WaitResult::Readable;
 }
 
-int serialLastError() { return 0; }
+int serialLastError() {
+    return 0;
+}
 
-std::string systemErrorText(int code) { return "Error " + std::to_string(code); }
+std::string systemErrorText(int code) {
+    return "Error " + std::to_string(code);
+}

@@ -11,19 +11,18 @@
 #include <cstdlib>
 #include <string>
 
-#define FUZZ_CHECK(cond)                                                             \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, \
-                         #cond);                                                     \
-            std::abort();                                                            \
-        }                                                                            \
+#define FUZZ_CHECK(cond)                                                                      \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 // One anonymous in-memory file for the whole run, refilled for each input; `path` opens it
 // afresh from the start, as a file on disk would.
 class MemFile {
-public:
+  public:
     MemFile() {
         fd_ = memfd_create("zt-fuzz", MFD_CLOEXEC);
         FUZZ_CHECK(fd_ >= 0);
@@ -55,7 +54,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (in.remaining_bytes() > 0) {
         const size_t len = in.ConsumeIntegralInRange<size_t>(1, kMaxLen);
         const int polls = in.ConsumeIntegralInRange<int>(0, 3);
-        std::vector<uint8_t> piece = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, kMaxPiece));
+        std::vector<uint8_t> piece =
+            in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, kMaxPiece));
         fakeSerialFeed(piece.data(), piece.size());
         model.sent.insert(model.sent.end(), piece.begin(), piece.end());
         // Some polls take one line each and leave the rest for later; a drain takes all.

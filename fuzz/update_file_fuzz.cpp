@@ -17,8 +17,8 @@
 
 namespace {
 
-const int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,        IDC_TRANSFER_SETTINGS,
-                            IDC_STARTUP_CHECK, IDC_KEEP_SRAM,     IDC_LATIN,
+const int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,         IDC_TRANSFER_SETTINGS,
+                            IDC_STARTUP_CHECK, IDC_KEEP_SRAM,      IDC_LATIN,
                             IDC_RS422,         IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL};
 
 std::string g_dest;

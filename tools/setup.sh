@@ -7,7 +7,8 @@ ZT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
 
 ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev
-             qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb)
+             qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb
+             clang libclang-rt-14-dev)
 
 zt_install_packages() {
     local missing=()
