@@ -1,6 +1,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/cli.h"
 #include "platform/clock.h"
@@ -56,7 +57,14 @@ int main(int argc, char** argv) {
 
     useClockFromEnvironment();
     setTracing(o.trace);
-    if (*write) return cliWrite(o);
+    if (*write) {
+        // The job's watcher thread may still be returning from its last call: leave without
+        // running static destructors under it.
+        const int status = cliWrite(o);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(status);
+    }
     if (*exp) return cliExport(o);
     if (*ports) return cliPorts();
     return kExitUsage;

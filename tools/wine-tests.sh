@@ -98,8 +98,11 @@ make_prefix() {
         wine reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /t REG_SZ /d "${port#*=}" /f \
             >/dev/null
     done
-    # The port mapping is read when Wine starts afresh.
+    # The port mapping is read when Wine starts afresh. From then on one server serves every
+    # program of the run, its messages kept for the report.
     wineserver -w
+    wineserver -f -p 2>"$WORK/wineserver.log" &
+    pids+=($!)
 }
 
 linux_write() {
@@ -113,8 +116,11 @@ linux_write() {
 wine_write() {
     local name="$1" port="$2"
     shift 2
+    local status=0
     wine "$WIN/bin/zemtabulo-cli.exe" write --port "$port" --data "$(winpath "$DATA")" "$@" \
-        >"$WORK/$name.log" 2>&1
+        >"$WORK/$name.log" 2>&1 || status=$?
+    echo "exit status $status" >>"$WORK/$name.log"
+    [ "$status" -eq 0 ]
 }
 
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
@@ -224,8 +230,11 @@ make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/
 
 echo "== Unit tests"
 status=0
-ZT_TEST_COM=COM5 ZT_TEST_PEER_COM=COM6 wine "$WIN/bin/zt_tests.exe" || status=$?
+ZT_TEST_COM=COM5 ZT_TEST_PEER_COM=COM6 timeout 300 wine "$WIN/bin/zt_tests.exe" || status=$?
 check "zt_tests.exe (exit status $status)" [ "$status" -eq 0 ]
+status=0
+(cd "$WORK" && timeout 300 wine "$WIN/bin/zt_win32_ui_tests.exe") || status=$?
+check "zt_win32_ui_tests.exe on the display (exit status $status)" [ "$status" -eq 0 ]
 
 echo "== zemtabulo-cli.exe write and export"
 check "Linux write, options A" linux_write linux-a "${OPTS_A[@]}"
@@ -243,7 +252,7 @@ test_gui
 test_gui_write
 
 if [ "$failed" -ne 0 ]; then
-    for f in "$WORK"/*.log; do echo "--- $f"; tail -n 20 "$f"; done
+    for f in "$WORK"/*.log; do echo "--- $f"; tail -n 30 "$f"; done
 fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -2,7 +2,6 @@
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
-#include <commctrl.h>
 #include <objbase.h>
 // clang-format on
 
@@ -15,8 +14,6 @@
 #include "writer/options.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
     // The folder browser needs COM on the dialog thread.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // The template hides these three buttons and nothing else issues their commands.

@@ -74,6 +74,13 @@ LRESULT send(Window w, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
     return SendMessageA(hwndOf(w), msg, wp, lp);
 }
 
+// The progress bar's class comes from the common controls, registered once before the
+// first dialog.
+bool registerCommonControls() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    return InitCommonControlsEx(&controls) != FALSE;
+}
+
 }  // namespace
 
 void win32ShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
@@ -81,6 +88,8 @@ void win32ShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
 }
 
 int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
+    static const bool controlsReady = registerCommonControls();
+    (void)controlsReady;
     DialogRun run{proc, tmpl.id};
     return int(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(tmpl.id), hwndOf(owner),
                                dialogTrampoline, reinterpret_cast<LPARAM>(&run)));

@@ -37,7 +37,9 @@ std::string textOf(HWND w) {
 
 int waitFor(const char* title, int seconds) {
     for (int i = 0; i < seconds * 10; ++i) {
-        if (findTop(title)) return 0;
+        // Shown once its initialisation is done.
+        HWND w = findTop(title);
+        if (w && IsWindowVisible(w)) return 0;
         Sleep(100);
     }
     std::fprintf(stderr, "no window \"%s\"\n", title);
