@@ -27,25 +27,7 @@ size_t fakeSerialPending() {
     return g_queue.size() - g_readPos;
 }
 
-SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        handle_ = other.handle_;
-        other.handle_ = kNone;
-    }
-    return *this;
-}
-
-void SerialPort::adopt(intptr_t handle) {
-    handle_ = handle;
-}
-
-void SerialPort::close() {
-    handle_ = kNone;
-}
+void serialCloseNative(intptr_t) {}
 
 std::string portDeviceName(const std::string& portName) {
     return portName;

@@ -6,13 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "export/update_file.h"
 #include "fuzz/fuzz_util.h"
 #include "writer/text_stream.h"
 
 namespace {
 
-constexpr size_t kCaps[] = {kPieceBufSize, kExportPieceBufSize, 2, 9};
+constexpr size_t kCaps[] = {kPieceBufSize, 256, 2, 9};
 constexpr uint8_t kGuard = 0xA5;
 
 }  // namespace

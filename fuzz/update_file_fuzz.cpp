@@ -1,6 +1,6 @@
 // The export's update file on arbitrary data files and option settings: the file minus its
 // settings lines is the data up to its first 0x1A, with every line end (LF or CR LF) written
-// as CR LF and nothing else changed.
+// as CR LF, an unterminated last line ended, and nothing else changed.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +23,9 @@ const int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,         IDC_TRANSFER_
 
 std::string g_dest;
 
-std::string crLfModel(const std::string& text) {
+// Every LF as CR LF, and an unterminated last line ended.
+std::string crLfModel(std::string text) {
+    if (!text.empty() && text.back() != '\n') text += '\n';
     std::string out;
     for (char c : text) {
         if (c == '\n') out += '\r';

@@ -29,6 +29,9 @@ private:
     intptr_t handle_ = kNone;
 };
 
+// Gives up a native handle of an open port (each backend its own).
+void serialCloseNative(intptr_t handle);
+
 // The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2).
 std::string portDeviceName(const std::string& portName);
 

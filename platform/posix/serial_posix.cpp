@@ -61,28 +61,8 @@ unsigned comNumber(const std::string& name) {
 
 }  // namespace
 
-SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kNone;
-    }
-    return *this;
-}
-
-void SerialPort::adopt(intptr_t handle) {
-    close();
-    handle_ = handle;
-}
-
-void SerialPort::close() {
-    if (handle_ == kNone) return;
-    int fd = int(handle_);
-    handle_ = kNone;
+void serialCloseNative(intptr_t handle) {
+    const int fd = int(handle);
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     ::close(fd);

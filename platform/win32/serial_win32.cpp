@@ -37,30 +37,7 @@ struct LocalText {
 
 }  // namespace
 
-SerialPort::SerialPort(SerialPort&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kNone;
-}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kNone;
-    }
-    return *this;
-}
-
-void SerialPort::adopt(intptr_t handle) {
-    close();
-    handle_ = handle;
-}
-
-void SerialPort::close() {
-    if (handle_ == kNone) return;
-    HANDLE h = reinterpret_cast<HANDLE>(handle_);
-    handle_ = kNone;
-    CloseHandle(h);
-}
+void serialCloseNative(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 // "COM1" stays as it is; "COM10" and "COM1 " become \\.\COM10 and \\.\COM1 (the system drops
 // the trailing blank of the last path component).
