@@ -12,18 +12,23 @@ seconds="${2:-60}"
 shift $(( $# > 2 ? 2 : $# ))
 jobs="${ZT_FUZZ_JOBS:-1}"
 
-if [ ! -f "$build/targets.txt" ]; then
-  cmake -S "$root/fuzz" -B "$build" >/dev/null
+mkdir -p "$build"
+if ! { cmake -S "$root/fuzz" -B "$build" && cmake --build "$build" -j"$(nproc)"; } >"$build/build.log" 2>&1; then
+  cat "$build/build.log"
+  exit 1
 fi
-cmake --build "$build" -j"$(nproc)" >/dev/null
 if [ $# -gt 0 ]; then targets=("$@"); else mapfile -t targets < "$build/targets.txt"; fi
 
 run_one() {
   local t="$1" corpus="$build/corpus/$1" findings="$build/findings/$1/" log="$build/logs/$1.log"
+  local extra=()
+  # A reply line wraps at 200 bytes: longer inputs only cost executions.
+  [ "$t" = read_line_fuzz ] && extra=(-max_len=1024)
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
   # -rss_limit_mb: the targets hold a few buffers at most; anything near this is a leak.
   "$build/bin/$t" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=1024 \
-    -artifact_prefix="$findings" -timeout=10 "$corpus" "$root/fuzz/corpus/$t" >"$log" 2>&1 || true
+    -artifact_prefix="$findings" -timeout=10 "${extra[@]}" "$corpus" "$root/fuzz/corpus/$t" \
+    >"$log" 2>&1 || true
 }
 
 for t in "${targets[@]}"; do
