@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <sched.h>
 
@@ -55,13 +54,4 @@ void useScaledClock(uint32_t scale, uint32_t offset) {
     g_scale = scale == 0 ? 1 : scale;
     g_offset = offset;
     g_hooks = ClockHooks{scaledTick, scaledSleep, scaledWaitUs, noteWaited};
-}
-
-void useClockFromEnvironment() {
-    const char* scale = std::getenv("ZEMTABULO_TIME_SCALE");
-    const char* offset = std::getenv("ZEMTABULO_TICK_OFFSET");
-    unsigned long s = scale ? std::strtoul(scale, nullptr, 10) : 1;
-    unsigned long o = offset ? std::strtoul(offset, nullptr, 10) : 0;
-    if (s == 0 || s > 100000) s = 1;
-    useScaledClock(uint32_t(s), uint32_t(o));
 }

@@ -1,7 +1,6 @@
 // Time on Windows: the system tick count, Sleep, and the same scaled clock as on POSIX.
 #include <windows.h>
 
-#include <cstdlib>
 
 #include "platform/clock.h"
 
@@ -63,13 +62,4 @@ void useScaledClock(uint32_t scale, uint32_t offset) {
     g_offset = offset;
     const bool real = g_scale == 1 && g_offset == 0;
     g_hooks = ClockHooks{real ? realTick : scaledTick, scaledSleep, scaledWaitUs, noteWaited};
-}
-
-void useClockFromEnvironment() {
-    const char* scale = std::getenv("ZEMTABULO_TIME_SCALE");
-    const char* offset = std::getenv("ZEMTABULO_TICK_OFFSET");
-    unsigned long s = scale ? std::strtoul(scale, nullptr, 10) : 1;
-    unsigned long o = offset ? std::strtoul(offset, nullptr, 10) : 0;
-    if (s == 0 || s > 100000) s = 1;
-    useScaledClock(uint32_t(s), uint32_t(o));
 }
