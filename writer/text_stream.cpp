@@ -55,6 +55,15 @@ int TextStream::next() {
 namespace {
 // Bytes that the text stream does not pass through as they are.
 bool special(unsigned char c) { return c == '\n' || c == '\r' || c == 0x1a; }
+
+// Length of the run before the first CR or 0x1A in p[0..n): the only bytes that need care when
+// lines are not cut apart. memchr keeps long blocks of text fast.
+size_t plainRun(const unsigned char* p, size_t n) {
+    const void* cr = std::memchr(p, '\r', n);
+    size_t run = cr ? size_t(static_cast<const unsigned char*>(cr) - p) : n;
+    const void* sub = std::memchr(p, 0x1a, run);
+    return sub ? size_t(static_cast<const unsigned char*>(sub) - p) : run;
+}
 }  // namespace
 
 size_t TextStream::readPiece(char* out, size_t cap) { return read(out, cap, true); }
@@ -68,7 +77,11 @@ size_t TextStream::read(char* out, size_t cap, bool oneLine) {
         // Ordinary bytes are copied a run at a time; next() handles the rest.
         const size_t room = std::min(cap - 1 - n, len_ - pos_);
         size_t run = 0;
-        while (run < room && !special(buf_[pos_ + run])) ++run;
+        if (oneLine) {
+            while (run < room && !special(buf_[pos_ + run])) ++run;
+        } else {
+            run = plainRun(buf_ + pos_, room);
+        }
         std::memcpy(out + n, buf_ + pos_, run);
         n += run;
         pos_ += run;
