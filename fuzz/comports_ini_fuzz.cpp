@@ -43,11 +43,8 @@ void writeIni(const std::string& contents) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // COMPORTS.INI is read from the working directory: give the run one of its own, in memory,
-    // as the file is written anew for every input.
-    char dir[] = "/dev/shm/zt-fuzz-comports-XXXXXX";
-    FUZZ_CHECK(mkdtemp(dir) != nullptr);
-    FUZZ_CHECK(chdir(dir) == 0);
+    // COMPORTS.INI is read from the working directory: give the run one of its own.
+    FUZZ_CHECK(chdir(scratchFolder("comports").c_str()) == 0);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #define FUZZ_CHECK(cond)                                                                      \
@@ -58,6 +59,19 @@ class MemFile {
     int fd_ = -1;
     std::string path_;
 };
+
+// A folder in memory-backed storage for the files a target writes anew for every input (and
+// syncs); it goes, with what is in it, when the run ends. One per target.
+inline std::string scratchFolder(const char* name) {
+    static std::string folder;
+    folder = std::string("/dev/shm/zt-fuzz-") + name + "-XXXXXX";
+    FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    });
+    return folder;
+}
 
 // The data of a V3 text file as a text stream reads it, written independently of the reader:
 // everything before the first 0x1A, each CR LF pair as LF.

@@ -42,10 +42,7 @@ std::string slurp(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The update file goes to memory-backed storage: it is synced on every write.
-    char dir[] = "/dev/shm/zt-fuzz-export-XXXXXX";
-    FUZZ_CHECK(mkdtemp(dir) != nullptr);
-    g_dest = std::string(dir) + "/" + kUpdateFileName;
+    g_dest = scratchFolder("export") + "/" + kUpdateFileName;
     headlessCreateDialog(kMainTemplate, mainDlgProc);
     return 0;
 }
