@@ -188,6 +188,9 @@ struct Late {
     bool inTime;
 };
 
+// Test names in CTest show the case, not its bytes.
+void PrintTo(const Late& l, std::ostream* os) { *os << l.name; }
+
 struct LateDevice : DrillTest, ::testing::WithParamInterface<Late> {};
 
 TEST_P(LateDevice, AnswerAtTheLastMoment) {
@@ -229,7 +232,9 @@ struct Unplug {
     const char* lastStatus;  // the status line when the line went
 };
 
-const std::string kUnplugData = dataLines(500);
+// Far more than a pseudo-terminal holds, so that mid-data the line goes while the tool is still
+// writing, however the two processes are scheduled.
+const std::string kUnplugData = dataLines(4000);
 constexpr size_t kUnplugDataBytes = 1000;
 
 // What the device had received when the line went.
@@ -240,6 +245,8 @@ std::string receivedBeforeUnplug(const std::string& name) {
     if (name == "mid_data") return want.upToErase() + want.dataPart().substr(0, kUnplugDataBytes);
     return want.whole();
 }
+
+void PrintTo(const Unplug& u, std::ostream* os) { *os << u.name; }
 
 struct Unplugged : DrillTest, ::testing::WithParamInterface<Unplug> {
     // In the death test's child: statuses and boxes go to stderr, where the parent reads them.

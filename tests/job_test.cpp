@@ -205,6 +205,9 @@ struct Silence {
     size_t sentThrough;  // how much of the whole stream goes out before the job ends
 };
 
+// Test names in CTest show the step, not the case's bytes.
+void PrintTo(const Silence& s, std::ostream* os) { *os << s.step; }
+
 struct SilentStep : JobTest, ::testing::WithParamInterface<Silence> {};
 
 TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
