@@ -10,9 +10,12 @@ ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev
              qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb
              clang libclang-rt-14-dev)
 
-zt_install_packages() {
-    local missing=()
-    for p in "${ZT_PACKAGES[@]}"; do
+# Installs those of the packages after "--" that are missing; what comes before goes to apt-get.
+zt_apt_missing() {
+    local opts=() missing=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do opts+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -20,9 +23,11 @@ zt_install_packages() {
         local sudo=""
         [ "$(id -u)" -ne 0 ] && sudo="sudo"
         $sudo apt-get update -q
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${opts[@]}" "${missing[@]}"
     fi
 }
+
+zt_install_packages() { zt_apt_missing -- "${ZT_PACKAGES[@]}"; }
 
 zt_build() {
     if [ ! -f "$ZT_BUILD/CMakeCache.txt" ]; then
@@ -36,16 +41,4 @@ zt_build() {
 ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest libcli11-dev
                  wine wine64 xvfb xdotool socat fonts-ipafont-gothic)
 
-zt_install_win_packages() {
-    local missing=()
-    for p in "${ZT_WIN_PACKAGES[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "Installing: ${missing[*]}"
-        local sudo=""
-        [ "$(id -u)" -ne 0 ] && sudo="sudo"
-        $sudo apt-get update -q
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-    fi
-}
+zt_install_win_packages() { zt_apt_missing --no-install-recommends -- "${ZT_WIN_PACKAGES[@]}"; }
