@@ -81,6 +81,8 @@ private:
     std::string tempPath_;
     std::vector<char> buf_;  // kWriteBufSize bytes once open
     size_t used_ = 0;
+    uint64_t written_ = 0;   // bytes handed to the system
+    uint64_t kicked_ = 0;    // bytes whose write-back has been started
 };
 
 // Where a copy failed: at the source (open or read) or at the destination.

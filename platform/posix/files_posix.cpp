@@ -111,6 +111,7 @@ int ReplacementFile::open(const std::string& finalPath) {
             tempPath_ = std::move(name);
             buf_.resize(kWriteBufSize);
             used_ = 0;
+            written_ = kicked_ = 0;
             return 0;
         }
         if (errno != EEXIST) return error_ = errno;
@@ -124,16 +125,32 @@ int ReplacementFile::write(const void* data, size_t n) {
     if (used_ + n > buf_.size()) {
         if (flush() != 0) return error_;
         // What does not fit the buffer goes straight out.
-        if (n >= buf_.size()) return error_ = writeAll(fd_, static_cast<const char*>(data), n);
+        if (n >= buf_.size()) {
+            error_ = writeAll(fd_, static_cast<const char*>(data), n);
+            written_ += n;
+            return error_;
+        }
     }
     std::memcpy(buf_.data() + used_, data, n);
     used_ += n;
     return 0;
 }
 
+// Write-back is started every this many bytes, so that the sync at the end finds most of the
+// file already on its way to the stick instead of all of it.
+constexpr uint64_t kWriteBackStep = 4u << 20;
+
 int ReplacementFile::flush() {
     if (!error_ && used_ > 0) error_ = writeAll(fd_, buf_.data(), used_);
+    written_ += used_;
     used_ = 0;
+#ifdef __linux__
+    if (!error_ && written_ - kicked_ >= kWriteBackStep) {
+        sync_file_range(int(fd_), off64_t(kicked_), off64_t(written_ - kicked_),
+                        SYNC_FILE_RANGE_WRITE);
+        kicked_ = written_;
+    }
+#endif
     return error_;
 }
 
