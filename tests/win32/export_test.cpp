@@ -7,53 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "export/update_file.h"
-#include "headless_main.h"
+#include "export_rig.h"
 #include "platform/serial.h"
-#include "temp_dir.h"
-
-namespace {
-
-const std::string kDefaultTail = "WD bf07b 0\r\nROTATE 0\r\nWD bf075 1\r\n";
-
-struct ExportRig {
-    HeadlessMain ui;
-    TempDir dir;
-    std::string folder;
-    std::vector<std::string> boxes;
-
-    ExportRig() {
-        folder = dir.file("usb");
-        CreateDirectoryA(folder.c_str(), nullptr);
-        HeadlessHooks hooks;
-        hooks.onMessageBox = [this](Window, const std::string& text, const std::string&) {
-            boxes.push_back(text);
-        };
-        hooks.onBrowseFolder = [this](std::string& chosen, const std::string&) {
-            chosen = folder;
-            return true;
-        };
-        headlessSetHooks(std::move(hooks));
-        dataFilePath.clear();
-        gaijiFilePath.clear();
-    }
-    ~ExportRig() {
-        dataFilePath.clear();
-        gaijiFilePath.clear();
-    }
-    void run() { headlessClick(ui.dlg, IDC_EXPORT); }
-    std::string read(const std::string& name) const { return dir.read("usb\\" + name); }
-};
-
-}  // namespace
 
 TEST(ExportWin32, UpdateFileHasCrLfLinesInTheChosenFolder) {
     for (const char* end : {"", "\\", "/"}) {
         ExportRig rig;
         rig.folder += end;
-        dataFilePath = rig.dir.write("data.v3", "A\nB\r\nC\n");
+        rig.data("A\nB\r\nC\n");
         rig.run();
-        ASSERT_EQ(rig.boxes, std::vector<std::string>{kExportDoneText}) << end;
+        ASSERT_TRUE(rig.succeeded()) << end;
         EXPECT_EQ(rig.read(kUpdateFileName), "A\r\nB\r\nC\r\n" + kDefaultTail);
         EXPECT_FALSE(std::filesystem::exists(rig.dir.file("usbv3update.dat")));
     }
@@ -67,9 +30,9 @@ TEST(ExportWin32, JoinUsesTheBackslash) {
 TEST(ExportWin32, GaijiFileIsCopiedByteForByte) {
     ExportRig rig;
     const std::string glyphs("G\r\n\x1a\0\xff\n", 7);
-    dataFilePath = rig.dir.write("data.v3", "A\n");
+    rig.data("A\n");
     gaijiFilePath = rig.dir.write("g.txt", glyphs);
-    rig.ui.check(IDC_TRANSFER_GAIJI);
+    rig.main.check(IDC_TRANSFER_GAIJI);
     rig.run();
     EXPECT_EQ(rig.read(kGaijiFileName), glyphs);
 }
@@ -77,10 +40,10 @@ TEST(ExportWin32, GaijiFileIsCopiedByteForByte) {
 TEST(ExportWin32, MissingFolderIsReportedWithTheSystemsText) {
     ExportRig rig;
     rig.folder = rig.dir.file("gone");
-    dataFilePath = rig.dir.write("data.v3", "A\n");
+    rig.data("A\n");
     rig.run();
     ASSERT_EQ(rig.boxes.size(), 1u);
-    EXPECT_NE(rig.boxes[0].find(rig.dir.file("gone\\v3update.dat")), std::string::npos);
-    EXPECT_NE(rig.boxes[0].find(systemErrorText(ERROR_PATH_NOT_FOUND)), std::string::npos)
-        << rig.boxes[0];
+    EXPECT_NE(rig.boxes[0].text.find(rig.dir.file("gone\\v3update.dat")), std::string::npos);
+    EXPECT_NE(rig.boxes[0].text.find(systemErrorText(ERROR_PATH_NOT_FOUND)), std::string::npos)
+        << rig.boxes[0].text;
 }
