@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/resources.h"
 #include "platform/thread.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 #include "writer/reply.h"
 #include "writer/worker.h"
@@ -21,6 +22,8 @@ void startCommand() {
         messageBox(mainDlg, text, caption, kMbOk);
         return;
     }
+    jobReportBegin();
+    jobReportStep(jobstep::kOpen);
     bool opened = false;
     for (int pass = 0; pass < kOpenPasses; ++pass) {
         setStatusText("", ch->statusWnd);
@@ -28,6 +31,7 @@ void startCommand() {
         if (ch->writeBusy.load() != 0) continue;
         if (!commOpen(portName, ch)) {
             setStatusText(kPortUnusableText, ch->statusWnd);
+            jobReportFail(systemErrorText(commLastOpenError.load()));
             continue;
         }
         ch->writeBusy.store(1);

@@ -20,6 +20,7 @@ struct DeviceCommand {
     ReplyKind replyKind;
     const char* reply;  // expected beginning of the reply line (Prefix only)
     uint32_t timeoutMs;
+    const char* step;  // the job's step while this command awaits its reply ("" for none)
 };
 
 constexpr char kStx = 0x02;
@@ -27,21 +28,21 @@ constexpr char kEtx = 0x03;
 
 namespace device {
 
-inline constexpr DeviceCommand kFlashMode{"FWS", true, "\r\n", ReplyKind::Prefix,
-                                          "FlashRom Mode Start", 5000};
-inline constexpr DeviceCommand kSaveStart{"FS\n", false, "", ReplyKind::Prefix,
-                                          "Data Save Start", 5000};
-inline constexpr DeviceCommand kImageErase{"Fimageerase\n", false, "", ReplyKind::Prefix,
-                                           "Image Erase End", 180000};
-inline constexpr DeviceCommand kPageErase{"Fpageerase\n", false, "", ReplyKind::Prefix,
-                                          "PageData Erase End", 180000};
-inline constexpr DeviceCommand kSaveEnd{"Fs\n", false, "", ReplyKind::Prefix, "Data Save End",
-                                        5000};
-inline constexpr DeviceCommand kWriteEnd{"FWE\n", false, "", ReplyKind::AnyLine, "", 5000};
+inline constexpr DeviceCommand kFlashMode{
+    "FWS", true, "\r\n", ReplyKind::Prefix, "FlashRom Mode Start", 5000, "fws"};
+inline constexpr DeviceCommand kSaveStart{"FS\n", false, "", ReplyKind::Prefix, "Data Save Start",
+                                          5000,   "fs"};
+inline constexpr DeviceCommand kImageErase{"Fimageerase\n",   false,  "",     ReplyKind::Prefix,
+                                           "Image Erase End", 180000, "erase"};
+inline constexpr DeviceCommand kPageErase{"Fpageerase\n",       false,  "",     ReplyKind::Prefix,
+                                          "PageData Erase End", 180000, "erase"};
+inline constexpr DeviceCommand kSaveEnd{"Fs\n",          false, "",      ReplyKind::Prefix,
+                                        "Data Save End", 5000,  "fs_end"};
+inline constexpr DeviceCommand kWriteEnd{"FWE\n", false, "", ReplyKind::AnyLine, "", 5000, "fwe"};
 // Register writes ("WD bf07b 1" ...) and "UC" are framed and followed by "\n"; no reply.
 inline constexpr const char* kRegisterLineEnd = "\n";
-inline constexpr DeviceCommand kUpdate{"UC", true, "\n", ReplyKind::None, "", 0};
-inline constexpr DeviceCommand kSumQuery{"Sb", true, "\r\n", ReplyKind::Framed, "", 30000};
+inline constexpr DeviceCommand kUpdate{"UC", true, "\n", ReplyKind::None, "", 0, ""};
+inline constexpr DeviceCommand kSumQuery{"Sb", true, "\r\n", ReplyKind::Framed, "", 30000, "sb"};
 
 // During the data phase one reply line is polled and dropped after every this many pieces.
 inline constexpr int kPiecesPerPoll = 11;

@@ -8,9 +8,11 @@
 #include "platform/debug.h"
 #include "platform/resources.h"
 #include "writer/frame.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 
 void sendCommand(Channel* ch, const DeviceCommand& cmd) {
+    if (*cmd.step) jobReportStep(cmd.step);
     if (cmd.framed) {
         commPuts(frameBuild(cmd.text).c_str(), ch);
     } else {
@@ -37,6 +39,7 @@ char* waitReply(Channel* ch, const DeviceCommand& cmd, char* buf, size_t cap) {
         uint32_t elapsed = tickCount() - t0;
         if (elapsed > cmd.timeoutMs) {
             if (traceEvery) debugOut("Timeout");
+            jobReportFail("no answer within " + std::to_string(cmd.timeoutMs) + " ms");
             abortWrite(ch);
         }
         if (commReadLine(ch, buf, cap)) {

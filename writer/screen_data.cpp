@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 #include "writer/reply.h"
 #include "writer/worker.h"
@@ -29,6 +30,8 @@ Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
     const int shift = progressShift(file.size());
     setProgressRange(0, int32_t(file.size() >> shift), ch->progressWnd);
     setStatusText("ﾃﾞｰﾀ書き込み中", ch->statusWnd);
+    jobReportStep(jobstep::kData);
+    jobReportProgress(0, file.size());
     uint64_t count = 0;
     int sincePoll = 0;
     char piece[kPieceBufSize];
@@ -41,6 +44,7 @@ Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
         if (std::strlen(piece) != n) return {false, result.lineOpen};
         count += n;
         setProgressPos(int32_t(count >> shift), ch->progressWnd);
+        jobReportProgress(file.rawPosition(), file.size());
         if (skipping && startsPageSection(piece)) skipping = false;
         if (!skipping) {
             commPuts(piece, ch);
@@ -76,7 +80,10 @@ void sendScreenData(Channel* ch, TextStream& file) {
 
     const Streamed sent = streamPieces(ch, file, skipping);
     // A file that could not be read or sent to its end must not be sealed as if it had been.
+    if (!sent.whole) jobReportFail("the data file holds a NUL byte");
+    if (file.error() != 0) jobReportFail(systemErrorText(file.error()));
     if (!sent.whole || file.error() != 0) failWrite(ch, "画面ﾃﾞｰﾀ異常");
+    jobReportProgress(file.size(), file.size());
     file.close();
     // A last line without its line end is ended here: glued to it, "Fs" is no command the
     // device can see, and the save would never be closed.

@@ -8,6 +8,7 @@
 #include "platform/resources.h"
 #include "platform/ui.h"
 #include "writer/frame.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 #include "writer/reply.h"
 
@@ -32,7 +33,11 @@ void runWriteJob(Channel* ch, const std::string& dataPath) {
     // The data file is opened before anything is sent: a missing file must not cost the
     // device its data.
     TextStream file;
-    if (file.open(dataPath) != 0) failWrite(ch, "画面ﾃﾞｰﾀ異常");
+    jobReportStep(jobstep::kData);
+    if (const int err = file.open(dataPath); err != 0) {
+        jobReportFail(dataPath + ": " + systemErrorText(err));
+        failWrite(ch, "画面ﾃﾞｰﾀ異常");
+    }
 
     ch->baudRate = device::kWriteBaud;
     commSetBaud(ch);
@@ -97,7 +102,9 @@ void queryDataSum(Channel* ch) {
 
     char text[kFrameTextSize];
     const char* sum = "(null)";
-    if (std::strlen(reply) < kSumReplySize && frameParse(reply, text)) sum = text;
+    const bool readable = std::strlen(reply) < kSumReplySize && frameParse(reply, text);
+    if (readable) sum = text;
+    jobReportSum(readable ? text : nullptr);
     std::string result = std::string("データ sum=") + sum + " ";
     messageBox(nullptr, result, "", kMbOk);
     setStatusText(result, ch->statusWnd);

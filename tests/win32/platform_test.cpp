@@ -146,7 +146,7 @@ TEST_F(LinkedPorts, RepliesAreGatheredIntoLines) {
 TEST_F(LinkedPorts, ReplyWaitAcceptsItsLineAndTimesOutInVirtualTime) {
     installManualClock(0xFFFFFF00u);  // across the wrap of the tick count
     arrive("noise\rFlashRom Mode Start\r");
-    DeviceCommand cmd{"FWS", true, "", ReplyKind::Prefix, "FlashRom Mode Start", 1000};
+    DeviceCommand cmd{"FWS", true, "", ReplyKind::Prefix, "FlashRom Mode Start", 1000, "fws"};
     EXPECT_STREQ(waitReply(&ch, cmd, buf, sizeof buf), "FlashRom Mode Start");
     const uint32_t t0 = g_now;
     EXPECT_THROW(waitReply(&ch, cmd, buf, sizeof buf), WriteAborted);
