@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,3 +96,37 @@ struct CopyResult {
 // Copies `from` byte for byte to `to`, replacing a file of that name only when the copy is
 // complete.
 CopyResult copyFileReplacing(const std::string& from, const std::string& to);
+
+// A file that several programs append records to. Each append holds an exclusive lock on the
+// file while it looks at the end and writes, so that what one append decides from the file's
+// end (a header for an empty file, a line end for a torn last line) still holds when its bytes
+// go out; the bytes go out in one write and are on the disk before the lock is released.
+class AppendFile {
+public:
+    AppendFile() = default;
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    ~AppendFile() { close(); }
+
+    // Opens (creating) the file for appending; a folder is refused. 0 on success, else the
+    // system's error code.
+    int open(const std::string& path);
+    bool isOpen() const { return fd_ != -1; }
+    void close();
+
+    // Gives the bytes to append, from the file's size and its last byte (-1 when empty).
+    using Compose = std::function<std::string(uint64_t size, int lastByte)>;
+    // Runs `compose` under the lock, writes what it returns, syncs. 0 on success, else the
+    // system's error code. A failed write leaves the file as it was where the system allows
+    // (POSIX truncates back; Windows cannot through an append-only handle).
+    int append(const Compose& compose);
+    // Reads up to n bytes at `offset`, for a Compose that must look further back than the last
+    // byte (it runs under the lock). The count, 0 at the end, -1 on failure.
+    long long readAt(uint64_t offset, void* buf, size_t n);
+
+private:
+    intptr_t fd_ = -1;  // file descriptor, or HANDLE on Windows
+    // The system's lock belongs to the open file, not the thread: threads sharing this object
+    // take turns here first.
+    std::mutex mutex_;
+};

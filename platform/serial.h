@@ -35,6 +35,13 @@ void serialCloseNative(intptr_t handle);
 // The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2).
 std::string portDeviceName(const std::string& portName);
 
+// The device behind `devicePath` as a record names it: the resolved path and, where one
+// exists, its stable name under `linkRoot`/by-id (else `linkRoot`/by-path), as
+// "/dev/ttyUSB0 (/dev/serial/by-id/usb-...)". The path as given when it does not resolve; on
+// Windows always the name as given.
+std::string serialDeviceIdentity(const std::string& devicePath,
+                                 const std::string& linkRoot = "/dev/serial");
+
 // Opens `device` for exclusive use: another process, or a second open in this one, fails.
 // Returns 0 on success, else the system's error code.
 int serialOpen(const std::string& device, SerialPort& out);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,22 @@ int syncFolder(const std::string& folder) {
     ::close(fd);
     return err == EINVAL || err == ENOTSUP ? 0 : err;
 }
+
+// flock's exclusive lock, held for the object's lifetime.
+struct FileLock {
+    int fd;
+    int err = 0;
+    explicit FileLock(int f) : fd(f) {
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            break;
+        }
+    }
+    ~FileLock() {
+        if (err == 0) ::flock(fd, LOCK_UN);
+    }
+};
 
 // A file descriptor that closes itself.
 struct Fd {
@@ -196,4 +213,52 @@ CopyResult copyFileReplacing(const std::string& from, const std::string& to) {
         if (int err = dst.write(buf.data(), size_t(got))) return {err, false};
     }
     return {dst.commit(), false};
+}
+
+int AppendFile::open(const std::string& path) {
+    close();
+    // Read access too: the last byte tells whether the last line was ended.
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    fd_ = fd;
+    return 0;
+}
+
+void AppendFile::close() {
+    if (fd_ >= 0) ::close(int(fd_));
+    fd_ = -1;
+}
+
+long long AppendFile::readAt(uint64_t offset, void* buf, size_t n) {
+    for (;;) {
+        const ssize_t got = ::pread(int(fd_), buf, n, off_t(offset));
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
+
+int AppendFile::append(const Compose& compose) {
+    std::lock_guard<std::mutex> turn(mutex_);
+    if (fd_ < 0) return EBADF;
+    const int fd = int(fd_);
+    FileLock lock(fd);
+    if (lock.err) return lock.err;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    const uint64_t size = uint64_t(st.st_size);
+    int last = -1;
+    if (size > 0) {
+        unsigned char c = 0;
+        const long long got = readAt(size - 1, &c, 1);
+        if (got < 0) return errno;
+        if (got != 1) return EIO;
+        last = c;
+    }
+    const std::string bytes = compose(size, last);
+    if (int err = writeAll(fd, bytes.data(), bytes.size())) {
+        // Nobody else appends while the lock is held: cutting back to the old end removes
+        // exactly the part of this append that got out.
+        if (::ftruncate(fd, off_t(size)) != 0) return err;
+        return err;
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
 }

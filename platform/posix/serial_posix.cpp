@@ -6,11 +6,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/debug.h"
@@ -59,6 +62,19 @@ unsigned comNumber(const std::string& name) {
     return n;
 }
 
+// The first link in `folder` (by name) that resolves to `target`; empty when none does.
+std::string linkTo(const std::filesystem::path& folder, const std::filesystem::path& target) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> links;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        links.push_back(it->path());
+    std::sort(links.begin(), links.end());
+    for (const fs::path& link : links)
+        if (fs::canonical(link, ec) == target && !ec) return link.string();
+    return std::string();
+}
+
 }  // namespace
 
 void serialCloseNative(intptr_t handle) {
@@ -66,6 +82,15 @@ void serialCloseNative(intptr_t handle) {
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     ::close(fd);
+}
+
+std::string serialDeviceIdentity(const std::string& devicePath, const std::string& linkRoot) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(devicePath, ec);
+    if (ec) return devicePath;
+    std::string link = linkTo(std::filesystem::path(linkRoot) / "by-id", real);
+    if (link.empty()) link = linkTo(std::filesystem::path(linkRoot) / "by-path", real);
+    return link.empty() ? real.string() : real.string() + " (" + link + ")";
 }
 
 std::string portDeviceName(const std::string& portName) {

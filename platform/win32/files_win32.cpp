@@ -33,6 +33,21 @@ int writeAll(HANDLE h, const char* data, size_t n) {
     return 0;
 }
 
+// LockFileEx's exclusive lock on the whole file (and beyond its end), held for the object's
+// lifetime.
+struct FileLock {
+    HANDLE h;
+    int err = 0;
+    OVERLAPPED at{};
+    explicit FileLock(HANDLE file) : h(file) {
+        if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at))
+            err = int(GetLastError());
+    }
+    ~FileLock() {
+        if (err == 0) UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &at);
+    }
+};
+
 }  // namespace
 
 bool isPathSeparator(char c) {
@@ -168,4 +183,59 @@ CopyResult copyFileReplacing(const std::string& from, const std::string& to) {
         if (int err = dst.write(buf.data(), size_t(got))) return {err, false};
     }
     return {dst.commit(), false};
+}
+
+// Append access without write access makes every write go to the end of the file; read access
+// lets the last byte be looked at.
+int AppendFile::open(const std::string& path) {
+    close();
+    HANDLE h = CreateFileA(path.c_str(), FILE_GENERIC_READ | FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        const DWORD attr = GetFileAttributesA(path.c_str());
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
+            return kErrIsFolder;
+        return int(err);
+    }
+    fd_ = fdOf(h);
+    return 0;
+}
+
+void AppendFile::close() {
+    if (fd_ != -1) CloseHandle(handleOf(fd_));
+    fd_ = -1;
+}
+
+long long AppendFile::readAt(uint64_t offset, void* buf, size_t n) {
+    OVERLAPPED at{};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    const DWORD want = n > MAXDWORD ? MAXDWORD : DWORD(n);
+    if (!ReadFile(handleOf(fd_), buf, want, &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return got;
+}
+
+int AppendFile::append(const Compose& compose) {
+    std::lock_guard<std::mutex> turn(mutex_);
+    if (fd_ == -1) return ERROR_INVALID_HANDLE;
+    HANDLE h = handleOf(fd_);
+    FileLock lock(h);
+    if (lock.err) return lock.err;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size)) return int(GetLastError());
+    int last = -1;
+    if (size.QuadPart > 0) {
+        unsigned char c = 0;
+        const long long got = readAt(uint64_t(size.QuadPart) - 1, &c, 1);
+        if (got < 0) return int(GetLastError());
+        if (got != 1) return ERROR_READ_FAULT;
+        last = c;
+    }
+    const std::string bytes = compose(uint64_t(size.QuadPart), last);
+    if (int err = writeAll(h, bytes.data(), bytes.size())) return err;
+    return FlushFileBuffers(h) ? 0 : int(GetLastError());
 }

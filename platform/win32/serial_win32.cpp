@@ -48,6 +48,11 @@ std::string portDeviceName(const std::string& portName) {
     return name;
 }
 
+// Windows keeps no stable links to serial devices in the file system.
+std::string serialDeviceIdentity(const std::string& devicePath, const std::string&) {
+    return devicePath;
+}
+
 void failNextSerialOpens(int count) {
     g_failOpens = count;
 }

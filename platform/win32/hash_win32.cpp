@@ -1,0 +1,60 @@
+// SHA-256 with the system's CNG primitives (bcrypt.dll).
+// clang-format off
+#include <windows.h>
+#include <bcrypt.h>
+// clang-format on
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/hash.h"
+
+namespace {
+
+constexpr size_t kSha256Size = 32;
+
+struct Algorithm {
+    BCRYPT_ALG_HANDLE h = nullptr;
+    ~Algorithm() {
+        if (h) BCryptCloseAlgorithmProvider(h, 0);
+    }
+};
+
+struct Hash {
+    BCRYPT_HASH_HANDLE h = nullptr;
+    ~Hash() {
+        if (h) BCryptDestroyHash(h);
+    }
+};
+
+// CNG reports NTSTATUS values; its failures here come down to a refused or missing provider.
+constexpr int kErrDigest = ERROR_NOT_SUPPORTED;
+
+bool ok(NTSTATUS status) {
+    return status >= 0;
+}
+
+}  // namespace
+
+int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
+    InputFile in;
+    if (int err = in.open(path)) return err;
+    Algorithm alg;
+    Hash hash;
+    if (!ok(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !ok(BCryptCreateHash(alg.h, &hash.h, nullptr, 0, nullptr, 0, 0)))
+        return kErrDigest;
+    std::vector<unsigned char> buf(kHashReadSize);
+    bytesOut = 0;
+    for (;;) {
+        const long long got = in.read(buf.data(), buf.size());
+        if (got < 0) return in.error();
+        if (got == 0) break;
+        if (!ok(BCryptHashData(hash.h, buf.data(), ULONG(got), 0))) return kErrDigest;
+        bytesOut += uint64_t(got);
+    }
+    unsigned char digest[kSha256Size];
+    if (!ok(BCryptFinishHash(hash.h, digest, ULONG(sizeof digest), 0))) return kErrDigest;
+    hexOut = hexOf(digest, sizeof digest);
+    return 0;
+}
