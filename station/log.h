@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 struct LogRecord {
     std::string timeUtc;  // see utcTimestamp
     std::string host;
@@ -49,5 +51,5 @@ public:
 
 private:
     std::string path_;
-    // AppendFile file_;  (platform/files.h)
+    AppendFile file_;
 };

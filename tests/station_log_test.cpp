@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/hash.h"
+#include "platform/serial.h"
+#include "station/log.h"
+#include "temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Rows = std::vector<std::vector<std::string>>;
+
+// An RFC 4180 reader written apart from the writer: every record ends in CR LF, a quote opens
+// a field only at its start, and anything else makes the whole text unreadable (false).
+bool parseCsv(const std::string& text, Rows& rows) {
+    rows.clear();
+    std::vector<std::string> row;
+    std::string field;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '"') {
+            for (++i;; ++i) {
+                if (i >= text.size()) return false;
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        field += '"';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += text[i];
+            }
+        } else {
+            while (i < text.size() && text[i] != ',' && text[i] != '\r') {
+                if (text[i] == '"' || text[i] == '\n') return false;
+                field += text[i++];
+            }
+        }
+        row.push_back(std::move(field));
+        field.clear();
+        if (i < text.size() && text[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (text.compare(i, 2, "\r\n") != 0) return false;
+        i += 2;
+        rows.push_back(std::move(row));
+        row.clear();
+    }
+    return true;
+}
+
+std::vector<std::string> headerFields() {
+    Rows rows;
+    EXPECT_TRUE(parseCsv(std::string(kLogHeader) + "\r\n", rows));
+    return rows.empty() ? std::vector<std::string>() : rows[0];
+}
+
+std::vector<std::string> fieldsOf(const LogRecord& r, const std::string& seconds) {
+    return {r.timeUtc,
+            r.host,
+            r.port,
+            r.device,
+            r.dataFile,
+            r.dataSha256,
+            std::to_string(r.dataBytes),
+            r.options,
+            r.result,
+            r.sum,
+            r.expectedSum,
+            seconds,
+            r.step,
+            r.reason,
+            r.version};
+}
+
+LogRecord sampleRecord(const std::string& port) {
+    LogRecord r;
+    r.timeUtc = "2026-12-07T15:04:05.123Z";
+    r.host = "line-3";
+    r.port = port;
+    r.device = "/dev/ttyUSB0 (/dev/serial/by-id/usb-X)";
+    r.dataFile = "data.v3";
+    r.dataSha256 = "ab";
+    r.dataBytes = 1234;
+    r.options = "--speed 9600";
+    r.result = "ok";
+    r.seconds = 1.5;
+    r.version = "1.5.0";
+    return r;
+}
+
+int appendTo(const std::string& path, const LogRecord& r) {
+    LogFile log;
+    if (int err = log.open(path)) return err;
+    return log.append(r);
+}
+
+Rows readRows(const TempDir& dir, const std::string& name) {
+    Rows rows;
+    EXPECT_TRUE(parseCsv(dir.read(name), rows)) << dir.read(name);
+    return rows;
+}
+
+TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
+    TempDir dir;
+    LogRecord r = sampleRecord("COM3, left");
+    r.dataFile = "C:\\data\\\"new\" set.v3";
+    r.options = "--vertical --latin";
+    r.step = "書き込み中";
+    r.reason = "line one\r\nline two\rthree\nfour,\"five\"";
+    r.sum = "\"";
+    r.seconds = 12.3456;
+    ASSERT_EQ(appendTo(dir.file("log.csv"), r), 0);
+
+    const Rows rows = readRows(dir, "log.csv");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], headerFields());
+    EXPECT_EQ(rows[1], fieldsOf(r, "12.346"));
+    // Fields that need no quotes get none.
+    EXPECT_EQ(csvField("書き込み中"), "書き込み中");
+    EXPECT_EQ(logLine(sampleRecord("P1")),
+              "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
+              "ab,1234,--speed 9600,ok,,,1.500,,,1.5.0\r\n");
+}
+
+TEST(StationLog, HeaderOnlyWhenTheFileIsNewOrEmpty) {
+    for (bool exists : {false, true}) {
+        TempDir dir;
+        if (exists) dir.write("log.csv", "");
+        ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P1")), 0);
+        ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P2")), 0);
+        const Rows rows = readRows(dir, "log.csv");
+        ASSERT_EQ(rows.size(), 3u) << exists;
+        EXPECT_EQ(rows[0], headerFields());
+        EXPECT_EQ(rows[1][2], "P1");
+        EXPECT_EQ(rows[2][2], "P2");
+    }
+}
+
+// A crash mid-write leaves a last line without its end; the next record must still stand on
+// a line of its own, and must not be swallowed by a quoted field left open.
+TEST(StationLog, TornLastLineIsEndedBeforeTheNextRecord) {
+    const std::string whole = std::string(kLogHeader) + "\r\n" + logLine(sampleRecord("P1"));
+    const struct {
+        std::string torn;
+        size_t fieldsOfTorn;
+    } cases[] = {
+        {"2026-12-07T15:04:05.123Z,line-3,P2", 3},
+        {"2026-12-07T15:04:05.123Z,line-3,P2\r", 3},
+        {"2026-12-07T15:04:05.123Z,line-3,\"P2, \"\"a\"\"\r\nb", 3},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.write("log.csv", whole + c.torn);
+        ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P3")), 0);
+        const Rows rows = readRows(dir, "log.csv");
+        ASSERT_EQ(rows.size(), 4u) << c.torn;
+        EXPECT_EQ(rows[2].size(), c.fieldsOfTorn) << c.torn;
+        EXPECT_EQ(rows[3], fieldsOf(sampleRecord("P3"), "1.500")) << c.torn;
+    }
+}
+
+// Two programs with 8 writers each start on one new file at the same moment.
+TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
+    constexpr int kPrograms = 2, kWriters = 8, kRecordsEach = 4;
+    TempDir dir;
+    const std::string path = dir.file("log.csv");
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kPrograms; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(start[1]);
+            std::atomic<int> failures{0};
+            std::vector<std::thread> writers;
+            for (int w = 0; w < kWriters; ++w)
+                writers.emplace_back([&, w] {
+                    LogFile log;
+                    if (log.open(path) != 0) ++failures;
+                    char go;
+                    if (read(start[0], &go, 1) != 0) ++failures;  // returns when the parent closes
+                    for (int k = 0; k < kRecordsEach; ++k) {
+                        LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
+                        r.reason =
+                            "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
+                        if (log.append(r) != 0) ++failures;
+                    }
+                });
+            for (auto& t : writers) t.join();
+            _exit(failures == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    close(start[0]);
+    close(start[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    const Rows rows = readRows(dir, "log.csv");
+    ASSERT_EQ(rows.size(), size_t(1 + kPrograms * kWriters * kRecordsEach));
+    EXPECT_EQ(rows[0], headerFields());
+    std::set<std::string> seen;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), headerFields().size());
+        seen.insert(rows[i][2] + " " + rows[i][13].substr(0, rows[i][13].find(',')));
+    }
+    EXPECT_EQ(seen.size(), size_t(kPrograms * kWriters * kRecordsEach));
+}
+
+TEST(StationLog, UnopenableLogIsReported) {
+    TempDir dir;
+    for (const std::string& path : {dir.file("missing/log.csv"), dir.path.string()}) {
+        LogFile log;
+        EXPECT_NE(log.open(path), 0) << path;
+        EXPECT_FALSE(log.isOpen());
+        EXPECT_NE(log.append(sampleRecord("P1")), 0) << path;
+    }
+}
+
+// A record that cannot be written whole (the file size limit cuts it) is reported and leaves
+// the file as it was, so the next record follows the last whole one.
+TEST(StationLog, FailedAppendLeavesNoPartOfTheRecord) {
+    TempDir dir;
+    const std::string path = dir.file("log.csv");
+    ASSERT_EQ(appendTo(path, sampleRecord("P1")), 0);
+    const std::string before = dir.read("log.csv");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = before.size() + 10;
+        rlimit lim{limit, limit};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        _exit(appendTo(path, sampleRecord("P2")) == EFBIG ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(dir.read("log.csv"), before);
+}
+
+TEST(StationLog, UtcTimestampFormat) {
+    using namespace std::chrono;
+    const struct {
+        sys_days day;
+        system_clock::duration time;
+        const char* text;
+    } cases[] = {
+        {sys_days(2026y / 12 / 7), 15h + 4min + 5s + 123ms, "2026-12-07T15:04:05.123Z"},
+        {sys_days(1970y / 1 / 1), 0s, "1970-01-01T00:00:00.000Z"},
+        {sys_days(2028y / 2 / 29), 23h + 59min + 59s + 999ms + 900us, "2028-02-29T23:59:59.999Z"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(utcTimestamp(c.day + c.time), c.text);
+}
+
+TEST(StationPlatform, Sha256OfFiles) {
+    TempDir dir;
+    const struct {
+        std::string name, bytes, hex;
+    } cases[] = {
+        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        // More than one read block: a million 'a'.
+        {"big", std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        std::string hex;
+        uint64_t bytes = 99;
+        ASSERT_EQ(sha256File(dir.write(c.name, c.bytes), hex, bytes), 0) << c.name;
+        EXPECT_EQ(hex, c.hex) << c.name;
+        EXPECT_EQ(bytes, c.bytes.size()) << c.name;
+    }
+    std::string hex;
+    uint64_t bytes = 0;
+    EXPECT_EQ(sha256File(dir.file("missing"), hex, bytes), ENOENT);
+    EXPECT_EQ(sha256File(dir.path.string(), hex, bytes), EISDIR);
+}
+
+TEST(StationPlatform, SerialDeviceIdentityNamesTheStableLink) {
+    TempDir dir;
+    fs::create_directories(dir.path / "dev");
+    fs::create_directories(dir.path / "serial/by-id");
+    fs::create_directories(dir.path / "serial/by-path");
+    const std::string dev = fs::canonical(dir.path / "dev").string();
+    for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"})
+        dir.write(std::string("dev/") + tty, "");
+    const std::string byId = dir.file("serial/by-id"), byPath = dir.file("serial/by-path");
+    fs::create_symlink("../../dev/ttyUSB0", byId + "/usb-B");
+    fs::create_symlink("../../dev/ttyUSB0", byId + "/usb-A");
+    fs::create_symlink("../../dev/ttyUSB0", byPath + "/pci-0");
+    fs::create_symlink("../../dev/ttyUSB1", byPath + "/pci-1");
+    fs::create_symlink(dev + "/ttyUSB0", dir.file("dev/alias"));
+
+    const std::string root = dir.file("serial");
+    const struct {
+        std::string given, identity;
+    } cases[] = {
+        {dev + "/ttyUSB0", dev + "/ttyUSB0 (" + byId + "/usb-A)"},
+        {dir.file("dev/alias"), dev + "/ttyUSB0 (" + byId + "/usb-A)"},
+        {byId + "/usb-B", dev + "/ttyUSB0 (" + byId + "/usb-A)"},
+        {dev + "/ttyUSB1", dev + "/ttyUSB1 (" + byPath + "/pci-1)"},
+        {dev + "/ttyS0", dev + "/ttyS0"},
+        {dev + "/ttyACM9", dev + "/ttyACM9"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(serialDeviceIdentity(c.given, root), c.identity);
+}
+
+}  // namespace
