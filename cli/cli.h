@@ -2,11 +2,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/ui.h"
 
 struct CliOptions {
-    std::string port;   // COMn or a device path; empty: SCI.INI
+    std::vector<std::string> ports;  // COMn or device paths, one device each; none: SCI.INI
     std::string data;   // V3 data file
     std::string to;     // export folder
     std::string gaiji;  // external character file
@@ -23,7 +24,15 @@ struct CliOptions {
     bool transferGaiji = false;
     bool trace = false;
     int speed = 38400;
+    bool json = false;        // events as JSON Lines on stdout, nothing else there
+    bool slot = false;        // one port of a multi-port write: no start and done events
+    std::string expectSum;    // the sum every device must give
+    std::string log;          // the CSV record of every device
 };
+
+// The settings flags as the command line gives them, the way the log records and a multi-port
+// write passes them on.
+std::vector<std::string> settingsFlags(const CliOptions& opt);
 
 // Exit statuses.
 constexpr int kExitOk = 0;
@@ -34,5 +43,7 @@ constexpr int kExitUsage = 2;
 Window cliMainDialog(const CliOptions& opt);
 
 int cliWrite(const CliOptions& opt);
+// Several ports: one child process of the single-port write for each, supervised.
+int cliWriteMany(const CliOptions& opt);
 int cliExport(const CliOptions& opt);
 int cliPorts();

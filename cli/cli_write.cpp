@@ -13,6 +13,9 @@
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
+#include "cli/write_run.h"
+#include "platform/process.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 
 namespace {
@@ -22,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 // Terminal progress of the data phase: bytes sent, rate, time left. The phase runs from the
 // status text that announces it to the next status text.
 constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
+// The sum box, and the status line that repeats it, begin with this.
+constexpr const char* kSumText = "データ sum=";
 
 struct ProgressLine {
     bool onTerminal = false;
@@ -74,38 +79,93 @@ private:
 struct JobWatch {
     std::mutex m;
     std::string lastPrinted;  // the sum box and the status line that repeats it print once
+    std::string lastStatus;   // with --json: the last status event's text
     std::condition_variable cv;
     bool started = false;  // Start was disabled: a job (or its announcement) is under way
     bool ended = false;
+    bool finished = false;  // the end reported: nothing more is printed
     ProgressLine progress;
+    // With --json: events instead of lines.
+    WriteRun* run = nullptr;
+    std::string port;
+    ProgressThrottle throttle;
+    uint64_t lastSent = UINT64_MAX;
+    Clock::time_point jobStarted;
 };
+
+void finishJob(JobWatch& watch, std::unique_lock<std::mutex>& lock);
+
+bool isPortErrorCaption(const std::string& caption) {
+    return caption == "commGetc" || caption == "commPutc";
+}
+
+// The data progress the job has reached, once more than what was last told.
+void emitProgress(JobWatch& watch, bool force) {
+    const JobSnapshot snap = jobReportSnapshot();
+    if (snap.total == 0 && snap.sent == 0) return;
+    if (snap.sent == watch.lastSent) return;
+    if (!force && !watch.throttle.due(snap.sent, snap.total)) return;
+    watch.lastSent = snap.sent;
+    watch.run->events->emit(progressEvent(watch.port, snap.sent, snap.total));
+}
+
+void onStatusText(JobWatch& watch, const std::string& text) {
+    if (watch.run->events) {
+        emitProgress(watch, true);  // the data's end is told before what follows it
+        // Every text in order; the Start command's passes may repeat one.
+        if (text != watch.lastStatus) watch.run->events->emit(statusEvent(watch.port, text));
+        watch.lastStatus = text;
+        return;
+    }
+    watch.progress.end();
+    if (text == watch.lastPrinted) return;
+    watch.lastPrinted = text;
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+    if (text == kDataPhaseText) watch.progress.begin();
+}
+
+void onBox(JobWatch& watch, const std::string& text, const std::string& caption) {
+    if (isPortErrorCaption(caption)) jobReportFail(caption + ": " + text);
+    if (watch.run->events) {
+        if (caption.empty() && text.rfind(kSumText, 0) == 0) {
+            const JobSnapshot snap = jobReportSnapshot();
+            watch.run->events->emit(sumEvent(watch.port, snap.sum));
+        }
+        return;
+    }
+    watch.progress.end();
+    watch.lastPrinted = text;
+    if (caption.empty()) {
+        std::printf("%s\n", text.c_str());
+    } else {
+        std::printf("[%s] %s\n", caption.c_str(), text.c_str());
+    }
+    std::fflush(stdout);
+}
 
 void installHooks(JobWatch& watch, Window start) {
     HeadlessHooks hooks;
     hooks.onText = [&watch](Window ctl, const std::string& text) {
         if (ctl != mainChannel.statusWnd || text.empty()) return;
         std::lock_guard<std::mutex> lock(watch.m);
-        watch.progress.end();
-        if (text == watch.lastPrinted) return;
-        watch.lastPrinted = text;
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
-        if (text == kDataPhaseText) watch.progress.begin();
+        if (!watch.finished) onStatusText(watch, text);
     };
     hooks.onProgress = [&watch](Window, int, int high, int pos) {
         std::lock_guard<std::mutex> lock(watch.m);
-        watch.progress.update(high, pos);
+        if (watch.finished) return;
+        if (watch.run->events) {
+            emitProgress(watch, false);
+        } else {
+            watch.progress.update(high, pos);
+        }
     };
     hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
-        std::lock_guard<std::mutex> lock(watch.m);
-        watch.progress.end();
-        watch.lastPrinted = text;
-        if (caption.empty()) {
-            std::printf("%s\n", text.c_str());
-        } else {
-            std::printf("[%s] %s\n", caption.c_str(), text.c_str());
-        }
-        std::fflush(stdout);
+        std::unique_lock<std::mutex> lock(watch.m);
+        if (watch.finished) return;
+        onBox(watch, text, caption);
+        // The port error stop ends the program right after its box: the job's end is told now.
+        if (isPortErrorCaption(caption)) finishJob(watch, lock);
     };
     hooks.onEnable = [&watch, start](Window ctl, bool enabled) {
         if (ctl != start) return;
@@ -118,8 +178,8 @@ void installHooks(JobWatch& watch, Window start) {
 }
 
 bool loadPort(const CliOptions& o) {
-    if (!o.port.empty()) {
-        portName = o.port;
+    if (!o.ports.empty()) {
+        portName = o.ports.front();
         return true;
     }
     const std::string dir = workingDirectory(kIniPathBufSize);
@@ -133,27 +193,110 @@ bool loadPort(const CliOptions& o) {
     return false;
 }
 
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// What the job came to, from its status line and its report.
+EndInfo jobEnd(const std::string& status, const JobSnapshot& snap, const std::string& expected,
+               double seconds, std::string& sum) {
+    EndInfo end;
+    end.seconds = seconds;
+    std::vector<SlotOutcome> slot(1);
+    if (status.rfind(kSumText, 0) == 0) {
+        slot[0].result = snap.sumState == SumState::Read ? SlotResult::Ok : SlotResult::SumUnreadable;
+        slot[0].sum = sum = snap.sum;
+    } else {
+        end.step = snap.step;
+        end.reason = snap.reason.empty() ? status : snap.reason;
+    }
+    applySumVerdicts(slot, expected);
+    end.result = slot[0].result;
+    end.exit = exitStatusOf(slot);
+    if (end.result == SlotResult::SumMismatch) {
+        end.step = "sb";
+        end.reason = "sum " + sum + ", expected " + expected;
+    } else if (end.result == SlotResult::SumUnreadable) {
+        end.step = "sb";
+        end.reason = "the sum reply could not be read";
+    }
+    return end;
+}
+
+// Tells the end once: the end event or a line for a sum that is wrong, and the log record.
+// Runs with the watch locked. The exit status: the job's, or 1 when its record was lost.
+int tellEnd(JobWatch& watch, const EndInfo& end, const std::string& sum) {
+    watch.finished = true;
+    watch.progress.end();
+    int status = end.exit;
+    if (!logSlot(*watch.run, watch.port, end, sum) && status != kExitInterrupted)
+        status = kExitSomeFailed;
+    if (watch.run->events) {
+        EndInfo told = end;
+        told.exit = status;
+        watch.run->events->emit(endEvent(watch.port, told));
+    } else if (end.result != SlotResult::Ok && end.result != SlotResult::Failed) {
+        std::fprintf(stderr, "%s: %s%s%s\n", watch.port.c_str(), slotResultName(end.result),
+                     end.reason.empty() ? "" : ": ", end.reason.c_str());
+    }
+    return status;
+}
+
+void finishJob(JobWatch& watch, std::unique_lock<std::mutex>&) {
+    std::string sum;
+    const EndInfo end = jobEnd("", jobReportSnapshot(), watch.run->expectSum,
+                               secondsSince(watch.jobStarted), sum);
+    const int status = tellEnd(watch, end, sum);
+    if (watch.run->events && !watch.run->slotMode) watch.run->events->emit(doneEvent(status));
+    portErrorExitStatus.store(status);
+}
+
 }  // namespace
 
 int cliWrite(const CliOptions& o) {
+    if (o.ports.size() > 1) return cliWriteMany(o);
     portErrorExitStatus.store(kExitFailed);
     if (!loadPort(o)) return kExitFailed;
 
+    WriteRun run;
+    run.ports = {portName};
+    run.slotMode = o.slot;
+    if (const int status = prepareRun(o, run, false); status != 0) return status;
+    if (o.json) {
+        run.events = std::make_unique<EventWriter>(stdout);
+        if (!o.slot)
+            run.events->emit(startEvent({programVersion(), run.ports, run.data, run.sha256, run.bytes}));
+    }
+
     JobWatch watch;
-    watch.progress.onTerminal = stdoutIsTerminal();
+    watch.run = &run;
+    watch.port = portName;
+    watch.progress.onTerminal = !o.json && stdoutIsTerminal();
+    onInterrupt([&watch](int signal) {
+        std::unique_lock<std::mutex> lock(watch.m);
+        if (watch.finished) return;
+        const JobSnapshot snap = jobReportSnapshot();
+        const int status = tellEnd(watch, interruptedEnd(snap.step, secondsSince(watch.jobStarted), signal), "");
+        if (watch.run->events) {
+            if (!watch.run->slotMode) watch.run->events->emit(doneEvent(status));
+        } else if (erasedByStep(snap.step)) {
+            std::fprintf(stderr, "%s\n", kErasedWarning);
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(kExitInterrupted);
+    });
     Window dlg = cliMainDialog(o);
     Window start = dlgItem(dlg, IDC_START);
     installHooks(watch, start);
     dataFilePath = o.data;
     setWindowText(dlgItem(dlg, IDC_DATA_PATH), dataFilePath);
 
+    watch.jobStarted = Clock::now();
     headlessClick(dlg, IDC_START);
-    {
-        std::unique_lock<std::mutex> lock(watch.m);
-        // Start refused without a job (no data file) leaves the button as it was.
-        if (!watch.started) return kExitFailed;
-        watch.cv.wait(lock, [&watch] { return watch.ended; });
-    }
+    std::unique_lock<std::mutex> lock(watch.m);
+    // Start refused without a job (no data file) leaves the button as it was.
+    if (watch.started) watch.cv.wait(lock, [&watch] { return watch.ended; });
 
     const std::string status = windowText(mainChannel.statusWnd);
     if (status == kPortUnusableText) {
@@ -164,7 +307,13 @@ int cliWrite(const CliOptions& o) {
         const std::string hint = openHint(err, device);
         if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     }
+    std::string sum;
+    const EndInfo end = jobEnd(status, jobReportSnapshot(), run.expectSum,
+                               secondsSince(watch.jobStarted), sum);
+    const int exitStatus = tellEnd(watch, end, sum);
+    if (run.events && !o.slot) run.events->emit(doneEvent(exitStatus));
+    lock.unlock();
     headlessSetHooks({});
     headlessDestroy(dlg);
-    return status.rfind("データ sum=", 0) == 0 ? kExitOk : kExitFailed;
+    return exitStatus;
 }

@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "station/verdict.h"
 
 namespace {
 
@@ -30,11 +31,21 @@ int main(int argc, char** argv) {
     CliOptions o;
 
     CLI::App* write = app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
-    write->add_option("--port", o.port, "COMn (see COMPORTS.INI) or a device path; default: SCI.INI");
+    write->add_option("--port", o.ports,
+                      "COMn (see COMPORTS.INI) or a device path; repeat for several devices at "
+                      "once; default: SCI.INI");
     write->add_option("--data", o.data, "V3 data file")->required();
     addOptionFlags(write, o);
     write->add_flag("--skip-bitmaps", o.skipBitmaps, "Skip bitmaps: send only the page part");
     write->add_flag("--trace", o.trace, "Show debug output and every byte sent and received");
+    write->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
+    write->add_option("--expect-sum", o.expectSum, "The sum every device must give (hex)")
+        ->check([](const std::string& s) {
+            return isHexSum(s) ? std::string() : "not a sum of 1 to 15 hex digits: " + s;
+        });
+    write->add_option("--log", o.log, "Append a CSV record of every device to this file");
+    write->add_flag("--slot", o.slot, "(used by a multi-port write for each of its ports)")
+        ->group("");
 
     CLI::App* exp = app.add_subcommand("export", "Write the update file for a USB stick");
     exp->add_option("--data", o.data, "V3 data file")->required();

@@ -6,7 +6,7 @@ set -euo pipefail
 ZT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
 
-ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev
+ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
              libssl-dev qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb
              clang libclang-rt-14-dev)
 
@@ -38,7 +38,7 @@ zt_build() {
 
 # The Windows build (mingw-w64, GoogleTest from source) and its tests under Wine
 # (tools/wine-tests.sh); not needed for ./run and ./test.
-ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest libcli11-dev
+ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev
                  wine wine64 xvfb xdotool socat fonts-ipafont-gothic)
 
 zt_install_win_packages() { zt_apt_missing --no-install-recommends -- "${ZT_WIN_PACKAGES[@]}"; }

@@ -1,0 +1,82 @@
+#include "cli/write_run.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "platform/hash.h"
+#include "platform/serial.h"
+#include "platform/host.h"
+
+const char* programVersion() { return ZT_VERSION; }
+
+int prepareRun(const CliOptions& o, WriteRun& run, bool always) {
+    run.data = o.data;
+    run.expectSum = o.expectSum;
+    for (const std::string& flag : settingsFlags(o)) {
+        if (!run.options.empty()) run.options += ' ';
+        run.options += flag;
+    }
+    // Checked before any port is opened: a file that cannot be read would fail every device.
+    if (always || o.json || !o.log.empty()) {
+        if (int err = sha256File(o.data, run.sha256, run.bytes); err != 0) {
+            std::fprintf(stderr, "%s: %s\n", o.data.c_str(), systemErrorText(err).c_str());
+            return kExitSomeFailed;
+        }
+    }
+    // A device written without its record could not be traced: no log, no write.
+    if (!o.log.empty()) {
+        run.log = std::make_unique<LogFile>();
+        if (int err = run.log->open(o.log); err != 0) {
+            std::fprintf(stderr, "log %s: %s\n", o.log.c_str(), systemErrorText(err).c_str());
+            return kExitSomeFailed;
+        }
+    }
+    return 0;
+}
+
+std::string portIdentity(const std::string& port) {
+    const std::string device = portDeviceName(port);
+    return device.empty() ? port : serialDeviceIdentity(device);
+}
+
+bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum) {
+    if (!run.log) return true;
+    LogRecord r;
+    r.timeUtc = utcTimestamp(std::chrono::system_clock::now());
+    r.host = hostName();
+    r.port = port;
+    r.device = portIdentity(port);
+    r.dataFile = run.data;
+    r.dataSha256 = run.sha256;
+    r.dataBytes = run.bytes;
+    r.options = run.options;
+    r.result = slotResultName(end.result);
+    r.sum = sum;
+    r.expectedSum = run.expectSum;
+    r.seconds = end.seconds;
+    r.step = end.step;
+    r.reason = end.reason;
+    r.version = programVersion();
+    if (int err = run.log->append(r); err != 0) {
+        std::fprintf(stderr, "log %s: %s: the record of %s is lost\n", run.log->path().c_str(),
+                     systemErrorText(err).c_str(), port.c_str());
+        return false;
+    }
+    return true;
+}
+
+EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
+    EndInfo end;
+    end.result = SlotResult::Interrupted;
+    end.exit = kExitInterrupted;
+    end.seconds = seconds;
+    end.step = step;
+    end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
+    return end;
+}
+
+bool erasedByStep(const std::string& step) {
+    for (const char* s : {"erase", "data", "fs_end"})
+        if (step == s) return true;
+    return false;
+}

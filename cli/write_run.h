@@ -1,0 +1,45 @@
+// What the single-port and the multi-port write share: the data file's identity, the log, the
+// expected sum, and the events on stdout.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "station/events.h"
+#include "station/log.h"
+#include "station/verdict.h"
+
+struct WriteRun {
+    std::vector<std::string> ports;
+    std::string data;
+    std::string sha256;
+    uint64_t bytes = 0;
+    std::string expectSum;
+    std::string options;  // the settings flags, space separated
+    std::unique_ptr<LogFile> log;
+    std::unique_ptr<EventWriter> events;  // with --json
+    bool slotMode = false;                // events of the port only: no start, no done
+};
+
+// Version of this program, as the events and the log give it.
+const char* programVersion();
+
+// Fills the run from the options: the data file's hash and size (when events or a log need
+// them, or `always`), the log opened. On failure says why on stderr and returns the exit
+// status; 0 when the run can go on.
+int prepareRun(const CliOptions& opt, WriteRun& run, bool always);
+
+// The device a port name reaches, for telling two names of one device apart and for the log.
+std::string portIdentity(const std::string& port);
+
+// Appends the slot's record to the log, when there is one. False (with the reason on stderr)
+// when it could not be written.
+bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum);
+
+// The interrupted end of a slot that was at `step`; whether its device may have lost its data.
+EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
+bool erasedByStep(const std::string& step);
+constexpr const char* kErasedWarning =
+    "Warning: a device interrupted after its erase holds no data until it is written again.";

@@ -1,0 +1,128 @@
+#include "station/events.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+Json portEvent(const char* kind, const std::string& port) {
+    Json e = Json::object();
+    e["event"] = kind;
+    e["port"] = port;
+    return e;
+}
+
+}  // namespace
+
+Json startEvent(const StartInfo& info) {
+    return Json{{"event", "start"}, {"schema", kEventSchema}, {"version", info.version},
+                {"ports", info.ports}, {"data", info.data},   {"sha256", info.sha256},
+                {"bytes", info.bytes}};
+}
+
+Json statusEvent(const std::string& port, const std::string& text) {
+    Json e = portEvent("status", port);
+    e["text"] = text;
+    return e;
+}
+
+Json progressEvent(const std::string& port, uint64_t sent, uint64_t total) {
+    Json e = portEvent("progress", port);
+    e["sent"] = sent;
+    e["total"] = total;
+    return e;
+}
+
+Json sumEvent(const std::string& port, const std::string& sum) {
+    Json e = portEvent("sum", port);
+    e["sum"] = sum.empty() ? Json(nullptr) : Json(sum);
+    return e;
+}
+
+Json endEvent(const std::string& port, const EndInfo& info) {
+    Json e = portEvent("end", port);
+    e["result"] = slotResultName(info.result);
+    e["exit"] = info.exit;
+    e["seconds"] = std::round(info.seconds * 1000) / 1000;
+    e["step"] = info.step;
+    e["reason"] = info.reason;
+    return e;
+}
+
+Json doneEvent(int exit) { return Json{{"event", "done"}, {"exit", exit}}; }
+
+void EventWriter::emit(Json event) {
+    std::lock_guard<std::mutex> lock(lock_);
+    // Rounded to the millisecond, and never below the last one given.
+    lastT_ = std::max(lastT_, std::round(seconds() * 1000) / 1000);
+    event["t"] = lastT_;
+    // Texts from the device or a file may hold bytes that are no UTF-8: replaced, not fatal.
+    const std::string line = event.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+double EventWriter::seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
+std::optional<Json> parseEvent(const std::string& line) {
+    Json e = Json::parse(line, nullptr, false);
+    if (e.is_discarded() || !e.is_object() || !e.contains("event") || !e["event"].is_string())
+        return std::nullopt;
+    return e;
+}
+
+std::string eventText(const Json& event, const char* key) {
+    auto it = event.find(key);
+    return it != event.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+bool readEndInfo(const Json& event, EndInfo& out) {
+    if (eventText(event, "event") != "end") return false;
+    if (!parseSlotResult(eventText(event, "result"), out.result)) return false;
+    auto exit = event.find("exit");
+    auto seconds = event.find("seconds");
+    if (exit == event.end() || !exit->is_number_integer()) return false;
+    if (seconds == event.end() || !seconds->is_number()) return false;
+    out.exit = exit->get<int>();
+    out.seconds = seconds->get<double>();
+    out.step = eventText(event, "step");
+    out.reason = eventText(event, "reason");
+    return true;
+}
+
+void LineSplitter::feed(const char* data, size_t n,
+                        const std::function<void(const std::string&)>& line) {
+    const char* end = data + n;
+    while (data < end) {
+        const char* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(end - data)));
+        const char* stop = nl ? nl : end;
+        if (!overlong_) {
+            partial_.append(data, size_t(stop - data));
+            if (partial_.size() > kMaxEventLine) {
+                overlong_ = true;
+                partial_.clear();
+            }
+        }
+        if (!nl) return;
+        if (!overlong_) {
+            if (!partial_.empty() && partial_.back() == '\r') partial_.pop_back();
+            line(partial_);
+        }
+        partial_.clear();
+        overlong_ = false;
+        data = nl + 1;
+    }
+}
+
+bool ProgressThrottle::due(uint64_t sent, uint64_t total) {
+    if (sent == lastSent_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (sent != total && now - last_ < kProgressInterval) return false;
+    last_ = now;
+    lastSent_ = sent;
+    return true;
+}

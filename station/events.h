@@ -1,0 +1,91 @@
+// The event stream of a write job: JSON Lines, one object a line, written on the job's
+// standard output and read back by a supervisor (the multi-port write, the station window).
+// Every object has "event" and "t" (seconds since the writer started, never going back); all
+// but "start" and "done" name their "port" as given on the command line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/verdict.h"
+
+using Json = nlohmann::json;
+
+constexpr int kEventSchema = 1;
+// A longer line is no event of ours: it is dropped whole, never taken in part.
+constexpr size_t kMaxEventLine = 64 * 1024;
+// Progress events of one port come at most this often.
+constexpr std::chrono::milliseconds kProgressInterval{100};
+
+struct StartInfo {
+    std::string version;
+    std::vector<std::string> ports;
+    std::string data;
+    std::string sha256;
+    uint64_t bytes = 0;
+};
+
+struct EndInfo {
+    SlotResult result = SlotResult::Failed;
+    int exit = 1;
+    double seconds = 0;
+    std::string step;
+    std::string reason;
+};
+
+Json startEvent(const StartInfo& info);
+Json statusEvent(const std::string& port, const std::string& text);
+Json progressEvent(const std::string& port, uint64_t sent, uint64_t total);
+// An empty sum is the unreadable reply (null).
+Json sumEvent(const std::string& port, const std::string& sum);
+Json endEvent(const std::string& port, const EndInfo& info);
+Json doneEvent(int exit);
+
+// Writes events as lines on a stream, each whole and flushed, from any thread.
+class EventWriter {
+public:
+    explicit EventWriter(std::FILE* out) : out_(out), started_(std::chrono::steady_clock::now()) {}
+    void emit(Json event);
+    double seconds() const;
+
+private:
+    std::mutex lock_;
+    std::FILE* out_;
+    std::chrono::steady_clock::time_point started_;
+    double lastT_ = 0;
+};
+
+// One event parsed from a line: an object with a text "event". Anything else is nullopt.
+std::optional<Json> parseEvent(const std::string& line);
+// The fields of an end event; false when it is not a well-formed one.
+bool readEndInfo(const Json& event, EndInfo& out);
+// Text field of an event, or "" when absent or not a text.
+std::string eventText(const Json& event, const char* key);
+
+// Cuts a byte stream (a child's output read in pieces) into lines, without their line ends.
+// A line over kMaxEventLine bytes is dropped.
+class LineSplitter {
+public:
+    void feed(const char* data, size_t n, const std::function<void(const std::string&)>& line);
+
+private:
+    std::string partial_;
+    bool overlong_ = false;
+};
+
+// Lets a port's progress through at most every kProgressInterval, the last one always.
+class ProgressThrottle {
+public:
+    bool due(uint64_t sent, uint64_t total);
+
+private:
+    std::chrono::steady_clock::time_point last_{};
+    uint64_t lastSent_ = UINT64_MAX;
+};

@@ -1,0 +1,313 @@
+// zemtabulo-cli write with several ports, as a production line runs it: one v3sim for each
+// port, the events read back line by line, the device log parsed back.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "job_fixture.h"
+#include "platform/process.h"
+#include "platform/serial.h"
+#include "run_program.h"
+#include "station/events.h"
+
+namespace {
+
+const std::string kScale = "ZEMTABULO_TIME_SCALE=20";
+const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
+
+struct MultiWrite : ::testing::Test {
+    TempDir dir;
+    std::deque<SimProcess> sims;
+    std::string data;
+
+    void SetUp() override { data = dir.write("d.v3", kData); }
+
+    // Starts one device per entry, each with its own fault options.
+    void startSims(const std::vector<std::vector<std::string>>& faults) {
+        for (const auto& args : faults) {
+            sims.emplace_back();
+            ASSERT_TRUE(sims.back().start(args, {kScale}));
+        }
+    }
+    std::vector<std::string> portArgs() const {
+        std::vector<std::string> out;
+        for (const SimProcess& s : sims) out.insert(out.end(), {"--port", s.slavePath});
+        return out;
+    }
+    ProgramResult write(std::vector<std::string> args) {
+        args.insert(args.begin(), {ZT_CLI_PATH, "write", "--data", data});
+        return runProgram(args, {kScale}, dir.path.string());
+    }
+};
+
+// Every line of the output is an event; "t" never goes back.
+std::vector<Json> events(const std::string& out) {
+    std::vector<Json> all;
+    double t = 0;
+    size_t begin = 0;
+    for (size_t nl; (nl = out.find('\n', begin)) != std::string::npos; begin = nl + 1) {
+        auto e = parseEvent(out.substr(begin, nl - begin));
+        EXPECT_TRUE(e) << "not an event: " << out.substr(begin, nl - begin);
+        if (!e) continue;
+        EXPECT_GE((*e)["t"].get<double>(), t);
+        t = (*e)["t"].get<double>();
+        all.push_back(*e);
+    }
+    EXPECT_EQ(begin, out.size()) << "output not ended by a line end";
+    return all;
+}
+
+std::map<std::string, EndInfo> endsByPort(const std::vector<Json>& all) {
+    std::map<std::string, EndInfo> ends;
+    for (const Json& e : all) {
+        EndInfo end;
+        if (readEndInfo(e, end)) {
+            EXPECT_FALSE(ends.count(eventText(e, "port"))) << "two ends";
+            ends[eventText(e, "port")] = end;
+        }
+    }
+    return ends;
+}
+
+// A CSV file read back by RFC 4180 rules: records of fields.
+std::vector<std::vector<std::string>> readCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        std::string& field = rows.back().back();
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+            else if (c == '"') quoted = false;
+            else field += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows.emplace_back(1);
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
+    return rows;
+}
+
+}  // namespace
+
+TEST_F(MultiWrite, EveryPortGetsTheWholeJobAndEveryLineIsAnEvent) {
+    startSims({{"--jobs", "1"}, {"--jobs", "1"}, {"--jobs", "1"}});
+    std::vector<std::string> args = portArgs();
+    args.insert(args.end(), {"--json", "--transfer-settings", "--rs422", "--speed", "9600"});
+    ProgramResult r = write(args);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    ExpectedJob want{kData};
+    want.transferSettings = want.rs422 = true;
+    want.lineSpeed = 1;
+    for (SimProcess& s : sims) EXPECT_EQ(s.captured(), want.whole()) << s.slavePath;
+
+    const std::vector<Json> all = events(r.out);
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all.front()["event"], "start");
+    EXPECT_EQ(all.front()["schema"], 1);
+    EXPECT_EQ(all.front()["bytes"], kData.size());
+    EXPECT_EQ(all.front()["sha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(all.front()["ports"].size(), 3u);
+    EXPECT_EQ(all.back(), (Json{{"event", "done"}, {"exit", 0}, {"t", all.back()["t"]}}));
+    for (const SimProcess& s : sims) {
+        std::vector<std::string> statuses;
+        bool allSent = false;
+        std::string sum;
+        for (const Json& e : all) {
+            if (eventText(e, "port") != s.slavePath) continue;
+            if (e["event"] == "status") statuses.push_back(e["text"]);
+            if (e["event"] == "progress" && e["sent"] == e["total"]) allSent = e["total"] == kData.size();
+            if (e["event"] == "sum") sum = e["sum"];
+        }
+        EXPECT_EQ(statuses.front(), "画面書込み");
+        EXPECT_TRUE(allSent) << s.slavePath;
+        EXPECT_EQ(sum, simDataSum(want.dataPart()));
+    }
+    for (const auto& [port, end] : endsByPort(all)) EXPECT_EQ(end.result, SlotResult::Ok) << port;
+}
+
+TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
+    data = dir.write("big.v3", std::string(20000, 'x') + "\n");
+    startSims({{"--jobs", "1"}, {"--silent-at", "erase"}, {"--hangup-after", "100"}, {}});
+    SerialPort held;  // another program has the last port
+    ASSERT_EQ(serialOpen(sims[3].slavePath, held), 0);
+    std::vector<std::string> args = portArgs();
+    args.insert(args.end(), {"--json", "--log", dir.file("log.csv")});
+    ProgramResult r = write(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+
+    auto ends = endsByPort(events(r.out));
+    ASSERT_EQ(ends.size(), 4u);
+    EXPECT_EQ(ends[sims[0].slavePath].result, SlotResult::Ok);
+    EXPECT_EQ(ends[sims[1].slavePath].step, "erase");
+    EXPECT_EQ(ends[sims[1].slavePath].reason, "no answer within 180000 ms");
+    EXPECT_EQ(ends[sims[2].slavePath].step, "data");
+    EXPECT_NE(ends[sims[2].slavePath].reason.find("commPutc"), std::string::npos);
+    EXPECT_EQ(ends[sims[3].slavePath].step, "open");
+    for (int i : {1, 2, 3}) EXPECT_EQ(ends[sims[i].slavePath].result, SlotResult::Failed) << i;
+    EXPECT_EQ(sims[3].captured(), "");
+
+    const auto rows = readCsv(dir.read("log.csv"));
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0][0], "time_utc");
+    std::map<std::string, std::vector<std::string>> byPort;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 15u);
+        byPort[rows[i][2]] = rows[i];
+    }
+    EXPECT_EQ(byPort[sims[0].slavePath][8], "ok");
+    EXPECT_EQ(byPort[sims[1].slavePath][8], "failed");
+    EXPECT_EQ(byPort[sims[1].slavePath][12], "erase");
+}
+
+TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
+    startSims({{"--sum", "5A3C"}, {"--sum", "5A3C"}, {"--sum", "1111"}, {"--bad-sum"}});
+    struct Case {
+        std::vector<std::string> extra;
+        std::vector<SlotResult> want;
+        int status;
+    } cases[] = {
+        {{"--expect-sum", "5a3c"},
+         {SlotResult::Ok, SlotResult::Ok, SlotResult::SumMismatch, SlotResult::SumUnreadable},
+         3},
+        {{}, {SlotResult::Ok, SlotResult::Ok, SlotResult::SumMismatch, SlotResult::SumUnreadable}, 3},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = portArgs();
+        args.push_back("--json");
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ProgramResult r = write(args);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        auto ends = endsByPort(events(r.out));
+        for (size_t i = 0; i < sims.size(); ++i)
+            EXPECT_EQ(ends[sims[i].slavePath].result, c.want[i]) << i;
+    }
+    // Without --json: a line per change, then the summary.
+    ProgramResult r = write({"--port", sims[0].slavePath, "--port", sims[2].slavePath});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.out.find(sims[2].slavePath + ": 画面書込み\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("sum-mismatch"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("exit 3: "), std::string::npos) << r.out;
+}
+
+TEST_F(MultiWrite, OnePortWithTheNewOptions) {
+    startSims({{"--sum", "5A3C"}, {"--bad-sum"}});
+    ProgramResult r = write({"--port", sims[0].slavePath, "--expect-sum", "1111"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("sum-mismatch: sum 5A3C, expected 1111"), std::string::npos) << r.err;
+    r = write({"--port", sims[1].slavePath, "--json"});
+    EXPECT_EQ(r.status, 3);
+    const std::vector<Json> all = events(r.out);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.front()["ports"], Json::array({sims[1].slavePath}));
+    EXPECT_EQ(endsByPort(all)[sims[1].slavePath].result, SlotResult::SumUnreadable);
+    EXPECT_EQ(r.status, 3);
+}
+
+TEST_F(MultiWrite, RefusedBeforeAnyPortIsOpened) {
+    startSims({{}});
+    dir.write("COMPORTS.INI", "COM7=" + sims[0].slavePath + "\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"--port", "COM7", "--port", sims[0].slavePath}, 2},        // one device twice
+        {{"--port", "COM7", "--expect-sum", "12G4"}, 2},             // no sum
+        {{"--port", "COM7", "--log", dir.file("no/such/dir.csv")}, 1},  // no log
+        {{"--port", "COM7", "--port", "COM8", "--log", dir.path.string()}, 1},
+    };
+    for (const Case& c : cases) {
+        ProgramResult r = write(c.args);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    }
+    data = dir.file("missing.v3");
+    EXPECT_EQ(write({"--port", "COM7", "--port", "COM8"}).status, 1);
+    EXPECT_EQ(sims[0].captured(), "");
+}
+
+TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
+    data = dir.write("big.v3", std::string(40000, 'x') + "\n");
+    for (int i = 0; i < 2; ++i) {
+        sims.emplace_back();
+        ASSERT_TRUE(sims.back().start({"--rate", "3840"}, {}));
+    }
+    std::vector<std::string> argv{ZT_CLI_PATH, "write", "--json", "--data", data};
+    for (const std::string& a : portArgs()) argv.push_back(a);
+    ChildProcess cli;
+    ASSERT_EQ(cli.start(argv, true), 0);
+    // Wait for both slots' data phase, then Ctrl-C.
+    std::string out;
+    char buf[4096];
+    std::map<std::string, bool> sending;
+    while (sending.size() < 2) {
+        long long n = cli.read(buf, sizeof buf);
+        ASSERT_GT(n, 0) << out;
+        out.append(buf, size_t(n));
+        for (const Json& e : events(out.substr(0, out.rfind('\n') + 1)))
+            if (e["event"] == "progress") sending[e["port"]] = true;
+    }
+    const auto interrupted = std::chrono::steady_clock::now();
+    kill(pid_t(cli.id()), SIGINT);
+    for (SimProcess& s : sims) {
+        SerialPort port;
+        while (serialOpen(s.slavePath, port) != 0) {
+            ASSERT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    long long n;
+    while ((n = cli.read(buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    EXPECT_EQ(cli.wait(), 130);
+    const std::vector<Json> all = events(out);
+    for (const auto& [port, end] : endsByPort(all)) {
+        EXPECT_EQ(end.result, SlotResult::Interrupted) << port;
+        EXPECT_EQ(end.step, "data");
+    }
+    EXPECT_EQ(all.back()["exit"], 130);
+}
+
+TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
+    std::vector<std::vector<std::string>> faults(16, std::vector<std::string>{"--jobs", "1"});
+    startSims(faults);
+    const std::string log = dir.file("shared.csv");
+    auto run = [&](size_t first) {
+        std::vector<std::string> args{ZT_CLI_PATH, "write", "--data", data, "--log", log};
+        for (size_t i = first; i < first + 8; ++i) args.insert(args.end(), {"--port", sims[i].slavePath});
+        return runProgram(args, {kScale}, dir.path.string());
+    };
+    ProgramResult a, b;
+    std::thread other([&] { b = run(8); });
+    a = run(0);
+    other.join();
+    EXPECT_EQ(a.status, 0) << a.out << a.err;
+    EXPECT_EQ(b.status, 0) << b.out << b.err;
+    const auto rows = readCsv(dir.read("shared.csv"));
+    ASSERT_EQ(rows.size(), 17u);
+    std::set<std::string> ports;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 15u) << i;
+        EXPECT_EQ(rows[i][8], "ok");
+        ports.insert(rows[i][2]);
+    }
+    EXPECT_EQ(ports.size(), 16u);
+}
+
+TEST_F(MultiWrite, ThirtyTwoSlots) {
+    startSims(std::vector<std::vector<std::string>>(32, std::vector<std::string>{"--jobs", "1"}));
+    ProgramResult r = write(portArgs());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const SimProcess& s : sims) EXPECT_NE(r.out.find(s.slavePath + " "), std::string::npos);
+}
