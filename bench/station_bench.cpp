@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     {
         auto sims = rated(slots);
         std::vector<std::thread> runs;
-        std::vector<Run> results(size_t(slots));
+        std::vector<Run> results(static_cast<size_t>(slots));
         const double t0 = now();
         for (int i = 0; i < slots; ++i)
             runs.emplace_back([&, i] { results[size_t(i)] = runCli({"--data", data, "--port", sims[size_t(i)]->port}); });
