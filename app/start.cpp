@@ -1,6 +1,7 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/job_log.h"
 #include "app/startup.h"
 #include "platform/clock.h"
 #include "platform/resources.h"
@@ -22,6 +23,7 @@ void startCommand() {
         messageBox(mainDlg, text, caption, kMbOk);
         return;
     }
+    if (!jobLogReady()) return;
     jobReportBegin();
     jobReportStep(jobstep::kOpen);
     bool opened = false;

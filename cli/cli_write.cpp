@@ -200,27 +200,10 @@ double secondsSince(Clock::time_point t) {
 // What the job came to, from its status line and its report.
 EndInfo jobEnd(const std::string& status, const JobSnapshot& snap, const std::string& expected,
                double seconds, std::string& sum) {
-    EndInfo end;
-    end.seconds = seconds;
-    std::vector<SlotOutcome> slot(1);
-    if (status.rfind(kSumText, 0) == 0) {
-        slot[0].result = snap.sumState == SumState::Read ? SlotResult::Ok : SlotResult::SumUnreadable;
-        slot[0].sum = sum = snap.sum;
-    } else {
-        end.step = snap.step;
-        end.reason = snap.reason.empty() ? status : snap.reason;
-    }
-    applySumVerdicts(slot, expected);
-    end.result = slot[0].result;
-    end.exit = exitStatusOf(slot);
-    if (end.result == SlotResult::SumMismatch) {
-        end.step = "sb";
-        end.reason = "sum " + sum + ", expected " + expected;
-    } else if (end.result == SlotResult::SumUnreadable) {
-        end.step = "sb";
-        end.reason = "the sum reply could not be read";
-    }
-    return end;
+    const bool reachedSum = status.rfind(kSumText, 0) == 0;
+    sum = reachedSum && snap.sumState == SumState::Read ? snap.sum : "";
+    return singleJobEnd(reachedSum, sum, snap.step, snap.reason.empty() ? status : snap.reason,
+                        expected, seconds);
 }
 
 // Tells the end once: the end event or a line for a sum that is wrong, and the log record.

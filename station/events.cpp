@@ -52,6 +52,30 @@ Json endEvent(const std::string& port, const EndInfo& info) {
 
 Json doneEvent(int exit) { return Json{{"event", "done"}, {"exit", exit}}; }
 
+EndInfo singleJobEnd(bool reachedSum, const std::string& sum, const std::string& step,
+                     const std::string& reason, const std::string& expected, double seconds) {
+    EndInfo end;
+    end.seconds = seconds;
+    std::vector<SlotOutcome> slot(1);
+    if (reachedSum) {
+        slot[0] = {sum.empty() ? SlotResult::SumUnreadable : SlotResult::Ok, sum};
+    } else {
+        end.step = step;
+        end.reason = reason;
+    }
+    applySumVerdicts(slot, expected);
+    end.result = slot[0].result;
+    end.exit = exitStatusOf(slot);
+    if (end.result == SlotResult::SumMismatch) {
+        end.step = "sb";
+        end.reason = "sum " + sum + ", expected " + expected;
+    } else if (end.result == SlotResult::SumUnreadable) {
+        end.step = "sb";
+        end.reason = "the sum reply could not be read";
+    }
+    return end;
+}
+
 void EventWriter::emit(Json event) {
     std::lock_guard<std::mutex> lock(lock_);
     // Rounded to the millisecond, and never below the last one given.

@@ -48,6 +48,11 @@ Json sumEvent(const std::string& port, const std::string& sum);
 Json endEvent(const std::string& port, const EndInfo& info);
 Json doneEvent(int exit);
 
+// What a single job came to: whether it reached its sum box, the sum (empty when the reply
+// could not be read), the step and reason of a failure, the expected sum (empty for none).
+EndInfo singleJobEnd(bool reachedSum, const std::string& sum, const std::string& step,
+                     const std::string& reason, const std::string& expected, double seconds);
+
 // Writes events as lines on a stream, each whole and flushed, from any thread.
 class EventWriter {
 public:

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "job_fixture.h"
+#include "app/job_log.h"
+#include "app/templates.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "run_program.h"
@@ -310,4 +312,29 @@ TEST_F(MultiWrite, ThirtyTwoSlots) {
     ProgramResult r = write(portArgs());
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     for (const SimProcess& s : sims) EXPECT_NE(r.out.find(s.slavePath + " "), std::string::npos);
+}
+
+// The desktop program's --log: the same record, from the dialog's own job.
+TEST_F(JobTest, DesktopLogRecordsEveryJobAndRefusesStartWithoutOne) {
+    startDevice({"--jobs", "2", "--sum", "5A3C"});
+    useData(kData);
+    setButtonState(ui.dlg, IDC_VERTICAL, kChecked);
+    ASSERT_EQ(useJobLog(dir.file("desk.csv")), 0);
+    runJob();
+    useJobLog(dir.file("no/such/folder.csv"));
+    runJob();  // refused with a box: nothing sent
+    useJobLog("");
+    const auto rows = readCsv(dir.read("desk.csv"));
+    ASSERT_EQ(rows.size(), 2u);
+    const std::vector<std::string>& r = rows[1];
+    ASSERT_EQ(r.size(), 15u);
+    EXPECT_EQ(r[2], sim.slavePath);
+    EXPECT_EQ(r[4], dataFilePath);
+    EXPECT_EQ(r[6], std::to_string(kData.size()));
+    EXPECT_EQ(r[7], "--vertical");
+    EXPECT_EQ(r[8], "ok");
+    EXPECT_EQ(r[9], "5A3C");
+    ASSERT_FALSE(rec.boxes.empty());
+    EXPECT_NE(rec.boxes.back().find("ログファイルに書き込めません"), std::string::npos);
+    EXPECT_EQ(rec.startDisabled, 1);
 }

@@ -36,6 +36,16 @@ void jobReportSum(const char* sum) {
     report.sum = sum ? sum : "";
 }
 
+namespace {
+std::function<void()> endListener;  // set at start-up, before any job
+}  // namespace
+
+void setJobEndListener(std::function<void()> listener) { endListener = std::move(listener); }
+
+void jobReportEnded() {
+    if (endListener) endListener();
+}
+
 JobSnapshot jobReportSnapshot() {
     std::lock_guard<std::mutex> lock(reportLock);
     return report;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Steps that are not a device command of their own (those carry their step in the table).
@@ -35,3 +36,8 @@ void jobReportFail(const std::string& reason);
 // nullptr when the sum reply could not be read.
 void jobReportSum(const char* sum);
 JobSnapshot jobReportSnapshot();
+
+// A front end's record of every job: told on the watcher's thread once the job has ended (the
+// port closed), before the end box.
+void setJobEndListener(std::function<void()> listener);
+void jobReportEnded();

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/ui.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 #include "writer/worker.h"
 
@@ -22,6 +23,7 @@ void completionWatcher(Channel* ch) {
     }
     // Unsigned difference: a wrap of the tick count during the job does not disturb it.
     const uint32_t seconds = (tickCount() - startTick.load()) / 1000u;
+    jobReportEnded();
     const std::string text =
         "書込みが終了しました\n書き込み時間は" + std::to_string(seconds) + "秒です";
     playSound("ringin.wav");

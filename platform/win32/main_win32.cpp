@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "app/job_log.h"
 #include "app/startup.h"
 #include "app/templates.h"
 #include "platform/clock.h"
@@ -19,6 +20,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The template hides these three buttons and nothing else issues their commands.
     win32ShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
     useClockFromEnvironment();
+    if (const std::string log = logArgument(__argc, __argv); !log.empty()) useJobLog(log);
     const int status = zemtabuloMain();
     // Exit may end the dialog while a write job runs: the program ends at once, the job's
     // threads with it.

@@ -1,0 +1,116 @@
+#include "app/job_log.h"
+
+#include <chrono>
+#include <memory>
+
+#include "app/dialogs.h"
+#include "app/startup.h"
+#include "platform/clock.h"
+#include "platform/hash.h"
+#include "platform/host.h"
+#include "platform/resources.h"
+#include "platform/serial.h"
+#include "station/events.h"
+#include "station/log.h"
+#include "writer/job_report.h"
+#include "writer/options.h"
+#include "writer/worker.h"
+
+namespace {
+
+struct JobLog {
+    std::string path;
+    int openError = 0;
+    std::unique_ptr<LogFile> file;
+    // Taken at Start: what the job was asked to do.
+    std::string dataFile;
+    std::string options;
+};
+
+JobLog g_log;
+
+// The checked settings in the words of zemtabulo-cli's flags.
+std::string checkedFlags() {
+    std::string out;
+    auto add = [&out](bool on, const char* flag) {
+        if (!on) return;
+        if (!out.empty()) out += ' ';
+        out += flag;
+    };
+    add(optVertical(), "--vertical");
+    add(optTransferSettings(), "--transfer-settings");
+    add(optStartupCheck(), "--startup-check");
+    add(optKeepSram(), "--keep-sram");
+    add(optLatin(), "--latin");
+    add(optRs422(), "--rs422");
+    add(optResponseCheck(), "--response-check");
+    add(optFlowControl(), "--flow-control");
+    add(optSkipBitmaps(), "--skip-bitmaps");
+    // Line speed entries 0..2; the last one, 38400, is the flag's default.
+    static constexpr const char* kSpeeds[] = {"--speed 4800", "--speed 9600", "--speed 19200"};
+    const int speed = optLineSpeed();
+    if (speed >= 0 && speed < 3) add(true, kSpeeds[speed]);
+    return out;
+}
+
+void failBox(const std::string& what, int err) {
+    messageBox(mainDlg, what + "\n" + g_log.path + "\n" + systemErrorText(err), resString(12),
+               kMbOk);
+}
+
+void recordJob() {
+    const JobSnapshot snap = jobReportSnapshot();
+    const std::string status = windowText(mainChannel.statusWnd);
+    const bool reachedSum = status.rfind("データ sum=", 0) == 0;
+    const std::string sum = reachedSum && snap.sumState == SumState::Read ? snap.sum : "";
+    const double seconds = (tickCount() - startTick.load()) / 1000.0;
+    const EndInfo end = singleJobEnd(reachedSum, sum, snap.step,
+                                     snap.reason.empty() ? status : snap.reason, "", seconds);
+    LogRecord r;
+    r.timeUtc = utcTimestamp(std::chrono::system_clock::now());
+    r.host = hostName();
+    r.port = portName;
+    const std::string device = portDeviceName(portName);
+    r.device = device.empty() ? portName : serialDeviceIdentity(device);
+    r.dataFile = g_log.dataFile;
+    if (sha256File(g_log.dataFile, r.dataSha256, r.dataBytes) != 0) r.dataSha256.clear();
+    r.options = g_log.options;
+    r.result = slotResultName(end.result);
+    r.sum = sum;
+    r.seconds = end.seconds;
+    r.step = end.step;
+    r.reason = end.reason;
+    r.version = ZT_VERSION;
+    if (const int err = g_log.file->append(r); err != 0) failBox("ログに記録できませんでした", err);
+}
+
+}  // namespace
+
+std::string logArgument(int argc, char** argv) {
+    const std::string flag = "--log";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == flag && i + 1 < argc) return argv[i + 1];
+        if (arg.rfind(flag + "=", 0) == 0) return arg.substr(flag.size() + 1);
+    }
+    return std::string();
+}
+
+int useJobLog(const std::string& path) {
+    g_log.path = path;
+    g_log.file = std::make_unique<LogFile>();
+    g_log.openError = g_log.file->open(path);
+    setJobEndListener(g_log.openError == 0 ? std::function<void()>(recordJob) : nullptr);
+    return g_log.openError;
+}
+
+bool jobLogReady() {
+    if (g_log.path.empty()) return true;
+    if (g_log.openError != 0) {
+        failBox("ログファイルに書き込めません", g_log.openError);
+        return false;
+    }
+    g_log.dataFile = dataFilePath;
+    g_log.options = checkedFlags();
+    return true;
+}
