@@ -9,3 +9,13 @@ std::string openHint(int err, const std::string& device);
 
 // True when standard output is a terminal (a console window on Windows).
 bool stdoutIsTerminal();
+
+// Lets SIGINT, SIGTERM and SIGHUP end the program as they would, with the lock files of its
+// open ports removed first (nothing to do on Windows).
+void releasePortLocksOnSignals();
+
+#ifndef _WIN32
+// The warning that ModemManager runs (it probes new serial ports and can hold them); empty
+// when no process under `procRoot` is ModemManager.
+std::string modemManagerWarning(const std::string& procRoot = "/proc");
+#endif

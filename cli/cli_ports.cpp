@@ -1,4 +1,5 @@
-// zemtabulo-cli ports: the serial devices present and the COMn names that reach them.
+// zemtabulo-cli ports: the serial devices present, the COMn names that reach them, and who
+// holds them.
 #include <glob.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/cli_platform.h"
 #include "platform/serial.h"
+#include "platform/serial_lock.h"
 
 namespace {
 
@@ -40,20 +43,27 @@ constexpr int kMaxComNumber = 256;
 }  // namespace
 
 int cliPorts() {
-    // Device -> its by-id names.
+    // Device -> its by-id names (the adapter) and by-path names (the hub socket it is in).
     std::map<std::string, std::vector<std::string>> devices;
     for (const char* pattern : {"/dev/ttyS*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyAMA*"}) {
         for (const std::string& p : globPaths(pattern))
             if (isCharDevice(p)) devices[p];
     }
-    for (const std::string& link : globPaths("/dev/serial/by-id/*")) devices[realPath(link)].push_back(link);
+    for (const char* pattern : {"/dev/serial/by-id/*", "/dev/serial/by-path/*"}) {
+        for (const std::string& link : globPaths(pattern)) devices[realPath(link)].push_back(link);
+    }
 
     // Device -> the COM names that resolve to it (COMPORTS.INI first, else the default map).
     std::map<std::string, std::vector<std::string>> comNames;
     for (int n = 1; n <= kMaxComNumber; ++n) {
         std::string name = "COM" + std::to_string(n);
         std::string device = realPath(portDeviceName(name));
-        if (devices.count(device) || !device.starts_with("/dev/ttyS")) comNames[device].push_back(name);
+        if (devices.count(device) || !device.starts_with("/dev/ttyS"))
+            comNames[device].push_back(name);
+    }
+    // Devices of other kinds (a pseudo-terminal) that COMPORTS.INI names are present too.
+    for (const auto& [device, names] : comNames) {
+        if (isCharDevice(device)) devices[device];
     }
 
     if (devices.empty()) std::printf("No serial devices found.\n");
@@ -65,11 +75,17 @@ int cliPorts() {
         }
         std::printf("\n");
         for (const std::string& id : ids) std::printf("    %s\n", id.c_str());
+        const PortOwner owner = serialPortOwner(device);
+        if (owner.pid != 0)
+            std::printf("    in use by pid %d (%s)\n", owner.pid,
+                        owner.program.empty() ? "?" : owner.program.c_str());
     }
     // COM names mapped by COMPORTS.INI to devices that are not present now.
     for (const auto& [device, names] : comNames) {
         if (devices.count(device)) continue;
         for (const std::string& n : names) std::printf("%s -> %s (not present)\n", n.c_str(), device.c_str());
     }
+    const std::string warning = modemManagerWarning();
+    if (!warning.empty()) std::printf("\n%s\n", warning.c_str());
     return kExitOk;
 }

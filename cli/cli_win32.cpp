@@ -13,6 +13,8 @@ std::string openHint(int err, const std::string& device) {
     return std::string();
 }
 
+void releasePortLocksOnSignals() {}
+
 bool stdoutIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cli/cli.h"
+#include "cli/cli_platform.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "station/verdict.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
 
     useClockFromEnvironment();
     setTracing(o.trace);
+    releasePortLocksOnSignals();
     if (*write) {
         // The job's watcher thread may still be returning from its last call: leave without
         // running static destructors under it.

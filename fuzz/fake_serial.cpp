@@ -63,6 +63,8 @@ WaitResult serialWaitReadable(SerialPort&, uint32_t) {
     return fakeSerialPending() == 0 ? WaitResult::Timeout : WaitResult::Readable;
 }
 
+void serialReleaseLocksForExit() {}
+
 int serialLastError() {
     return 0;
 }

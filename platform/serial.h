@@ -43,8 +43,15 @@ std::string serialDeviceIdentity(const std::string& devicePath,
                                  const std::string& linkRoot = "/dev/serial");
 
 // Opens `device` for exclusive use: another process, or a second open in this one, fails.
+// On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), and the
+// port holds its own lock file until it is closed (see serial_lock.h).
 // Returns 0 on success, else the system's error code.
 int serialOpen(const std::string& device, SerialPort& out);
+
+// Removes the lock files of every port this process holds open (POSIX; nothing elsewhere),
+// for a process about to end without closing its ports: the port error stop, a signal.
+// Async-signal-safe: it may be called from a signal handler.
+void serialReleaseLocksForExit();
 
 // Test hook: the next `count` opens fail with EBUSY, as if another program held the port.
 void failNextSerialOpens(int count);

@@ -73,5 +73,7 @@ void portErrorStop(const char* caption) {
     std::string text = systemErrorText(serialLastError());
     debugOut(std::string(caption) + ": " + text);
     messageBox(nullptr, text, caption, kMbOk | kMbIconInformation);
+    // Some front ends end the process without running exit handlers.
+    serialReleaseLocksForExit();
     exitProgram(portErrorExitStatus.load());
 }

@@ -1,6 +1,13 @@
 // zemtabulo-cli write as an operator runs it, against v3sim.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "lock_files.h"
+#include "platform/serial_lock.h"
 #include "run_program.h"
 #include "serial/channel.h"
 #include "sim_harness.h"
@@ -50,10 +57,49 @@ TEST_F(CliWrite, TimeOutFails) {
 }
 
 TEST_F(CliWrite, LineLostMidDataIsThePortErrorStop) {
+    LockDir locks;
     ASSERT_TRUE(sim.start({"--hangup-after", "10"}, {kScale}));
     ProgramResult r = write({"--port", sim.slavePath, "--data", dir.write("big.v3", std::string(20000, 'x'))});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("[commPutc] Input/output error"), std::string::npos) << r.out;
+    EXPECT_EQ(locks.listing(), "");  // the port's lock file went with the program
+}
+
+TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
+    LockDir locks;
+    ASSERT_TRUE(sim.start({"--jobs", "1", "--late-at", "erase:60000"}, {kScale}));
+    ProgramResult r;
+    std::thread tool([&] { r = write({"--port", sim.slavePath, "--data", data}); });
+    const std::string lock = serialLockPath(sim.slavePath);
+    int pid = 0;
+    for (int i = 0; i < 500 && pid <= 0; ++i) {
+        usleep(10000);
+        pid = std::atoi(slurp(lock).c_str());
+    }
+    if (pid > 0) kill(pid, SIGTERM);
+    tool.join();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(locks.listing(), "");
+}
+
+TEST_F(CliWrite, PortLockedByAnotherProgramNamesItInWriteAndPorts) {
+    LockDir locks;
+    Sleeper holder;
+    ASSERT_TRUE(sim.start({}, {kScale}));
+    std::ofstream(serialLockPath(sim.slavePath)) << lockText(holder.pid);
+    ProgramResult r = write({"--port", sim.slavePath, "--data", data});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("ﾎﾟｰﾄが使用できません"), std::string::npos) << r.out;
+    const std::string who = "pid " + std::to_string(holder.pid);
+    EXPECT_NE(r.err.find(who + ", sleep)"), std::string::npos) << r.err;
+    EXPECT_EQ(sim.captured(), "");
+
+    dir.write("COMPORTS.INI", "COM7=" + sim.slavePath + "\n");
+    ProgramResult ports = runProgram({ZT_CLI_PATH, "ports"}, {}, dir.path.string());
+    EXPECT_NE(ports.out.find(sim.slavePath + "  COM7\n    in use by " + who + " (sleep)\n"),
+              std::string::npos)
+        << ports.out;
 }
 
 TEST_F(CliWrite, MissingDataFileFails) {

@@ -17,7 +17,9 @@
 
 #include "app/dialogs.h"
 #include "job_fixture.h"
+#include "lock_files.h"
 #include "platform/resources.h"
+#include "platform/serial_lock.h"
 #include "run_program.h"
 #include "serial/commands.h"
 
@@ -469,6 +471,7 @@ TEST_F(DrillTest, NameWithSpacesAndJapaneseCharacters) {
 const std::vector<std::string> kSlowErase = {"--jobs", "1", "--late-at", "erase:5000"};
 
 TEST_F(DrillTest, SecondProgramIsRefusedWhileTheDesktopProgramWrites) {
+    LockDir locks;
     startDevice(kSlowErase);
     useData(kSmallData);
     headlessClick(ui.dlg, IDC_START);
@@ -480,10 +483,13 @@ TEST_F(DrillTest, SecondProgramIsRefusedWhileTheDesktopProgramWrites) {
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.out.find(kPortUnusableText), std::string::npos) << second.out;
     EXPECT_NE(second.err.find("another program"), std::string::npos) << second.err;
+    // The refused program left the first one's lock alone.
+    EXPECT_EQ(slurp(serialLockPath(sim.slavePath)), lockText(getpid()));
 
     std::unique_lock<std::mutex> lock(rec.m);
     ASSERT_TRUE(rec.cv.wait_for(lock, 30s, [this] { return rec.ended; }));
     lock.unlock();
+    EXPECT_EQ(locks.listing(), "");
     ExpectedJob want{kSmallData};
     EXPECT_TRUE(sameStream(sim.captured(), want.whole()));
     EXPECT_EQ(lastStatus(), sumStatus(want));

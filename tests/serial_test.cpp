@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "lock_files.h"
+#include "platform/serial_lock.h"
 #include "pty_pair.h"
 #include "serial/channel.h"
 
@@ -191,4 +194,103 @@ TEST(PortNames, ComNamesMapThroughComportsIni) {
     EXPECT_EQ(portDeviceName(""), "");
     fs::current_path(old);
     fs::remove_all(dir);
+}
+
+// ---- Lock files ----
+
+namespace {
+
+struct PortLocks : ::testing::Test {
+    LockDir locks;
+    PtyPair pty;
+    Channel ch;
+    // /dev/pts/N locks as LCK..pts_N.
+    std::string lockName() const { return "LCK..pts_" + pty.slavePath.substr(9); }
+    std::string lockPath() const { return locks.file(lockName()); }
+};
+
+}  // namespace
+
+TEST_F(PortLocks, OursNamesUsWhileOpenUnderTheRealDevicesNameAndGoesOnClose) {
+    ASSERT_EQ(pty.slavePath.rfind("/dev/pts/", 0), 0u);
+    const std::string link = (locks.path / "link").string();
+    std::filesystem::create_symlink(pty.slavePath, link);
+    ASSERT_NE(commOpen(link, &ch), 0);
+    EXPECT_EQ(locks.listing(), lockName() + " link");  // no temporary file left behind
+    EXPECT_EQ(locks.read(lockName()), lockText(getpid()));
+    EXPECT_EQ(serialPortOwner(pty.slavePath).pid, getpid());
+
+    commClose(&ch);
+    EXPECT_EQ(locks.listing(), "link");
+    EXPECT_EQ(serialPortOwner(pty.slavePath).pid, 0);
+}
+
+TEST_F(PortLocks, ALiveOwnerRefusesTheOpenAStaleLockIsReplaced) {
+    Sleeper sleeper;
+    ASSERT_GT(sleeper.pid, 0);
+    struct Case {
+        const char* what;
+        std::string text;
+        int ageSeconds;
+        bool opens;
+    } cases[] = {
+        {"live owner", lockText(sleeper.pid), 0, false},
+        {"dead owner", lockText(deadPid()), 0, true},
+        {"no pid, just written", "garbage\n", 0, false},
+        {"no pid, long ago", "garbage\n", 60, true},
+        {"our pid from an earlier process", lockText(getpid()), 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        locks.write(lockName(), c.text);
+        const auto when =
+            std::filesystem::file_time_type::clock::now() - std::chrono::seconds(c.ageSeconds);
+        std::filesystem::last_write_time(lockPath(), when);
+        EXPECT_EQ(commOpen(pty.slavePath, &ch) != 0, c.opens);
+        if (c.opens) {
+            EXPECT_EQ(locks.read(lockName()), lockText(getpid()));
+        } else {
+            EXPECT_EQ(commLastOpenError.load(), EBUSY);
+            EXPECT_EQ(locks.read(lockName()), c.text);  // left alone
+        }
+        commClose(&ch);
+    }
+    locks.write(lockName(), lockText(sleeper.pid));
+    const PortOwner owner = serialPortOwner(pty.slavePath);
+    EXPECT_EQ(owner.pid, sleeper.pid);
+    EXPECT_EQ(owner.program, "sleep");
+}
+
+TEST_F(PortLocks, ALockDirectoryWeCannotWriteIsNoError) {
+    // Permissions do not stop root, a file system of the kernel's does.
+    std::filesystem::path readOnly = locks.path / "ro";
+    std::filesystem::create_directory(readOnly);
+    std::filesystem::permissions(
+        readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    if (geteuid() == 0) readOnly = "/sys/kernel";
+    for (const std::string& dir : {readOnly.string(), locks.file("missing")}) {
+        SCOPED_TRACE(dir);
+        setenv("ZEMTABULO_LOCK_DIR", dir.c_str(), 1);
+        EXPECT_NE(commOpen(pty.slavePath, &ch), 0);
+        commClose(&ch);
+    }
+    EXPECT_EQ(locks.listing(), "ro");
+}
+
+TEST(ProcessNames, FindsModemManagerInAProcTree) {
+    TempDir proc;
+    auto process = [&proc](const std::string& pid, const std::string& comm) {
+        std::filesystem::create_directories(proc.path / pid);
+        if (!comm.empty()) proc.write(pid + "/comm", comm);
+    };
+    process("1", "systemd\n");
+    process("self", "ModemManager\n");  // not a pid
+    process("77", "");                  // gone meanwhile
+    process("812", "ModemManagerX\n");
+    EXPECT_EQ(findProcessNamed("ModemManager", proc.path.string()), 0);
+    process("4321", "ModemManager\n");
+    process("650", "ModemManager\n");
+    EXPECT_EQ(findProcessNamed("ModemManager", proc.path.string()), 650);
+    EXPECT_EQ(processName(1, proc.path.string()), "systemd");
+    EXPECT_EQ(findProcessNamed("ModemManager", proc.file("none")), 0);
 }

@@ -1,4 +1,5 @@
-// Serial ports on POSIX: termios, flock for exclusive use, poll for the wait between reads.
+// Serial ports on POSIX: termios, flock and lock files for exclusive use, poll for the wait
+// between reads.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -18,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/serial.h"
+#include "platform/serial_lock.h"
 
 namespace {
 
@@ -79,6 +81,7 @@ std::string linkTo(const std::filesystem::path& folder, const std::filesystem::p
 
 void serialCloseNative(intptr_t handle) {
     const int fd = int(handle);
+    serialLockRelease(fd);
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     ::close(fd);
@@ -130,6 +133,8 @@ int serialOpen(const std::string& device, SerialPort& out) {
     // Exclusive use: flock keeps out every other opener that asks, TIOCEXCL the ones that
     // don't. Ports that don't know TIOCEXCL are fine.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+    // Terminal programs that had the port before us, or run as root, only see lock files.
+    if (int err = serialLockAcquire(device, fd); err != 0) return err;
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
     // Blocking writes from here on; reads still never wait (VMIN = VTIME = 0).
     int flags = fcntl(fd, F_GETFL);

@@ -140,6 +140,9 @@ WaitResult serialWaitReadable(SerialPort& port, uint32_t ms) {
     return WaitResult::Timeout;
 }
 
+// Windows has no lock files: the exclusive CreateFile is the whole of a port's ownership.
+void serialReleaseLocksForExit() {}
+
 int serialLastError() {
     return t_lastError;
 }

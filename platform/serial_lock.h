@@ -1,0 +1,35 @@
+// Lock files for serial ports on POSIX systems, the convention terminal programs share: a file
+// LCK..<device> in the lock directory holding the owner's pid as "%10d\n". serialOpen honours
+// them and holds one while the port is open; `zemtabulo-cli ports` reads them.
+#pragma once
+
+#include <string>
+
+// The lock directory: $ZEMTABULO_LOCK_DIR when set (tests), else the first of /var/lock and
+// /run/lock that exists. Empty when there is none: ports are then opened without lock files.
+std::string serialLockDirectory();
+
+// The lock file that stands for `device`, symbolic links resolved first so that two names of
+// one device share one lock. Empty when there is no lock directory or no such device.
+std::string serialLockPath(const std::string& device);
+
+// The live process that a lock file names as the owner of `device` (ourselves included);
+// pid 0 when the port is not locked or its lock is stale.
+struct PortOwner {
+    int pid = 0;
+    std::string program;  // from /proc/PID/comm; empty when unknown
+};
+PortOwner serialPortOwner(const std::string& device);
+
+// The command name of process `pid` (its comm, without the line end); empty when unknown.
+std::string processName(int pid, const std::string& procRoot = "/proc");
+
+// The lowest pid whose command name is `comm` exactly; 0 when none runs.
+int findProcessNamed(const std::string& comm, const std::string& procRoot = "/proc");
+
+// For the POSIX serial backend. Takes the lock of `device`, open as descriptor `fd`: 0 when
+// it is ours now, or when locking is impossible (no lock directory, one we cannot write);
+// EBUSY when a live process holds it. A stale lock is removed first.
+int serialLockAcquire(const std::string& device, int fd);
+// Removes the lock taken for descriptor `fd`, if any, before the descriptor is closed.
+void serialLockRelease(int fd);
