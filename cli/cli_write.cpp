@@ -267,6 +267,7 @@ int cliWrite(const CliOptions& o) {
         }
         std::fflush(stdout);
         std::fflush(stderr);
+        serialReleaseLocksForExit();  // _Exit runs no exit handlers
         std::_Exit(kExitInterrupted);
     });
     Window dlg = cliMainDialog(o);

@@ -79,7 +79,7 @@ TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
     if (pid > 0) kill(pid, SIGTERM);
     tool.join();
     ASSERT_GT(pid, 0);
-    EXPECT_EQ(r.status, -1) << r.out << r.err;
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
     EXPECT_EQ(locks.listing(), "");
 }
 
