@@ -45,7 +45,8 @@ public:
     int open(const std::string& path);
     bool isOpen() const;
     // Appends the record (the header first when the file is empty; a line end first when the
-    // last line was left without one). 0 on success, else the system's error code.
+    // last line was left without one, closing a quoted field it left open). 0 on success, else
+    // the system's error code. Not movable: the file holds a mutex.
     int append(const LogRecord& record);
     const std::string& path() const { return path_; }
 

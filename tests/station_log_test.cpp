@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/hash.h"
 #include "platform/serial.h"
 #include "station/log.h"
@@ -173,46 +174,55 @@ TEST(StationLog, TornLastLineIsEndedBeforeTheNextRecord) {
     }
 }
 
-// Two programs with 8 writers each start on one new file at the same moment.
-TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
-    constexpr int kPrograms = 2, kWriters = 8, kRecordsEach = 4;
-    TempDir dir;
-    const std::string path = dir.file("log.csv");
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
+constexpr int kPrograms = 2, kWriters = 8, kRecordsEach = 2;
+
+// Starts kPrograms processes of kWriters threads, each with a log of its own on `path`; all
+// append at the moment every one of them has opened the file. False when any of them failed.
+bool appendAllAtOnce(const std::string& path) {
+    int ready[2], start[2];
+    if (pipe(ready) != 0 || pipe(start) != 0) return false;
     std::vector<pid_t> children;
     for (int p = 0; p < kPrograms; ++p) {
         const pid_t pid = fork();
-        if (pid == 0) {
-            close(start[1]);
-            std::atomic<int> failures{0};
-            std::vector<std::thread> writers;
-            for (int w = 0; w < kWriters; ++w)
-                writers.emplace_back([&, w] {
-                    LogFile log;
-                    if (log.open(path) != 0) ++failures;
-                    char go;
-                    if (read(start[0], &go, 1) != 0) ++failures;  // returns when the parent closes
-                    for (int k = 0; k < kRecordsEach; ++k) {
-                        LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
-                        r.reason =
-                            "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
-                        if (log.append(r) != 0) ++failures;
-                    }
-                });
-            for (auto& t : writers) t.join();
-            _exit(failures == 0 ? 0 : 1);
+        if (pid != 0) {
+            children.push_back(pid);
+            continue;
         }
-        children.push_back(pid);
+        close(start[1]);
+        std::atomic<int> failures{0};
+        std::vector<std::thread> writers;
+        for (int w = 0; w < kWriters; ++w)
+            writers.emplace_back([&, w] {
+                LogFile log;
+                char go = 0;
+                if (log.open(path) != 0 || write(ready[1], &go, 1) != 1) ++failures;
+                if (read(start[0], &go, 1) != 0) ++failures;  // returns when the parent closes
+                for (int k = 0; k < kRecordsEach; ++k) {
+                    LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
+                    r.reason = "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
+                    if (log.append(r) != 0) ++failures;
+                }
+            });
+        for (auto& t : writers) t.join();
+        _exit(failures == 0 ? 0 : 1);
     }
-    close(start[0]);
-    close(start[1]);
+    char byte;
+    for (int n = 0; n < kPrograms * kWriters && read(ready[0], &byte, 1) == 1; ++n) {
+    }
+    for (int fd : {ready[0], ready[1], start[0], start[1]}) close(fd);
+    bool ok = true;
     for (pid_t pid : children) {
         int status = 0;
         waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
+    return ok;
+}
 
+// Two programs with 8 writers each start on one new file at the same moment.
+TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
+    TempDir dir;
+    ASSERT_TRUE(appendAllAtOnce(dir.file("log.csv")));
     const Rows rows = readRows(dir, "log.csv");
     ASSERT_EQ(rows.size(), size_t(1 + kPrograms * kWriters * kRecordsEach));
     EXPECT_EQ(rows[0], headerFields());
@@ -222,6 +232,47 @@ TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
         seen.insert(rows[i][2] + " " + rows[i][13].substr(0, rows[i][13].find(',')));
     }
     EXPECT_EQ(seen.size(), size_t(kPrograms * kWriters * kRecordsEach));
+}
+
+// The race above is narrow; here the window between looking at the file and writing to it is
+// held open, so that an append that is not exclusive shows every time. Two processes, each
+// with two threads sharing one AppendFile, append the size they saw.
+TEST(StationPlatform, AppendsSeeTheFileAsTheOthersLeftIt) {
+    TempDir dir;
+    const std::string path = dir.file("sizes");
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < 2; ++p) {
+        const pid_t pid = fork();
+        if (pid != 0) {
+            children.push_back(pid);
+            continue;
+        }
+        close(start[1]);
+        AppendFile file;
+        char go;
+        if (file.open(path) != 0 || read(start[0], &go, 1) != 0) _exit(1);
+        std::atomic<int> failures{0};
+        auto appendSize = [&] {
+            failures += file.append([](uint64_t size, int) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                return std::to_string(size) + "\n";
+            }) != 0;
+        };
+        std::thread other(appendSize);
+        appendSize();
+        other.join();
+        _exit(failures == 0 ? 0 : 1);
+    }
+    close(start[0]);
+    close(start[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(dir.read("sizes"), "0\n2\n4\n6\n");
 }
 
 TEST(StationLog, UnopenableLogIsReported) {

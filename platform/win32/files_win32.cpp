@@ -237,5 +237,6 @@ int AppendFile::append(const Compose& compose) {
     }
     const std::string bytes = compose(uint64_t(size.QuadPart), last);
     if (int err = writeAll(h, bytes.data(), bytes.size())) return err;
+    // Append access is enough for the flush (the system wants write or append access).
     return FlushFileBuffers(h) ? 0 : int(GetLastError());
 }
