@@ -23,15 +23,17 @@ using namespace bench;
 
 struct Run {
     double wall = 0, cpu = 0;
-    long peakRssKb = 0;  // the program and its children together
+    long peakPssKb = 0;  // the program and its children together
     int status = -1;
 };
 
-long rssKb(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+// Proportional set size: the process's own pages, and its share of those it shares with others
+// (the program's code, the libraries), so that a tree of processes adds up to what it costs.
+long pssKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
     std::string key;
     while (in >> key) {
-        if (key == "VmRSS:") {
+        if (key == "Pss:") {
             long kb = 0;
             in >> kb;
             return kb;
@@ -51,13 +53,13 @@ pid_t parentOf(pid_t pid) {
     return ppid;
 }
 
-// Resident memory of a process and its children.
-long treeRssKb(pid_t root) {
-    long total = rssKb(root);
+// Memory of a process and its children.
+long treePssKb(pid_t root) {
+    long total = pssKb(root);
     std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
     while (dirent* e = readdir(proc.get())) {
         const pid_t pid = pid_t(std::atol(e->d_name));
-        if (pid > 0 && parentOf(pid) == root) total += rssKb(pid);
+        if (pid > 0 && parentOf(pid) == root) total += pssKb(pid);
     }
     return total;
 }
@@ -73,7 +75,7 @@ Run runCli(std::vector<std::string> args) {
     rusage ru{};
     // Sampled while it runs: the children come and go with the program.
     while (wait4(pid, &st, WNOHANG, &ru) == 0) {
-        r.peakRssKb = std::max(r.peakRssKb, treeRssKb(pid));
+        r.peakPssKb = std::max(r.peakPssKb, treePssKb(pid));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     r.wall = now() - t0;
@@ -135,9 +137,9 @@ int main(int argc, char** argv) {
     std::printf("cpu of the program and its children: %.2f s = %.2f %% of one core "
                 "(target <= 5 %%)\n",
                 many.cpu, 100.0 * many.cpu / many.wall);
-    std::printf("peak memory: %ld KB for the program and its children = %ld KB per slot "
-                "(target <= 8192 KB)\n",
-                many.peakRssKb, many.peakRssKb / slots);
+    std::printf("peak memory (proportional set size): %ld KB for the program and its children "
+                "= %ld KB per slot (target <= 8192 KB)\n",
+                many.peakPssKb, many.peakPssKb / slots);
     std::printf("devices per hour on this file: one slot %.0f, %d slots %.0f\n", 3600.0 / one.wall,
                 slots, 3600.0 * slots / many.wall);
     std::system(("rm -rf " + dir).c_str());
