@@ -7,7 +7,6 @@
 #include "app/startup.h"
 #include "platform/clock.h"
 #include "platform/hash.h"
-#include "platform/host.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
 #include "station/events.h"
@@ -66,21 +65,10 @@ void recordJob() {
     const double seconds = (tickCount() - startTick.load()) / 1000.0;
     const EndInfo end = singleJobEnd(reachedSum, sum, snap.step,
                                      snap.reason.empty() ? status : snap.reason, "", seconds);
-    LogRecord r;
-    r.timeUtc = utcTimestamp(std::chrono::system_clock::now());
-    r.host = hostName();
-    r.port = portName;
-    const std::string device = portDeviceName(portName);
-    r.device = device.empty() ? portName : serialDeviceIdentity(device);
+    LogRecord r = jobRecord(portName, end, sum);
     r.dataFile = g_log.dataFile;
     if (sha256File(g_log.dataFile, r.dataSha256, r.dataBytes) != 0) r.dataSha256.clear();
     r.options = g_log.options;
-    r.result = slotResultName(end.result);
-    r.sum = sum;
-    r.seconds = end.seconds;
-    r.step = end.step;
-    r.reason = end.reason;
-    r.version = ZT_VERSION;
     if (const int err = g_log.file->append(r); err != 0) failBox("ログに記録できませんでした", err);
 }
 

@@ -5,9 +5,6 @@
 
 #include "platform/hash.h"
 #include "platform/serial.h"
-#include "platform/host.h"
-
-const char* programVersion() { return ZT_VERSION; }
 
 int prepareRun(const CliOptions& o, WriteRun& run, bool always) {
     run.data = o.data;
@@ -34,29 +31,14 @@ int prepareRun(const CliOptions& o, WriteRun& run, bool always) {
     return 0;
 }
 
-std::string portIdentity(const std::string& port) {
-    const std::string device = portDeviceName(port);
-    return device.empty() ? port : serialDeviceIdentity(device);
-}
-
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum) {
     if (!run.log) return true;
-    LogRecord r;
-    r.timeUtc = utcTimestamp(std::chrono::system_clock::now());
-    r.host = hostName();
-    r.port = port;
-    r.device = portIdentity(port);
+    LogRecord r = jobRecord(port, end, sum);
     r.dataFile = run.data;
     r.dataSha256 = run.sha256;
     r.dataBytes = run.bytes;
     r.options = run.options;
-    r.result = slotResultName(end.result);
-    r.sum = sum;
     r.expectedSum = run.expectSum;
-    r.seconds = end.seconds;
-    r.step = end.step;
-    r.reason = end.reason;
-    r.version = programVersion();
     if (int err = run.log->append(r); err != 0) {
         std::fprintf(stderr, "log %s: %s: the record of %s is lost\n", run.log->path().c_str(),
                      systemErrorText(err).c_str(), port.c_str());

@@ -23,16 +23,10 @@ struct WriteRun {
     bool slotMode = false;                // events of the port only: no start, no done
 };
 
-// Version of this program, as the events and the log give it.
-const char* programVersion();
-
 // Fills the run from the options: the data file's hash and size (when events or a log need
 // them, or `always`), the log opened. On failure says why on stderr and returns the exit
 // status; 0 when the run can go on.
 int prepareRun(const CliOptions& opt, WriteRun& run, bool always);
-
-// The device a port name reaches, for telling two names of one device apart and for the log.
-std::string portIdentity(const std::string& port);
 
 // Appends the slot's record to the log, when there is one. False (with the reason on stderr)
 // when it could not be written.

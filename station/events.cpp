@@ -1,5 +1,8 @@
 #include "station/events.h"
 
+#include "platform/host.h"
+#include "platform/serial.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -51,6 +54,28 @@ Json endEvent(const std::string& port, const EndInfo& info) {
 }
 
 Json doneEvent(int exit) { return Json{{"event", "done"}, {"exit", exit}}; }
+
+const char* programVersion() { return ZT_VERSION; }
+
+std::string portIdentity(const std::string& port) {
+    const std::string device = portDeviceName(port);
+    return device.empty() ? port : serialDeviceIdentity(device);
+}
+
+LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::string& sum) {
+    LogRecord r;
+    r.timeUtc = utcTimestamp(std::chrono::system_clock::now());
+    r.host = hostName();
+    r.port = port;
+    r.device = portIdentity(port);
+    r.result = slotResultName(end.result);
+    r.sum = sum;
+    r.seconds = end.seconds;
+    r.step = end.step;
+    r.reason = end.reason;
+    r.version = programVersion();
+    return r;
+}
 
 EndInfo singleJobEnd(bool reachedSum, const std::string& sum, const std::string& step,
                      const std::string& reason, const std::string& expected, double seconds) {

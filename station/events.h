@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "station/log.h"
 #include "station/verdict.h"
 
 using Json = nlohmann::json;
@@ -47,6 +48,16 @@ Json progressEvent(const std::string& port, uint64_t sent, uint64_t total);
 Json sumEvent(const std::string& port, const std::string& sum);
 Json endEvent(const std::string& port, const EndInfo& info);
 Json doneEvent(int exit);
+
+// Version of the programs, as the events and the log give it.
+const char* programVersion();
+
+// The device a port name reaches, for telling two names of one device apart and for the log.
+std::string portIdentity(const std::string& port);
+
+// The log record of a job's end, stamped now on this host, with the port's device; the data
+// file's fields and the options are the caller's to fill.
+LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::string& sum);
 
 // What a single job came to: whether it reached its sum box, the sum (empty when the reply
 // could not be read), the step and reason of a failure, the expected sum (empty for none).
