@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
+#include "writer/job_report.h"
 #include "writer/options.h"
 
 namespace {
@@ -22,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 // Terminal progress of the data phase: bytes sent, rate, time left. The phase runs from the
 // status text that announces it to the next status text.
 constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
+constexpr const char* kBadDataText = "画面ﾃﾞｰﾀ異常";
 
 struct ProgressLine {
     bool onTerminal = false;
@@ -164,6 +166,9 @@ int cliWrite(const CliOptions& o) {
         const std::string hint = openHint(err, device);
         if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     }
+    // Which file, and why: the status line cannot say.
+    const std::string reason = jobReportSnapshot().reason;
+    if (status == kBadDataText && !reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
     headlessSetHooks({});
     headlessDestroy(dlg);
     return status.rfind("データ sum=", 0) == 0 ? kExitOk : kExitFailed;

@@ -2,9 +2,11 @@
 
 #include "job_fixture.h"
 #include "manual_clock.h"
-#include "pty_pair.h"
 #include "platform/resources.h"
+#include "platform/serial.h"
 #include "platform/thread.h"
+#include "pty_pair.h"
+#include "writer/job_report.h"
 
 namespace {
 
@@ -339,13 +341,14 @@ TEST_F(JobTest, TwoJobsInARow) {
     EXPECT_EQ(rec.startEnabled, 2);
 }
 
-TEST_F(JobTest, DataFileThatFailsToReadIsNotSealed) {
-    // Reading this file fails at once (EIO): the save must not be closed as complete.
+TEST_F(JobTest, DataFileThatFailsToReadIsRefusedBeforeAnythingIsSent) {
+    // This file opens, but reading it fails at once (EIO): the device keeps what it has.
     startDevice();
     dataFilePath = "/proc/self/mem";
     runJob();
-    EXPECT_EQ(sim.captured(), ExpectedJob{""}.upToErase());
-    EXPECT_EQ(lastStatus(), "画面ﾃﾞｰﾀ異常");
+    EXPECT_EQ(sim.captured(), "");
+    EXPECT_EQ(rec.statuses, std::vector<std::string>{"画面ﾃﾞｰﾀ異常"});
+    EXPECT_EQ(jobReportSnapshot().reason, "/proc/self/mem: " + systemErrorText(EIO));
     EXPECT_EQ(mainChannel.writeBusy, 0);
     EXPECT_FALSE(mainChannel.port.isOpen());
     EXPECT_EQ(writeDone, 0);
