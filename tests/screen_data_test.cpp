@@ -87,6 +87,15 @@ TEST_F(DataPhase, ProgressRunsOverTheBytesRead) {
     EXPECT_EQ(pos, 15);
 }
 
+TEST_F(DataPhase, ProgressOfACrLfFileEndsShortByItsPairs) {
+    // The range is the size on disk; the position counts the bytes read as text.
+    int high = -1, pos = -1;
+    ASSERT_TRUE(transferData("L0\r\nL1\r\nlone\rCR\r\nend", kUpToData + "Data Save End\r"));
+    progress(&high, &pos);
+    EXPECT_EQ(high, 20);
+    EXPECT_EQ(pos, 20 - 3);
+}
+
 TEST_F(DataPhase, NulByteFoundWhileSendingLeavesTheSaveOpen) {
     // The worker's check refuses such a file; one changed after it is still not sealed. The
     // piece with the NUL is not sent, what went before it is.
