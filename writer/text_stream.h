@@ -12,7 +12,7 @@
 // Pieces of the serial transfer: at most 99 bytes and a NUL.
 constexpr size_t kPieceBufSize = 100;
 // The data check reads the file in blocks of this size.
-constexpr size_t kDataCheckBlockSize = 1024 * 1024;
+constexpr size_t kDataCheckBlockSize = 256 * 1024;
 
 // What the data check found in a V3 data file, read up to its first 0x1A.
 struct DataCheck {
