@@ -2,7 +2,8 @@
 //  1. the data phase against a device reading at the real line rate (3840 B/s) with a 200 KB
 //     file: line time of the bytes sent against the measured data phase;
 //  2. processor time of the CLI over its wall time for that job;
-//  3. peak memory of the CLI with a 1 KB and a 100 MB data file (device without a rate limit).
+//  3. peak memory of the CLI with a 1 KB and a 100 MB data file (device without a rate limit);
+//  4. the data check that reads the 100 MB file before anything is sent, against that job.
 // Usage: job_bench [KB for part 1 (default 200)] [MB for part 3 (default 100)]
 #include <fcntl.h>
 #include <spawn.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "writer/text_stream.h"
 
 namespace {
 
@@ -97,6 +99,11 @@ int main(int argc, char** argv) {
     std::printf("peak memory: 1 KB file %ld KB, %zu MB file %ld KB, difference %ld KB "
                 "(target < 1024 KB); %zu MB written in %.1f s\n",
                 small.maxRssKb, mb, big.maxRssKb, big.maxRssKb - small.maxRssKb, mb, big.wall);
+    const double t0 = now();
+    const bool clean = checkDataFile(dir + "/big.v3").ok();
+    const double check = now() - t0;
+    std::printf("data check of the %zu MB file: %.3f s%s = %.2f %% of its job\n", mb, check,
+                clean ? "" : " (refused!)", 100.0 * check / big.wall);
     std::system(("rm -rf " + dir).c_str());
     return 0;
 }

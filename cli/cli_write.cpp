@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
 // The sum box, and the status line that repeats it, begin with this.
 constexpr const char* kSumText = "データ sum=";
+constexpr const char* kBadDataText = "画面ﾃﾞｰﾀ異常";
 
 struct ProgressLine {
     bool onTerminal = false;
@@ -291,6 +292,9 @@ int cliWrite(const CliOptions& o) {
         const std::string hint = openHint(err, device);
         if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
     }
+    // Which file, and why: the status line cannot say.
+    const std::string reason = jobReportSnapshot().reason;
+    if (status == kBadDataText && !reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
     std::string sum;
     const EndInfo end = jobEnd(status, jobReportSnapshot(), run.expectSum,
                                secondsSince(watch.jobStarted), sum);

@@ -16,6 +16,8 @@ namespace {
 
 constexpr const char* kDataOpenFailedText = "書き込みデータを開けませんでした";
 constexpr const char* kDataReadFailedText = "書き込みデータを読み込めませんでした";
+constexpr const char* kDataNulText = "書き込みデータにNULバイトがあります";
+constexpr const char* kNulOffsetLabel = "位置 ";
 constexpr const char* kGaijiReadFailedText = "外字データを読み込めませんでした";
 constexpr const char* kWriteFailedText = "USBメモリに書き込めませんでした";
 constexpr const char* kPathTooLongText = "パスが長すぎます";
@@ -57,6 +59,8 @@ ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& da
     size_t n;
     bool lineOpen = false;
     while ((n = in.readText(block.data(), block.size())) > 0) {
+        // Checked before the copy began; a file changed since then is refused all the same.
+        if (std::memchr(block.data(), 0, n)) return {kDataNulText, dataPath, 0, -1};
         const uint64_t pos = in.rawPosition() >> shift;
         if (pos - shown >= step) setProgressPos(int32_t(shown = pos), progress);
         if (int err = writeText(out, block.data(), n)) return {kWriteFailedText, dest, err};
@@ -135,6 +139,11 @@ ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest
                             Window progress) {
     TextStream in;
     if (int err = in.open(dataPath)) return {kDataOpenFailedText, dataPath, err};
+    // The serial write refuses these files before it erases the device; the stick gets none
+    // of them either, not even as a temporary file.
+    const DataCheck check = checkDataFile(dataPath);
+    if (check.err != 0) return {kDataReadFailedText, dataPath, check.err};
+    if (check.nulAt >= 0) return {kDataNulText, dataPath, 0, check.nulAt};
     setProgressRange(0, int32_t(in.size() >> progressShift(in.size())), progress);
     setProgressPos(0, progress);
 
@@ -152,6 +161,7 @@ std::string faultText(const ExportFault& fault) {
     std::string text = fault.what ? fault.what : "";
     if (!fault.file.empty()) text += "\n" + fault.file;
     if (fault.err != 0) text += "\n" + systemErrorText(fault.err);
+    if (fault.nulAt >= 0) text += "\n" + std::string(kNulOffsetLabel) + offsetText(fault.nulAt);
     return text;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,13 @@ inline constexpr const char* kNoGaijiText = "外字データを指定してく�
 inline constexpr const char* kBrowseTitle = "データ書き出すUSBメモリを選択";
 inline constexpr const char* kExportDoneText = "USBメモリ書込みが終了しました";
 
-// What went wrong: what could not be done, to which file, and the system's error code.
+// What went wrong: what could not be done, to which file, and the system's error code (or,
+// for a data file holding a NUL byte, where the first one is).
 struct ExportFault {
     const char* what = nullptr;  // nullptr: nothing went wrong
     std::string file;
     int err = 0;
+    int64_t nulAt = -1;  // offset in the data file on disk; -1 when not known or not the fault
     bool failed() const { return what != nullptr; }
 };
 
@@ -41,8 +44,9 @@ std::string joinFolder(const std::string& folder, const char* name);
 std::vector<std::string> updateSettingsLines();
 
 // Writes the update file `dest`: the data file's text with CR LF line ends, then the settings
-// lines. Drives the progress bar `progress` through the data file. The file at `dest` is
-// replaced only when the new one is complete.
+// lines. Drives the progress bar `progress` through the data file. A data file that holds a
+// NUL byte or cannot be read to its end is refused before anything is written. The file at
+// `dest` is replaced only when the new one is complete.
 ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest,
                             Window progress);
 

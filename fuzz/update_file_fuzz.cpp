@@ -1,9 +1,11 @@
 // The export's update file on arbitrary data files and option settings: the file minus its
 // settings lines is the data up to its first 0x1A, with every line end (LF or CR LF) written
-// as CR LF, an unterminated last line ended, and nothing else changed.
+// as CR LF, an unterminated last line ended, and nothing else changed. Data with a NUL byte
+// before its 0x1A is refused, naming the offset of the first one, and writes nothing.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -21,6 +23,7 @@ const int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,         IDC_TRANSFER_
                             IDC_STARTUP_CHECK, IDC_KEEP_SRAM,      IDC_LATIN,
                             IDC_RS422,         IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL};
 
+std::string g_folder;
 std::string g_dest;
 
 // Every LF as CR LF, and an unterminated last line ended.
@@ -42,7 +45,8 @@ std::string slurp(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_dest = scratchFolder("export") + "/" + kUpdateFileName;
+    g_folder = scratchFolder("export");
+    g_dest = g_folder + "/" + kUpdateFileName;
     headlessCreateDialog(kMainTemplate, mainDlgProc);
     return 0;
 }
@@ -56,8 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         setButtonState(mainDlg, kOptionBoxes[i], options >> i & 1 ? kChecked : kUnchecked);
     comboSetSel(dlgItem(mainDlg, IDC_LINE_SPEED), int(options >> 12 & 7) - 1);  // -1 .. 6
     file.fill(data + 2, size - 2);
+    unlink(g_dest.c_str());
 
     const ExportFault fault = writeUpdateFile(file.path(), g_dest, dlgItem(mainDlg, IDC_PROGRESS));
+    const std::string raw(reinterpret_cast<const char*>(data + 2), size - 2);
+    const size_t nul = raw.substr(0, raw.find('\x1a')).find('\0');
+    if (nul != std::string::npos) {
+        FUZZ_CHECK(fault.failed() && fault.nulAt == int64_t(nul));
+        FUZZ_CHECK(std::filesystem::is_empty(g_folder));  // not even a temporary file
+        return 0;
+    }
     FUZZ_CHECK(!fault.failed());
     std::string settings;
     for (const std::string& line : updateSettingsLines()) settings += line + "\r\n";

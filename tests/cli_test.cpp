@@ -102,12 +102,22 @@ TEST_F(CliWrite, PortLockedByAnotherProgramNamesItInWriteAndPorts) {
         << ports.out;
 }
 
-TEST_F(CliWrite, MissingDataFileFails) {
-    ASSERT_TRUE(sim.start({}, {kScale}));
-    ProgramResult r = write({"--port", sim.slavePath, "--data", dir.file("none.v3")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("画面ﾃﾞｰﾀ異常"), std::string::npos);
-    EXPECT_EQ(sim.captured(), "");
+TEST_F(CliWrite, BadDataFilesFailWithTheFileAndWhy) {
+    const struct {
+        std::string path, why;
+    } cases[] = {
+        {dir.file("none.v3"), "No such file or directory"},
+        {dir.write("nul.v3", std::string("PAGE 1\n\0", 8)), "a NUL byte at offset 7 (0x7)"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(sim.start({}, {kScale}));
+        ProgramResult r = write({"--port", sim.slavePath, "--data", c.path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.out.find("画面ﾃﾞｰﾀ異常"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.path + ": " + c.why + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(sim.captured(), "");
+        sim.stop();
+    }
 }
 
 TEST_F(CliWrite, PortProblemsComeWithTheReasonAndAHint) {

@@ -22,6 +22,7 @@
 #include "platform/serial_lock.h"
 #include "run_program.h"
 #include "serial/commands.h"
+#include "writer/job_report.h"
 
 namespace {
 
@@ -356,18 +357,14 @@ TEST_F(DrillTest, DataFileWithoutReadPermission) {
     expectRefusedUnsent(*this);
 }
 
-TEST_F(DrillTest, NulByteStopsTheDataWithoutClosingTheSave) {
-    // The piece with the NUL is not sent; what went before it is, and the save stays open.
+TEST_F(DrillTest, NulByteIsRefusedBeforeTheDeviceIsErased) {
     const std::string data =
         "PAGE 1\nTEXT 0 0 \"a\"\nB 00" + std::string(1, '\0') + "FF\nENDPAGE\n";
     startDevice();
     useData(data);
     runJob();
-    ExpectedJob want{data};
-    EXPECT_EQ(sim.captured(), want.upToErase() + "PAGE 1\nTEXT 0 0 \"a\"\n");
-    EXPECT_EQ(lastStatus(), kBadData);
-    EXPECT_EQ(writeDone, 0);
-    expectChannelGivenUp();
+    expectRefusedUnsent(*this);
+    EXPECT_EQ(jobReportSnapshot().reason, dataFilePath + ": a NUL byte at offset 24 (0x18)");
 }
 
 std::string binaryData(bool withNul) {
@@ -392,12 +389,14 @@ TEST_F(DrillTest, BinaryDataGoesThroughAsTheTextStreamReadsIt) {
 }
 
 TEST_F(DrillTest, BinaryDataWithNulBytesIsRefusedAtTheFirst) {
+    const std::string data = binaryData(true);
     startDevice();
-    useData(binaryData(true));
+    useData(data);
     runJob();
-    EXPECT_EQ(sim.captured().find("Fs\n"), std::string::npos);
-    EXPECT_EQ(lastStatus(), kBadData);
-    expectChannelGivenUp();
+    expectRefusedUnsent(*this);
+    const std::string reason = jobReportSnapshot().reason;
+    EXPECT_NE(reason.find("offset " + std::to_string(data.find('\0')) + " "), std::string::npos)
+        << reason;
 }
 
 TEST_F(DrillTest, LineOfOneMegabyte) {

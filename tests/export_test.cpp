@@ -95,7 +95,7 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
         {"CR before CR LF", "A\r\r\n", "A\r\r\n"},
         {"long line whole", std::string(600, 'L') + "\n", std::string(600, 'L') + "\r\n"},
         {"LF in the next piece", l255 + "\n" + l255 + "\r\n", l255 + "\r\n" + l255 + "\r\n"},
-        {"NUL kept", std::string("A\0B\n", 4), std::string("A\0B\r\n", 5)},
+        {"NUL behind 0x1A", std::string("A\n\x1a\0", 4), "A\r\n"},
     };
     ExportRig rig;
     for (const auto& c : cases) {
@@ -286,6 +286,29 @@ TEST(ExportCommand, MissingInputFilesAreReported) {
     gaijiFilePath = rig.dir.file("gone.txt");
     rig.run();
     rig.expectFailure(gaijiFilePath, ENOENT);
+    EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
+    EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
+}
+
+TEST(ExportCommand, DataFileWithANulByteOrUnreadableTouchesNothingOnTheStick) {
+    ExportRig rig;
+    rig.put(kUpdateFileName, "old update");
+    rig.put(kGaijiFileName, "old glyphs");
+    gaijiFilePath = rig.dir.write("glyphs.txt", "G 1\r\n");
+    rig.main.check(IDC_TRANSFER_GAIJI);
+    // The serial write refuses this file; the stick must not take it either.
+    rig.data(std::string("PAGE 1\r\nB 00\0FF\r\n", 17));
+    rig.run();
+    ASSERT_EQ(rig.boxes.size(), 1u);
+    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
+    EXPECT_EQ(rig.boxes[0].text, "書き込みデータにNULバイトがあります\n" + dataFilePath +
+                                     "\n位置 12 (0xC)");  // bytes on disk, CRs counted
+
+    dataFilePath = "/proc/self/mem";  // opens, but reading fails (EIO)
+    rig.run();
+    rig.expectFailure(dataFilePath, EIO);
+    EXPECT_EQ(rig.read(kUpdateFileName), "old update");
     EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
     EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
 }

@@ -2,9 +2,11 @@
 
 #include "job_fixture.h"
 #include "manual_clock.h"
-#include "pty_pair.h"
 #include "platform/resources.h"
+#include "platform/serial.h"
 #include "platform/thread.h"
+#include "pty_pair.h"
+#include "writer/job_report.h"
 
 namespace {
 
@@ -113,6 +115,20 @@ TEST_F(JobTest, SkipBitmapsSendsFromTheFirstPageToken) {
     ExpectedJob want{data};
     want.skipBitmaps = true;
     EXPECT_EQ(want.dataPart(), "PAGZ 9\nB 2222\nTEXT after\nMEM 1\n");
+    EXPECT_EQ(sim.captured(), want.whole());
+}
+
+TEST_F(JobTest, SkipBitmapsLooksAtEachPieceOfALongLine) {
+    // A token inside a piece is none; one at the start of a long line's second piece is.
+    const std::string data =
+        "B " + std::string(60, '0') + "MEM inside\n" + std::string(99, 'x') + "PAGE 1\nB 1\n";
+    startDevice({"--jobs", "1"});
+    useData(data);
+    ui.check(IDC_SKIP_BITMAPS);
+    runJob();
+    ExpectedJob want{data};
+    want.skipBitmaps = true;
+    EXPECT_EQ(want.dataPart(), "PAGE 1\nB 1\n");
     EXPECT_EQ(sim.captured(), want.whole());
 }
 
@@ -339,13 +355,14 @@ TEST_F(JobTest, TwoJobsInARow) {
     EXPECT_EQ(rec.startEnabled, 2);
 }
 
-TEST_F(JobTest, DataFileThatFailsToReadIsNotSealed) {
-    // Reading this file fails at once (EIO): the save must not be closed as complete.
+TEST_F(JobTest, DataFileThatFailsToReadIsRefusedBeforeAnythingIsSent) {
+    // This file opens, but reading it fails at once (EIO): the device keeps what it has.
     startDevice();
     dataFilePath = "/proc/self/mem";
     runJob();
-    EXPECT_EQ(sim.captured(), ExpectedJob{""}.upToErase());
-    EXPECT_EQ(lastStatus(), "画面ﾃﾞｰﾀ異常");
+    EXPECT_EQ(sim.captured(), "");
+    EXPECT_EQ(rec.statuses, std::vector<std::string>{"画面ﾃﾞｰﾀ異常"});
+    EXPECT_EQ(jobReportSnapshot().reason, "/proc/self/mem: " + systemErrorText(EIO));
     EXPECT_EQ(mainChannel.writeBusy, 0);
     EXPECT_FALSE(mainChannel.port.isOpen());
     EXPECT_EQ(writeDone, 0);
@@ -379,13 +396,23 @@ struct HandPlayedJob : ::testing::Test {
 };
 
 TEST_F(HandPlayedJob, EraseThatNeverEndsTimesOutAfterThreeMinutes) {
-    const uint32_t took = run("FlashRom Mode Start\rData Save Start\r");
-    EXPECT_EQ(pty.receive(), ExpectedJob{data}.upToErase());
-    EXPECT_EQ(ui.status(), resString(6));
-    EXPECT_EQ(ch.writeBusy, 0);
-    EXPECT_FALSE(ch.port.isOpen());
-    EXPECT_EQ(writeDone, 0);
-    EXPECT_EQ(took, 1000u + 180001u);  // the pause after flash mode, then the erase wait
+    for (const bool skipBitmaps : {false, true}) {
+        SCOPED_TRACE(skipBitmaps ? "page erase" : "image erase");
+        ui.check(IDC_SKIP_BITMAPS, skipBitmaps);
+        if (!ch.port.isOpen()) {
+            ASSERT_NE(commOpen(pty.slavePath, &ch), 0);
+        }
+        ch.writeBusy = 1;
+        const uint32_t took = run("FlashRom Mode Start\rData Save Start\r");
+        ExpectedJob want{data};
+        want.skipBitmaps = skipBitmaps;
+        EXPECT_EQ(pty.receive(), want.upToErase());
+        EXPECT_EQ(ui.status(), resString(6));
+        EXPECT_EQ(ch.writeBusy, 0);
+        EXPECT_FALSE(ch.port.isOpen());
+        EXPECT_EQ(writeDone, 0);
+        EXPECT_EQ(took, 1000u + 180001u);  // the pause after flash mode, then the erase wait
+    }
 }
 
 TEST_F(HandPlayedJob, SumThatNeverComesTimesOutAfterThirtySeconds) {
@@ -397,4 +424,30 @@ TEST_F(HandPlayedJob, SumThatNeverComesTimesOutAfterThirtySeconds) {
     EXPECT_EQ(ch.writeBusy, 0);
     EXPECT_EQ(writeDone, 1);
     EXPECT_EQ(took, 1000u + 1000u + 3000u + 30001u);  // pauses, then the sum wait
+}
+
+// ---- The end box, on the virtual clock ----
+
+TEST(EndBox, GivesTheWholeSecondsSinceStart) {
+    RealClockAfter restoreClock;
+    HeadlessMain ui;
+    std::vector<std::string> boxes;
+    HeadlessHooks hooks;
+    hooks.onMessageBox = [&boxes](Window, const std::string& text, const std::string&) {
+        boxes.push_back(text);
+    };
+    headlessSetHooks(hooks);
+    const struct {
+        uint32_t start, elapsed, seconds;
+    } cases[] = {{5000, 999, 0}, {5000, 1999, 1}, {5000, 2000, 2}, {0xffffffffu - 500u, 1999, 1}};
+    for (const auto& c : cases) {
+        installManualClock(c.start + c.elapsed);
+        startTick = c.start;
+        Channel ch;  // writeBusy 0: the job has ended
+        completionWatcher(&ch);
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.back(),
+                  "書込みが終了しました\n書き込み時間は" + std::to_string(c.seconds) + "秒です")
+            << c.elapsed << " ms";
+    }
 }

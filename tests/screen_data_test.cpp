@@ -28,10 +28,8 @@ struct DataPhase : ::testing::Test {
         ch.writeBusy = 1;
     }
 
-    // Runs the screen data transfer over `lines` lines of data; false when it timed out.
-    bool transfer(int lines, const std::string& repliesBeforeStart) {
-        std::string data;
-        for (int i = 0; i < lines; ++i) data += "L" + std::to_string(i) + "\n";
+    // Runs the screen data transfer over `data`; false when the job ended inside it.
+    bool transferData(const std::string& data, const std::string& repliesBeforeStart) {
         pty.send(repliesBeforeStart);
         TextStream file;
         EXPECT_EQ(file.open(dir.write("d.v3", data)), 0);
@@ -42,9 +40,22 @@ struct DataPhase : ::testing::Test {
             return false;
         }
     }
+    // The same over `lines` short lines.
+    bool transfer(int lines, const std::string& repliesBeforeStart) {
+        std::string data;
+        for (int i = 0; i < lines; ++i) data += "L" + std::to_string(i) + "\n";
+        return transferData(data, repliesBeforeStart);
+    }
+    void progress(int* high, int* pos) const {
+        int low = -1;
+        headlessProgress(ch.progressWnd, &low, high, pos);
+        EXPECT_EQ(low, 0);
+    }
 };
 
 const std::string kUpToData = "FlashRom Mode Start\rData Save Start\rImage Erase End\r";
+// STX "FWS" ETX "42", then the save start and the erase.
+const std::string kWireUpToData = "\002FWS\00342\r\nFS\nFimageerase\n";
 
 }  // namespace
 
@@ -69,12 +80,30 @@ TEST_F(DataPhase, TwentyTwoPiecesLeaveTheThirdLine) {
 }
 
 TEST_F(DataPhase, ProgressRunsOverTheBytesRead) {
-    int low = -1, high = -1, pos = -1;
+    int high = -1, pos = -1;
     ASSERT_TRUE(transfer(5, kUpToData + "Data Save End\r"));
-    headlessProgress(ch.progressWnd, &low, &high, &pos);
-    EXPECT_EQ(low, 0);
+    progress(&high, &pos);
     EXPECT_EQ(high, 15);  // "L0\n" .. "L4\n"
     EXPECT_EQ(pos, 15);
+}
+
+TEST_F(DataPhase, ProgressOfACrLfFileEndsShortByItsPairs) {
+    // The range is the size on disk; the position counts the bytes read as text.
+    int high = -1, pos = -1;
+    ASSERT_TRUE(transferData("L0\r\nL1\r\nlone\rCR\r\nend", kUpToData + "Data Save End\r"));
+    progress(&high, &pos);
+    EXPECT_EQ(high, 20);
+    EXPECT_EQ(pos, 20 - 3);
+}
+
+TEST_F(DataPhase, NulByteFoundWhileSendingLeavesTheSaveOpen) {
+    // The worker's check refuses such a file; one changed after it is still not sealed. The
+    // piece with the NUL is not sent, what went before it is.
+    EXPECT_FALSE(transferData(std::string("PAGE 1\nB 00\0FF\nENDPAGE\n", 23), kUpToData));
+    EXPECT_EQ(pty.receive(), kWireUpToData + "PAGE 1\n");
+    EXPECT_EQ(ui.status(), "画面ﾃﾞｰﾀ異常");
+    EXPECT_EQ(ch.writeBusy, 0);
+    EXPECT_FALSE(ch.port.isOpen());
 }
 
 TEST(Progress, LargeTotalsAreScaledToFit) {

@@ -110,6 +110,27 @@ TEST(Startup, RunsTheMainDialogUntilExit) {
     EXPECT_EQ(dir.read("SCI.INI"), "COM1\r\n");
 }
 
+TEST(PortSettings, OkWithNothingSelectedKeepsThePortAndTheFile) {
+    TempDir dir;
+    ASSERT_EQ(portFrom(dir, "LPT1\r\n"), "LPT1");  // begins no entry: nothing preselected
+    HeadlessMain ui;
+    int selected = 0, result = 0;
+    bool ended = false;
+    HeadlessHooks hooks;
+    hooks.onDialog = [&](Window dlg) {
+        selected = comboSel(dlgItem(dlg, IDC_PORT_LIST));
+        headlessClick(dlg, IDC_OK);
+        ended = headlessEnded(dlg, &result);
+    };
+    headlessSetHooks(hooks);
+    headlessClick(ui.dlg, IDC_PORT_SETTINGS);
+    EXPECT_EQ(selected, -1);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, IDC_OK);
+    EXPECT_EQ(portName, "LPT1");
+    EXPECT_EQ(dir.read("SCI.INI"), "LPT1\r\n");
+}
+
 TEST(StringTable, EntriesByNumber) {
     EXPECT_EQ(resString(6), "ﾃﾞｰﾀ転送に失敗しました");
     EXPECT_EQ(resString(7), "\u3000");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,14 @@ std::vector<std::string> pieces(const std::string& content, size_t cap = kPieceB
 }
 
 using V = std::vector<std::string>;
+
+int noSuchFile() {
+#ifdef _WIN32
+    return 2;  // ERROR_FILE_NOT_FOUND
+#else
+    return ENOENT;
+#endif
+}
 
 }  // namespace
 
@@ -78,12 +88,50 @@ TEST(TextStream, SizeAndPositionCountTheFileOnDisk) {
 TEST(TextStream, MissingFilesAndDirectoriesDoNotOpen) {
     TempDir dir;
     TextStream in;
-#ifdef _WIN32
-    const int noSuchFile = 2;  // ERROR_FILE_NOT_FOUND
-#else
-    const int noSuchFile = ENOENT;
-#endif
-    EXPECT_EQ(in.open(dir.file("missing")), noSuchFile);
+    EXPECT_EQ(in.open(dir.file("missing")), noSuchFile());
     EXPECT_EQ(in.open(dir.path.string()), kErrIsFolder);
     EXPECT_FALSE(in.isOpen());
+}
+
+TEST(DataCheck, FindsTheFirstNulByteBeforeTheEndOfTheData) {
+    const size_t block = kDataCheckBlockSize;
+    std::string late(block + 10, 'x');
+    late[block + 3] = '\0';
+    std::string afterSub(block + 10, 'x');
+    afterSub[block - 1] = '\x1a';
+    afterSub[block + 3] = '\0';
+    const struct {
+        const char* name;
+        std::string content;
+        int64_t nulAt;
+    } cases[] = {
+        {"clean", "A\r\nB\rC\n", -1},
+        {"empty", "", -1},
+        {"NUL", std::string("PAGE 1\nB 00\0FF\n", 15), 11},
+        // The offset counts the file on disk, CRs of CR LF pairs included.
+        {"after CR LF", std::string("A\r\nB\r\n\0\0", 8), 6},
+        {"behind 0x1A", std::string("A\n\x1a\0", 4), -1},
+        {"in a later block", late, int64_t(block + 3)},
+        {"behind 0x1A of an earlier block", afterSub, -1},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const DataCheck check = checkDataFile(dir.write("d.v3", c.content));
+        EXPECT_EQ(check.err, 0) << c.name;
+        EXPECT_EQ(check.nulAt, c.nulAt) << c.name;
+        EXPECT_EQ(check.ok(), c.nulAt < 0) << c.name;
+    }
+    EXPECT_EQ(dataCheckText(DataCheck{0, 1234}), "a NUL byte at offset 1234 (0x4D2)");
+}
+
+TEST(DataCheck, FilesThatCannotBeReadToTheirEndFail) {
+    TempDir dir;
+    EXPECT_EQ(checkDataFile(dir.file("missing")).err, noSuchFile());
+    EXPECT_EQ(checkDataFile(dir.path.string()).err, kErrIsFolder);
+#ifndef _WIN32
+    const DataCheck unreadable = checkDataFile("/proc/self/mem");  // opens, but reads fail
+    EXPECT_EQ(unreadable.err, EIO);
+    EXPECT_FALSE(unreadable.ok());
+    EXPECT_EQ(dataCheckText(unreadable), std::strerror(EIO));
+#endif
 }

@@ -1,7 +1,12 @@
 #include "writer/text_stream.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "platform/serial.h"
 
 TextStream::~TextStream() { close(); }
 
@@ -94,4 +99,41 @@ size_t TextStream::read(char* out, size_t cap, bool oneLine) {
     }
     out[n] = '\0';
     return n;
+}
+
+namespace {
+// A 64-bit offset in decimal and in hexadecimal.
+constexpr size_t kOffsetTextSize = 48;
+}  // namespace
+
+DataCheck checkDataFile(const std::string& path) {
+    InputFile file;
+    if (int err = file.open(path)) return {err, -1};
+    std::vector<char> block(kDataCheckBlockSize);
+    int64_t offset = 0;
+    for (;;) {
+        const long long got = file.read(block.data(), block.size());
+        if (got < 0) return {file.error(), -1};
+        if (got == 0) return {};
+        // The data ends at a 0x1A: what follows it is never read, NUL or not.
+        const auto* sub = static_cast<const char*>(std::memchr(block.data(), 0x1a, size_t(got)));
+        const size_t n = sub ? size_t(sub - block.data()) : size_t(got);
+        if (const void* nul = std::memchr(block.data(), 0, n))
+            return {0, offset + (static_cast<const char*>(nul) - block.data())};
+        if (sub) return {};
+        offset += got;
+    }
+}
+
+std::string offsetText(int64_t offset) {
+    // Decimal, and hexadecimal as a hex editor counts.
+    char text[kOffsetTextSize];
+    std::snprintf(text, sizeof text, "%" PRId64 " (0x%" PRIX64 ")", offset, uint64_t(offset));
+    return text;
+}
+
+std::string dataCheckText(const DataCheck& check) {
+    if (check.err != 0) return systemErrorText(check.err);
+    if (check.nulAt >= 0) return "a NUL byte at offset " + offsetText(check.nulAt);
+    return std::string();
 }

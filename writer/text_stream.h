@@ -11,6 +11,24 @@
 
 // Pieces of the serial transfer: at most 99 bytes and a NUL.
 constexpr size_t kPieceBufSize = 100;
+// The data check reads the file in blocks of this size.
+constexpr size_t kDataCheckBlockSize = 256 * 1024;
+
+// What the data check found in a V3 data file, read up to its first 0x1A.
+struct DataCheck {
+    int err = 0;         // the system's error code when it could not be opened or read
+    int64_t nulAt = -1;  // offset of the first NUL byte in the file on disk, -1 when none
+    bool ok() const { return err == 0 && nulAt < 0; }
+};
+
+// Reads the file once to the end of its data. A NUL byte would cut its piece short on the
+// serial line, so a file holding one is refused before the device is touched; so is one that
+// cannot be read to its end. The offset counts the bytes on disk: what a hex editor shows.
+DataCheck checkDataFile(const std::string& path);
+// Why a check failed, in words: the system's reason, or where the NUL byte is.
+std::string dataCheckText(const DataCheck& check);
+// An offset in a file, in decimal and in hexadecimal: "1234 (0x4D2)".
+std::string offsetText(int64_t offset);
 
 class TextStream {
 public:

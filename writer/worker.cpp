@@ -30,12 +30,16 @@ std::string reg(const char* name, int value) {
 }
 
 void runWriteJob(Channel* ch, const std::string& dataPath) {
-    // The data file is opened before anything is sent: a missing file must not cost the
-    // device its data.
+    // The data file is opened and read through before anything is sent: a missing, unreadable
+    // or broken file must not cost the device its data.
     TextStream file;
     jobReportStep(jobstep::kData);
     if (const int err = file.open(dataPath); err != 0) {
         jobReportFail(dataPath + ": " + systemErrorText(err));
+        failWrite(ch, "画面ﾃﾞｰﾀ異常");
+    }
+    if (const DataCheck check = checkDataFile(dataPath); !check.ok()) {
+        jobReportFail(dataPath + ": " + dataCheckText(check));
         failWrite(ch, "画面ﾃﾞｰﾀ異常");
     }
 
