@@ -9,3 +9,6 @@ std::string openHint(int err, const std::string& device);
 
 // True when standard output is a terminal (a console window on Windows).
 bool stdoutIsTerminal();
+
+// False, with the reason on standard error, on a system too old for the program.
+bool systemSupported();

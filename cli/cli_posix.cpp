@@ -32,3 +32,7 @@ std::string openHint(int err, const std::string& device) {
 bool stdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
+
+bool systemSupported() {
+    return true;
+}

@@ -1,9 +1,9 @@
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "cli/cli.h"
+#include "cli/cli_platform.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 
@@ -25,12 +25,15 @@ void addOptionFlags(CLI::App* cmd, CliOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!systemSupported()) return kExitFailed;
     CLI::App app{"ZemTabulo: writes V3 data files and display settings into V3 series devices"};
     app.require_subcommand(1);
     CliOptions o;
 
-    CLI::App* write = app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
-    write->add_option("--port", o.port, "COMn (see COMPORTS.INI) or a device path; default: SCI.INI");
+    CLI::App* write =
+        app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
+    write->add_option("--port", o.port,
+                      "COMn (see COMPORTS.INI) or a device path; default: SCI.INI");
     write->add_option("--data", o.data, "V3 data file")->required();
     addOptionFlags(write, o);
     write->add_flag("--skip-bitmaps", o.skipBitmaps, "Skip bitmaps: send only the page part");
@@ -40,11 +43,13 @@ int main(int argc, char** argv) {
     exp->add_option("--data", o.data, "V3 data file")->required();
     exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
     exp->add_option("--gaiji", o.gaiji, "External character file");
-    exp->add_flag("--transfer-gaiji", o.transferGaiji, "Copy the external character file as v3gaiji.dat");
+    exp->add_flag("--transfer-gaiji", o.transferGaiji,
+                  "Copy the external character file as v3gaiji.dat");
     exp->add_flag("--invert", o.invert, "Invert display");
     addOptionFlags(exp, o);
 
-    CLI::App* ports = app.add_subcommand("ports", "List serial devices and the COMn names for them");
+    CLI::App* ports =
+        app.add_subcommand("ports", "List serial devices and the COMn names for them");
 
     try {
         app.parse(argc, argv);
