@@ -19,3 +19,5 @@ void releasePortLocksOnSignals();
 // when no process under `procRoot` is ModemManager.
 std::string modemManagerWarning(const std::string& procRoot = "/proc");
 #endif
+// False, with the reason on standard error, on a system too old for the program.
+bool systemSupported();

@@ -76,3 +76,7 @@ void releasePortLocksOnSignals() {
 bool stdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
+
+bool systemSupported() {
+    return true;
+}

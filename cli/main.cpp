@@ -1,5 +1,4 @@
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,6 +26,7 @@ void addOptionFlags(CLI::App* cmd, CliOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!systemSupported()) return kExitFailed;
     CLI::App app{"ZemTabulo: writes V3 data files and display settings into V3 series devices"};
     app.require_subcommand(1);
     CliOptions o;
@@ -52,11 +52,13 @@ int main(int argc, char** argv) {
     exp->add_option("--data", o.data, "V3 data file")->required();
     exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
     exp->add_option("--gaiji", o.gaiji, "External character file");
-    exp->add_flag("--transfer-gaiji", o.transferGaiji, "Copy the external character file as v3gaiji.dat");
+    exp->add_flag("--transfer-gaiji", o.transferGaiji,
+                  "Copy the external character file as v3gaiji.dat");
     exp->add_flag("--invert", o.invert, "Invert display");
     addOptionFlags(exp, o);
 
-    CLI::App* ports = app.add_subcommand("ports", "List serial devices and the COMn names for them");
+    CLI::App* ports =
+        app.add_subcommand("ports", "List serial devices and the COMn names for them");
 
     try {
         app.parse(argc, argv);

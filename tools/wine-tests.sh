@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: the unit tests, zemtabulo-cli.exe write against v3sim on
 # pseudo-terminals mapped as COM1 and COM10 (the bytes on the line compared with the Linux
-# build's), zemtabulo-cli.exe export (the files compared with the Linux build's), and
-# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit).
+# build's), writes that fail (the line gone mid-data, a device that never answers, a port held
+# by another program), zemtabulo-cli.exe export (the files compared with the Linux build's),
+# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit), and both
+# programs refusing a Windows older than 10 version 1903.
 #
 # Needs: the Windows build (ZT_WIN_BUILD, default build-win64; built here when missing), the
 # Linux build with v3sim and zemtabulo-cli (ZT_BUILD, default build), and the Debian packages
@@ -20,8 +22,9 @@ WORK="$(mktemp -d /tmp/zt-wine.XXXXXX)"
 export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8
 # No .NET or HTML engine installers in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Device waits in virtual time, for the tool and for v3sim alike.
-export ZEMTABULO_TIME_SCALE=20
+# Device waits in virtual time, for the tool and for v3sim alike: a 5 s reply wait lasts 1 s,
+# room enough for an answer through Wine on a loaded machine (at 1/20, 250 ms were not).
+export ZEMTABULO_TIME_SCALE=5
 
 MAIN_TITLE='ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1'
 PORT_TITLE='シリアルポートの設定'
@@ -76,23 +79,28 @@ build() {
     cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim
 }
 
-# A simulated device for one write job; prints its pseudo-terminal.
+# A simulated device for one write job, with the faults given; prints its pseudo-terminal.
 start_sim() {
     local name="$1"
-    "$LNX/bin/v3sim" --jobs 1 --idle 300 --capture "$WORK/$name.cap" >"$WORK/$name.out" \
+    shift
+    "$LNX/bin/v3sim" --jobs 1 --idle 900 --capture "$WORK/$name.cap" "$@" >"$WORK/$name.out" \
         2>"$WORK/$name.err" &
     pids+=($!)
     first_line "$WORK/$name.out"
 }
 
 # A fresh prefix: Japanese faces for the dialog font (and the captions), window frames drawn
-# by Wine itself (Xvfb has no window manager), and the COM ports mapped to pseudo-terminals.
+# by Wine itself (Xvfb has no window manager), Windows 10, and the COM ports mapped to
+# pseudo-terminals.
 make_prefix() {
     wineboot -i >/dev/null 2>&1
     local fonts='HKCU\Software\Wine\Fonts\Replacements'
     wine reg add "$fonts" /v 'ＭＳ Ｐゴシック' /t REG_SZ /d IPAPGothic /f >/dev/null
     wine reg add "$fonts" /v Tahoma /t REG_SZ /d IPAPGothic /f >/dev/null
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+    # A fresh prefix passes for Windows 7, which the programs refuse; Wine's Windows 10 is
+    # version 1903, the lowest they accept.
+    wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null
     local port
     for port in "$@"; do
         wine reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /t REG_SZ /d "${port#*=}" /f \
@@ -124,6 +132,113 @@ wine_write() {
 }
 
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
+
+# A write job expected to fail: its log ends with its exit status.
+wine_job() {
+    local name="$1" port="$2" data="$3"
+    local status=0
+    timeout 120 wine "$WIN/bin/zemtabulo-cli.exe" write --port "$port" --data "$(winpath "$data")" \
+        >"$WORK/$name.log" 2>&1 || status=$?
+    echo "exit status $status" >>"$WORK/$name.log"
+}
+exited_with() { [ "$(tail -n 1 "$WORK/$1.log")" = "exit status $2" ]; }
+
+# The port error stop's line, right after the data phase's status: the caption, then the
+# system's own text (not the "Error n" put in when the system has none).
+port_error_stop_mid_data() {
+    local log="$WORK/$1.log"
+    grep -Eq '^\[comm(Putc|Getc)\] [^ ]' "$log" &&
+        ! grep -Eq '^\[comm(Putc|Getc)\] Error [0-9]+.?$' "$log" &&
+        [ "$(grep -B1 '^\[comm' "$log" | head -n 1)" = 'ﾃﾞｰﾀ書き込み中' ]
+}
+
+# The line goes while the data goes out: more data than a pseudo-terminal holds, the device
+# hanging up after 10 bytes of it.
+test_line_lost() {
+    head -c 20000 /dev/zero | tr '\0' x >"$WORK/big.v3"
+    wine_job line-lost COM7 "$WORK/big.v3"
+    check "line lost mid-data: exit status 1" exited_with line-lost 1
+    check "line lost mid-data: the port error stop with the system's text" \
+        port_error_stop_mid_data line-lost
+}
+
+# No answer to FWE: the 5 s reply wait (1 s at the test's time scale) runs out
+# on the input queue's look, which must report a time-out, not a port fault.
+test_no_answer() {
+    wine_job no-answer COM8 "$DATA"
+    check "device silent: exit status 1" exited_with no-answer 1
+    check "device silent: the transfer is reported failed" grep -q 'ﾃﾞｰﾀ転送に失敗しました' \
+        "$WORK/no-answer.log"
+    check "device silent: a time-out, not a port error stop" no_port_error_stop no-answer
+}
+no_port_error_stop() { ! grep -q '^\[comm' "$WORK/$1.log"; }
+
+# Another program holds the port open without sharing. Wine does not enforce the share mode on a
+# COM port: when it grants the second open too, the refusal cannot be shown here (the unit tests
+# cover it through the open hook) and the job is not run.
+test_port_held() {
+    probe hold COM9 30 >"$WORK/hold.out" 2>&1 &
+    local holder=$!
+    pids+=($holder)
+    if [ "$(first_line "$WORK/hold.out" | tr -d "\r")" != held ]; then
+        check "a second program holds COM9" false
+        return
+    fi
+    if probe hold COM9 0 >/dev/null 2>&1; then
+        echo "SKIP port held by another program: Wine opened COM9 a second time"
+    else
+        wine_job port-held COM9 "$DATA"
+        check "port held: exit status 1" exited_with port-held 1
+        check "port held: the status and the hint" grep -q 'held by another program' \
+            "$WORK/port-held.log"
+        check "port held: nothing reached the device" [ ! -s "$WORK/win-held.cap" ]
+    fi
+    kill "$holder" 2>/dev/null || true
+}
+
+# Wine told to be Windows 7 for one program: the refusal instead of the program.
+as_windows7() {
+    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /t REG_SZ /d win7 /f >/dev/null
+}
+as_default_windows() {
+    wine reg delete "HKCU\\Software\\Wine\\AppDefaults\\$1" /f >/dev/null 2>&1 || true
+}
+
+test_old_windows() {
+    as_windows7 zemtabulo-cli.exe
+    local status=0
+    wine "$WIN/bin/zemtabulo-cli.exe" ports >"$WORK/old-cli.log" 2>"$WORK/old-cli.err" || status=$?
+    as_default_windows zemtabulo-cli.exe
+    check "Windows 7: zemtabulo-cli.exe exits with status 1" [ "$status" -eq 1 ]
+    check "Windows 7: zemtabulo-cli.exe says why, English first, then Japanese" \
+        old_windows_text "$WORK/old-cli.err"
+    check "Windows 7: zemtabulo-cli.exe does nothing else" [ ! -s "$WORK/old-cli.log" ]
+
+    as_windows7 zemtabulo.exe
+    mkdir -p "$WORK/old-gui"
+    (cd "$WORK/old-gui" && exec wine "$WIN/bin/zemtabulo.exe") &
+    local gui=$! shown=0
+    click_refusal && shown=1
+    check "Windows 7: zemtabulo.exe shows the refusal" [ "$shown" -eq 1 ]
+    [ "$shown" -eq 1 ] || kill "$gui"
+    status=0
+    wait "$gui" || status=$?
+    as_default_windows zemtabulo.exe
+    check "Windows 7: zemtabulo.exe exits with status 1 after the box" [ "$status" -eq 1 ]
+    check "Windows 7: zemtabulo.exe wrote no SCI.INI" [ ! -e "$WORK/old-gui/SCI.INI" ]
+}
+
+click_refusal() {
+    local xy
+    xy="$(probe box 'This program needs Windows 10' 60)" || return 1
+    # shellcheck disable=SC2086
+    xdotool mousemove $xy click 1
+}
+
+old_windows_text() {
+    [ "$(head -n 1 "$1" | tr -d '\r')" = 'This program needs Windows 10 version 1903 or later.' ] &&
+        [ "$(sed -n 2p "$1" | tr -d '\r')" = 'このプログラムには Windows 10 バージョン 1903 以降が必要です。' ]
+}
 
 test_export() {
     local gaiji="$WORK/gaiji.txt"
@@ -225,8 +340,11 @@ for _ in $(seq 100); do [ -e "$WORK/ptyB" ] && break; sleep 0.05; done
 com1="$(start_sim win-com1)"
 com10="$(start_sim win-com10)"
 com3="$(start_sim win-gui)"
+com7="$(start_sim win-line-lost --hangup-after 10)"
+com8="$(start_sim win-no-answer --silent-at fwe)"
+com9="$(start_sim win-held)"
 make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/ptyA")" \
-    "COM6=$(readlink -f "$WORK/ptyB")"
+    "COM6=$(readlink -f "$WORK/ptyB")" "COM7=$com7" "COM8=$com8" "COM9=$com9"
 
 echo "== Unit tests"
 status=0
@@ -247,9 +365,17 @@ check "COM10 stream equals the Linux build's" same_bytes "$WORK/linux-b.cap" "$W
 check "the sum is shown" grep -q 'データ sum=' "$WORK/win-com1.log"
 check "export gives the Linux build's files" test_export
 
+echo "== zemtabulo-cli.exe write that fails"
+test_line_lost
+test_no_answer
+test_port_held
+
 echo "== zemtabulo.exe under Xvfb"
 test_gui
 test_gui_write
+
+echo "== Windows older than 10 version 1903"
+test_old_windows
 
 if [ "$failed" -ne 0 ]; then
     for f in "$WORK"/*.log; do echo "--- $f"; tail -n 30 "$f"; done

@@ -12,9 +12,15 @@
 #include "app/templates.h"
 #include "platform/clock.h"
 #include "platform/win32/win32_ui.h"
+#include "platform/win32/windows_version.h"
 #include "writer/options.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before any ...A call: on an older system their texts would come out garbled.
+    if (!runningOnSupportedWindows()) {
+        MessageBoxW(nullptr, kOldWindowsText, L"ZemTabulo", MB_OK | MB_ICONERROR);
+        ExitProcess(1);
+    }
     // The folder browser needs COM on the dialog thread.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // The template hides these three buttons and nothing else issues their commands.

@@ -1,7 +1,7 @@
 // zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
 // needs it: waits for a window by title, checks the main dialog against template 129, tells
 // where a control or a message box's button is on the screen (for xdotool's clicks), reads
-// control texts and takes a screenshot as PNG.
+// control texts, takes a screenshot as PNG, and holds a COM port open as another program would.
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
@@ -205,11 +205,31 @@ int enabled(const char* title, int id, int seconds) {
     return fault("not enabled: " + std::to_string(id));
 }
 
+struct OwnedHandle {
+    HANDLE h;
+    ~OwnedHandle() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+// Holds a COM port open without sharing, as a terminal program would; says "held" once it is.
+int hold(const char* port, int seconds) {
+    const std::string device = std::string("\\\\.\\") + port;
+    OwnedHandle held{CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr)};
+    if (held.h == INVALID_HANDLE_VALUE) return fault("cannot open " + device);
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(DWORD(seconds) * 1000);
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr,
                  "zt_dialog_probe wait TITLE SECONDS | gone TITLE SECONDS | check-main |\n"
                  "                center TITLE ID | shot TITLE FILE.png | text TITLE ID |\n"
-                 "                enabled TITLE ID SECONDS | box TEXT-PREFIX SECONDS\n");
+                 "                enabled TITLE ID SECONDS | box TEXT-PREFIX SECONDS |\n"
+                 "                hold COMn SECONDS\n");
     return 2;
 }
 
@@ -234,5 +254,6 @@ int main(int argc, char** argv) {
     if (cmd == "enabled" && argc == 5)
         return enabled(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (cmd == "box" && argc == 4) return box(argv[2], std::atoi(argv[3]));
+    if (cmd == "hold" && argc == 4) return hold(argv[2], std::atoi(argv[3]));
     return usage();
 }

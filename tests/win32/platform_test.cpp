@@ -1,5 +1,6 @@
 // The Win32 platform layer: port names, the serial channel on COM ports that tools/wine-tests.sh
-// maps to the two ends of a pseudo-terminal link, reply waits, files and start-up limits.
+// maps to the two ends of a pseudo-terminal link, reply waits, files, start-up limits and the
+// lowest Windows version.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/serial.h"
+#include "platform/win32/windows_version.h"
 #include "temp_dir.h"
 #include "writer/reply.h"
 
@@ -79,6 +81,30 @@ TEST(PortName, FourCharactersOpenAsTheyAreOthersWithTheDevicePrefix) {
     EXPECT_EQ(portDeviceName("COM1 "), "\\\\.\\COM1 ");
     EXPECT_EQ(portDeviceName("COM123456789012"), "\\\\.\\COM123456789012");
     EXPECT_EQ(portDeviceName("COM1234567890123"), "");  // does not fit the 20-byte buffer
+}
+
+// Windows 10 version 1903 (build 18362) is the first to honour the UTF-8 code page.
+TEST(WindowsVersion, From10Version1903On) {
+    const struct {
+        WindowsVersion v;
+        bool supported;
+    } cases[] = {
+        {{6, 1, 7601}, false},   {{6, 3, 9600}, false},  {{10, 0, 17763}, false},
+        {{10, 0, 18361}, false}, {{10, 0, 18362}, true}, {{10, 0, 22631}, true},
+        {{10, 1, 0}, true},      {{11, 0, 0}, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(windowsVersionSupported(c.v), c.supported)
+            << c.v.major << "." << c.v.minor << "." << c.v.build;
+}
+
+// The running system is told, whatever the manifest admits to.
+TEST(WindowsVersion, RunningSystemIsTold) {
+    WindowsVersion v;
+    ASSERT_TRUE(runningWindowsVersion(v));
+    EXPECT_GE(v.major, 6u);
+    EXPECT_GT(v.build, 0u);
+    EXPECT_EQ(runningOnSupportedWindows(), windowsVersionSupported(v));
 }
 
 TEST(CommOpen, AbsentOrHeldPortFailsAndChangesNothing) {
