@@ -131,6 +131,16 @@ wine_write() {
     [ "$status" -eq 0 ]
 }
 
+# Two devices at once: one child job per port, its events read from its pipe.
+wine_multi_write() {
+    local status=0
+    wine "$WIN/bin/zemtabulo-cli.exe" write --json --port COM2 --port COM11 \
+        --data "$(winpath "$DATA")" "${OPTS_A[@]}" >"$WORK/win-multi.log" 2>&1 || status=$?
+    echo "exit status $status" >>"$WORK/win-multi.log"
+    [ "$status" -eq 0 ] && grep -q '"event":"done","exit":0' "$WORK/win-multi.log" &&
+        [ "$(grep -c '"result":"ok"' "$WORK/win-multi.log")" -eq 2 ]
+}
+
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
 
 # A write job expected to fail: its log ends with its exit status.
@@ -343,8 +353,11 @@ com3="$(start_sim win-gui)"
 com7="$(start_sim win-line-lost --hangup-after 10)"
 com8="$(start_sim win-no-answer --silent-at fwe)"
 com9="$(start_sim win-held)"
+com2="$(start_sim win-multi-2)"
+com11="$(start_sim win-multi-11)"
 make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/ptyA")" \
-    "COM6=$(readlink -f "$WORK/ptyB")" "COM7=$com7" "COM8=$com8" "COM9=$com9"
+    "COM6=$(readlink -f "$WORK/ptyB")" "COM7=$com7" "COM8=$com8" "COM9=$com9" "COM2=$com2" \
+    "COM11=$com11"
 
 echo "== Unit tests"
 status=0
@@ -362,6 +375,9 @@ check "write on COM1" wine_write win-com1 COM1 "${OPTS_A[@]}"
 check "write on COM10" wine_write win-com10 COM10 "${OPTS_B[@]}"
 check "COM1 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-com1.cap"
 check "COM10 stream equals the Linux build's" same_bytes "$WORK/linux-b.cap" "$WORK/win-com10.cap"
+check "write on COM2 and COM11 at once" wine_multi_write
+check "COM2 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-multi-2.cap"
+check "COM11 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-multi-11.cap"
 check "the sum is shown" grep -q 'データ sum=' "$WORK/win-com1.log"
 check "export gives the Linux build's files" test_export
 
