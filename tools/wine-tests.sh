@@ -149,7 +149,7 @@ port_error_stop_mid_data() {
     local log="$WORK/$1.log"
     grep -Eq '^\[comm(Putc|Getc)\] [^ ]' "$log" &&
         ! grep -Eq '^\[comm(Putc|Getc)\] Error [0-9]+.?$' "$log" &&
-        [ "$(grep -B1 '^\[comm' "$log" | head -n 1)" = 'ﾃﾞｰﾀ書き込み中' ]
+        [ "$(grep -B1 '^\[comm' "$log" | head -n 1 | tr -d '\r')" = 'ﾃﾞｰﾀ書き込み中' ]
 }
 
 # The line goes while the data goes out: more data than a pseudo-terminal holds, the device
