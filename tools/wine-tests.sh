@@ -34,6 +34,8 @@ OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --f
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    # Devices started in a command substitution, whose $! the script never sees.
+    for f in "$WORK"/*.pid; do [ -e "$f" ] && kill "$(cat "$f")" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
     rm -rf "$WORK"
 }
@@ -85,7 +87,7 @@ start_sim() {
     shift
     "$LNX/bin/v3sim" --jobs 1 --idle 900 --capture "$WORK/$name.cap" "$@" >"$WORK/$name.out" \
         2>"$WORK/$name.err" &
-    pids+=($!)
+    echo $! >"$WORK/$name.pid"
     first_line "$WORK/$name.out"
 }
 
@@ -159,7 +161,7 @@ port_error_stop_mid_data() {
     local log="$WORK/$1.log"
     grep -Eq '^\[comm(Putc|Getc)\] [^ ]' "$log" &&
         ! grep -Eq '^\[comm(Putc|Getc)\] Error [0-9]+.?$' "$log" &&
-        [ "$(grep -B1 '^\[comm' "$log" | head -n 1)" = 'ﾃﾞｰﾀ書き込み中' ]
+        [ "$(grep -B1 '^\[comm' "$log" | head -n 1 | tr -d '\r')" = 'ﾃﾞｰﾀ書き込み中' ]
 }
 
 # The line goes while the data goes out: more data than a pseudo-terminal holds, the device
@@ -187,9 +189,10 @@ no_port_error_stop() { ! grep -q '^\[comm' "$WORK/$1.log"; }
 # COM port: when it grants the second open too, the refusal cannot be shown here (the unit tests
 # cover it through the open hook) and the job is not run.
 test_port_held() {
-    probe hold COM9 30 >"$WORK/hold.out" 2>&1 &
+    # Long enough for a refused job; the holder is waited for, as killing the shell that started
+    # it would leave it running.
+    probe hold COM9 15 >"$WORK/hold.out" 2>&1 &
     local holder=$!
-    pids+=($holder)
     if [ "$(first_line "$WORK/hold.out" | tr -d "\r")" != held ]; then
         check "a second program holds COM9" false
         return
@@ -203,7 +206,7 @@ test_port_held() {
             "$WORK/port-held.log"
         check "port held: nothing reached the device" [ ! -s "$WORK/win-held.cap" ]
     fi
-    kill "$holder" 2>/dev/null || true
+    wait "$holder" || true
 }
 
 # Wine told to be Windows 7 for one program: the refusal instead of the program.
