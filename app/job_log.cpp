@@ -28,43 +28,16 @@ struct JobLog {
 
 JobLog g_log;
 
-// The checked settings in the words of zemtabulo-cli's flags.
-std::string checkedFlags() {
-    std::string out;
-    auto add = [&out](bool on, const char* flag) {
-        if (!on) return;
-        if (!out.empty()) out += ' ';
-        out += flag;
-    };
-    add(optVertical(), "--vertical");
-    add(optTransferSettings(), "--transfer-settings");
-    add(optStartupCheck(), "--startup-check");
-    add(optKeepSram(), "--keep-sram");
-    add(optLatin(), "--latin");
-    add(optRs422(), "--rs422");
-    add(optResponseCheck(), "--response-check");
-    add(optFlowControl(), "--flow-control");
-    add(optSkipBitmaps(), "--skip-bitmaps");
-    // Line speed entries 0..2; the last one, 38400, is the flag's default.
-    static constexpr const char* kSpeeds[] = {"--speed 4800", "--speed 9600", "--speed 19200"};
-    const int speed = optLineSpeed();
-    if (speed >= 0 && speed < 3) add(true, kSpeeds[speed]);
-    return out;
-}
-
 void failBox(const std::string& what, int err) {
     messageBox(mainDlg, what + "\n" + g_log.path + "\n" + systemErrorText(err), resString(12),
                kMbOk);
 }
 
 void recordJob() {
-    const JobSnapshot snap = jobReportSnapshot();
-    const std::string status = windowText(mainChannel.statusWnd);
-    const bool reachedSum = status.rfind("データ sum=", 0) == 0;
-    const std::string sum = reachedSum && snap.sumState == SumState::Read ? snap.sum : "";
     const double seconds = (tickCount() - startTick.load()) / 1000.0;
-    const EndInfo end = singleJobEnd(reachedSum, sum, snap.step,
-                                     snap.reason.empty() ? status : snap.reason, "", seconds);
+    std::string sum;
+    const EndInfo end = jobEndOf(jobReportSnapshot(), windowText(mainChannel.statusWnd), "",
+                                 seconds, sum);
     LogRecord r = jobRecord(portName, end, sum);
     r.dataFile = g_log.dataFile;
     if (sha256File(g_log.dataFile, r.dataSha256, r.dataBytes) != 0) r.dataSha256.clear();
@@ -92,6 +65,27 @@ int useJobLog(const std::string& path) {
     return g_log.openError;
 }
 
+std::vector<std::string> checkedSettingsFlags() {
+    std::vector<std::string> out;
+    const struct {
+        int on;
+        const char* flag;
+    } boxes[] = {
+        {optVertical(), "--vertical"},       {optTransferSettings(), "--transfer-settings"},
+        {optStartupCheck(), "--startup-check"}, {optKeepSram(), "--keep-sram"},
+        {optLatin(), "--latin"},             {optRs422(), "--rs422"},
+        {optResponseCheck(), "--response-check"}, {optFlowControl(), "--flow-control"},
+        {optSkipBitmaps(), "--skip-bitmaps"},
+    };
+    for (const auto& b : boxes)
+        if (b.on) out.push_back(b.flag);
+    // Line speed entries 0..2; the last one, 38400, is the flag's default.
+    static constexpr const char* kSpeeds[] = {"4800", "9600", "19200"};
+    const int speed = optLineSpeed();
+    if (speed >= 0 && speed < 3) out.insert(out.end(), {"--speed", kSpeeds[speed]});
+    return out;
+}
+
 bool jobLogReady() {
     if (g_log.path.empty()) return true;
     if (g_log.openError != 0) {
@@ -99,6 +93,10 @@ bool jobLogReady() {
         return false;
     }
     g_log.dataFile = dataFilePath;
-    g_log.options = checkedFlags();
+    g_log.options.clear();
+    for (const std::string& flag : checkedSettingsFlags()) {
+        if (!g_log.options.empty()) g_log.options += ' ';
+        g_log.options += flag;
+    }
     return true;
 }

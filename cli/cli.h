@@ -30,9 +30,6 @@ struct CliOptions {
     std::string log;          // the CSV record of every device
 };
 
-// The settings flags as the command line gives them, the way the log records and a multi-port
-// write passes them on.
-std::vector<std::string> settingsFlags(const CliOptions& opt);
 
 // Exit statuses.
 constexpr int kExitOk = 0;

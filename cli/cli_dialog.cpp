@@ -17,27 +17,6 @@ int speedIndex(int speed) {
 
 }  // namespace
 
-std::vector<std::string> settingsFlags(const CliOptions& o) {
-    std::vector<std::string> out;
-    const struct {
-        const char* flag;
-        bool on;
-    } flags[] = {
-        {"--vertical", o.vertical},         {"--transfer-settings", o.transferSettings},
-        {"--startup-check", o.startupCheck}, {"--keep-sram", o.keepSram},
-        {"--latin", o.latin},               {"--rs422", o.rs422},
-        {"--response-check", o.responseCheck}, {"--flow-control", o.flowControl},
-        {"--skip-bitmaps", o.skipBitmaps},
-    };
-    for (const auto& f : flags)
-        if (f.on) out.push_back(f.flag);
-    if (o.speed != 38400) {
-        out.push_back("--speed");
-        out.push_back(std::to_string(o.speed));
-    }
-    return out;
-}
-
 Window cliMainDialog(const CliOptions& o) {
     Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc);
     const struct {

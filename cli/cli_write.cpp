@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/job_log.h"
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
@@ -25,8 +26,6 @@ using Clock = std::chrono::steady_clock;
 // Terminal progress of the data phase: bytes sent, rate, time left. The phase runs from the
 // status text that announces it to the next status text.
 constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
-// The sum box, and the status line that repeats it, begin with this.
-constexpr const char* kSumText = "データ sum=";
 constexpr const char* kBadDataText = "画面ﾃﾞｰﾀ異常";
 
 struct ProgressLine {
@@ -90,11 +89,10 @@ struct JobWatch {
     WriteRun* run = nullptr;
     std::string port;
     ProgressThrottle throttle;
-    uint64_t lastSent = UINT64_MAX;
     Clock::time_point jobStarted;
 };
 
-void finishJob(JobWatch& watch, std::unique_lock<std::mutex>& lock);
+void finishJob(JobWatch& watch);
 
 bool isPortErrorCaption(const std::string& caption) {
     return caption == "commGetc" || caption == "commPutc";
@@ -104,9 +102,7 @@ bool isPortErrorCaption(const std::string& caption) {
 void emitProgress(JobWatch& watch, bool force) {
     const JobSnapshot snap = jobReportSnapshot();
     if (snap.total == 0 && snap.sent == 0) return;
-    if (snap.sent == watch.lastSent) return;
-    if (!force && !watch.throttle.due(snap.sent, snap.total)) return;
-    watch.lastSent = snap.sent;
+    if (!watch.throttle.due(snap.sent, snap.total, force)) return;
     watch.run->events->emit(progressEvent(watch.port, snap.sent, snap.total));
 }
 
@@ -129,10 +125,10 @@ void onStatusText(JobWatch& watch, const std::string& text) {
 void onBox(JobWatch& watch, const std::string& text, const std::string& caption) {
     if (isPortErrorCaption(caption)) jobReportFail(caption + ": " + text);
     if (watch.run->events) {
-        if (caption.empty() && text.rfind(kSumText, 0) == 0) {
-            const JobSnapshot snap = jobReportSnapshot();
+        // The sum box: the only one without a caption, shown once the sum is read.
+        const JobSnapshot snap = jobReportSnapshot();
+        if (caption.empty() && snap.sumState != SumState::None)
             watch.run->events->emit(sumEvent(watch.port, snap.sum));
-        }
         return;
     }
     watch.progress.end();
@@ -162,11 +158,11 @@ void installHooks(JobWatch& watch, Window start) {
         }
     };
     hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
-        std::unique_lock<std::mutex> lock(watch.m);
+        std::lock_guard<std::mutex> lock(watch.m);
         if (watch.finished) return;
         onBox(watch, text, caption);
         // The port error stop ends the program right after its box: the job's end is told now.
-        if (isPortErrorCaption(caption)) finishJob(watch, lock);
+        if (isPortErrorCaption(caption)) finishJob(watch);
     };
     hooks.onEnable = [&watch, start](Window ctl, bool enabled) {
         if (ctl != start) return;
@@ -198,15 +194,6 @@ double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-// What the job came to, from its status line and its report.
-EndInfo jobEnd(const std::string& status, const JobSnapshot& snap, const std::string& expected,
-               double seconds, std::string& sum) {
-    const bool reachedSum = status.rfind(kSumText, 0) == 0;
-    sum = reachedSum && snap.sumState == SumState::Read ? snap.sum : "";
-    return singleJobEnd(reachedSum, sum, snap.step, snap.reason.empty() ? status : snap.reason,
-                        expected, seconds);
-}
-
 // Tells the end once: the end event or a line for a sum that is wrong, and the log record.
 // Runs with the watch locked. The exit status: the job's, or 1 when its record was lost.
 int tellEnd(JobWatch& watch, const EndInfo& end, const std::string& sum) {
@@ -226,10 +213,11 @@ int tellEnd(JobWatch& watch, const EndInfo& end, const std::string& sum) {
     return status;
 }
 
-void finishJob(JobWatch& watch, std::unique_lock<std::mutex>&) {
+// Runs with the watch locked.
+void finishJob(JobWatch& watch) {
     std::string sum;
-    const EndInfo end = jobEnd("", jobReportSnapshot(), watch.run->expectSum,
-                               secondsSince(watch.jobStarted), sum);
+    const EndInfo end = jobEndOf(jobReportSnapshot(), "", watch.run->expectSum,
+                                 secondsSince(watch.jobStarted), sum);
     const int status = tellEnd(watch, end, sum);
     if (watch.run->events && !watch.run->slotMode) watch.run->events->emit(doneEvent(status));
     portErrorExitStatus.store(status);
@@ -242,10 +230,14 @@ int cliWrite(const CliOptions& o) {
     portErrorExitStatus.store(kExitFailed);
     if (!loadPort(o)) return kExitFailed;
 
+    Window dlg = cliMainDialog(o);
     WriteRun run;
     run.ports = {portName};
     run.slotMode = o.slot;
-    if (const int status = prepareRun(o, run, false); status != 0) return status;
+    if (const int status = prepareRun(o, checkedSettingsFlags(), run, false); status != 0) {
+        headlessDestroy(dlg);
+        return status;
+    }
     if (o.json) {
         run.events = std::make_unique<EventWriter>(stdout);
         if (!o.slot)
@@ -271,7 +263,6 @@ int cliWrite(const CliOptions& o) {
         serialReleaseLocksForExit();  // _Exit runs no exit handlers
         std::_Exit(kExitInterrupted);
     });
-    Window dlg = cliMainDialog(o);
     Window start = dlgItem(dlg, IDC_START);
     installHooks(watch, start);
     dataFilePath = o.data;
@@ -296,8 +287,8 @@ int cliWrite(const CliOptions& o) {
     const std::string reason = jobReportSnapshot().reason;
     if (status == kBadDataText && !reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
     std::string sum;
-    const EndInfo end = jobEnd(status, jobReportSnapshot(), run.expectSum,
-                               secondsSince(watch.jobStarted), sum);
+    const EndInfo end = jobEndOf(jobReportSnapshot(), status, run.expectSum,
+                                 secondsSince(watch.jobStarted), sum);
     const int exitStatus = tellEnd(watch, end, sum);
     if (run.events && !o.slot) run.events->emit(doneEvent(exitStatus));
     lock.unlock();

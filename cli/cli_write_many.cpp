@@ -15,9 +15,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/job_log.h"
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
 #include "cli/write_run.h"
+#include "platform/headless/headless.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 
@@ -66,10 +68,10 @@ void markMismatch(Slot& slot, const std::string& reason) {
     slot.end.reason = reason;
 }
 
-std::vector<std::string> childArgs(const CliOptions& o, const std::string& port) {
+std::vector<std::string> childArgs(const WriteRun& run, const std::string& port) {
     std::vector<std::string> args{selfExecutablePath(), "write", "--slot", "--json",
-                                  "--port",             port,    "--data", o.data};
-    for (const std::string& flag : settingsFlags(o)) args.push_back(flag);
+                                  "--port",             port,    "--data", run.data};
+    args.insert(args.end(), run.flags.begin(), run.flags.end());
     return args;
 }
 
@@ -157,7 +159,7 @@ void Supervisor::interrupt(int signal) {
 void Supervisor::startAll() {
     size_t index = 0;
     for (Slot& s : slots_) {
-        const int err = s.child.start(childArgs(o_, s.port), !o_.trace);
+        const int err = s.child.start(childArgs(run_, s.port), !o_.trace);
         if (err != 0) {
             s.ended = s.endSeen = true;
             s.end.reason = "cannot start the job: " + systemErrorText(err);
@@ -200,13 +202,14 @@ void Supervisor::onOutputEnded(Slot& slot) {
     slot.ended = true;
     if (slot.endSeen) return;
     // A job that ended without telling how: killed, or it crashed.
+    const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     if (stopping_) {
-        slot.end = interruptedEnd("", 0, signal_.load());
+        slot.end = interruptedEnd("", seconds, signal_.load());
     } else {
         slot.end.result = SlotResult::Failed;
+        slot.end.seconds = seconds;
         slot.end.reason = "the job ended without a result (exit status " + std::to_string(status) + ")";
     }
-    slot.end.seconds = std::chrono::duration<double>(Clock::now() - started_).count();
     slot.endSeen = true;
 }
 
@@ -356,9 +359,13 @@ int cliWriteMany(const CliOptions& o) {
             return kExitUsage;
         }
     }
+    // The settings as the dialog takes them, in the words each port's job is given.
+    Window dlg = cliMainDialog(o);
+    const std::vector<std::string> flags = checkedSettingsFlags();
+    headlessDestroy(dlg);
     WriteRun run;
     run.ports = o.ports;
-    if (const int status = prepareRun(o, run, true); status != 0) return status;
+    if (const int status = prepareRun(o, flags, run, true); status != 0) return status;
     if (o.json) run.events = std::make_unique<EventWriter>(stdout);
     Supervisor supervisor(o, run);
     onInterrupt([&supervisor](int signal) { supervisor.interrupt(signal); });

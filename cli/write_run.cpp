@@ -6,10 +6,12 @@
 #include "platform/hash.h"
 #include "platform/serial.h"
 
-int prepareRun(const CliOptions& o, WriteRun& run, bool always) {
+int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, WriteRun& run,
+               bool always) {
     run.data = o.data;
     run.expectSum = o.expectSum;
-    for (const std::string& flag : settingsFlags(o)) {
+    run.flags = flags;
+    for (const std::string& flag : flags) {
         if (!run.options.empty()) run.options += ' ';
         run.options += flag;
     }

@@ -17,16 +17,18 @@ struct WriteRun {
     std::string sha256;
     uint64_t bytes = 0;
     std::string expectSum;
-    std::string options;  // the settings flags, space separated
+    std::vector<std::string> flags;  // the settings flags, as each port's job is given them
+    std::string options;             // the same, space separated, for the log
     std::unique_ptr<LogFile> log;
     std::unique_ptr<EventWriter> events;  // with --json
     bool slotMode = false;                // events of the port only: no start, no done
 };
 
-// Fills the run from the options: the data file's hash and size (when events or a log need
-// them, or `always`), the log opened. On failure says why on stderr and returns the exit
-// status; 0 when the run can go on.
-int prepareRun(const CliOptions& opt, WriteRun& run, bool always);
+// Fills the run from the options and the dialog's settings flags: the data file's hash and size
+// (when events or a log need them, or `always`), the log opened. On failure says why on stderr
+// and returns the exit status; 0 when the run can go on.
+int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, WriteRun& run,
+               bool always);
 
 // Appends the slot's record to the log, when there is one. False (with the reason on stderr)
 // when it could not be written.

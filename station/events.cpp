@@ -77,16 +77,17 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
     return r;
 }
 
-EndInfo singleJobEnd(bool reachedSum, const std::string& sum, const std::string& step,
-                     const std::string& reason, const std::string& expected, double seconds) {
+EndInfo jobEndOf(const JobSnapshot& report, const std::string& status,
+                 const std::string& expected, double seconds, std::string& sum) {
     EndInfo end;
     end.seconds = seconds;
+    sum = report.sumState == SumState::Read ? report.sum : "";
     std::vector<SlotOutcome> slot(1);
-    if (reachedSum) {
+    if (report.sumState != SumState::None) {
         slot[0] = {sum.empty() ? SlotResult::SumUnreadable : SlotResult::Ok, sum};
     } else {
-        end.step = step;
-        end.reason = reason;
+        end.step = report.step;
+        end.reason = report.reason.empty() ? status : report.reason;
     }
     applySumVerdicts(slot, expected);
     end.result = slot[0].result;
@@ -167,10 +168,10 @@ void LineSplitter::feed(const char* data, size_t n,
     }
 }
 
-bool ProgressThrottle::due(uint64_t sent, uint64_t total) {
+bool ProgressThrottle::due(uint64_t sent, uint64_t total, bool force) {
     if (sent == lastSent_) return false;
     const auto now = std::chrono::steady_clock::now();
-    if (sent != total && now - last_ < kProgressInterval) return false;
+    if (!force && sent != total && now - last_ < kProgressInterval) return false;
     last_ = now;
     lastSent_ = sent;
     return true;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "station/log.h"
+#include "writer/job_report.h"
 #include "station/verdict.h"
 
 using Json = nlohmann::json;
@@ -59,10 +60,11 @@ std::string portIdentity(const std::string& port);
 // file's fields and the options are the caller's to fill.
 LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::string& sum);
 
-// What a single job came to: whether it reached its sum box, the sum (empty when the reply
-// could not be read), the step and reason of a failure, the expected sum (empty for none).
-EndInfo singleJobEnd(bool reachedSum, const std::string& sum, const std::string& step,
-                     const std::string& reason, const std::string& expected, double seconds);
+// What a single job came to, from its report: the sum it read (empty when the reply could not
+// be read, or none came) into `sum`; the reason of a failure, else the job's last status text;
+// the expected sum, empty for none.
+EndInfo jobEndOf(const JobSnapshot& report, const std::string& status,
+                 const std::string& expected, double seconds, std::string& sum);
 
 // Writes events as lines on a stream, each whole and flushed, from any thread.
 class EventWriter {
@@ -96,10 +98,11 @@ private:
     bool overlong_ = false;
 };
 
-// Lets a port's progress through at most every kProgressInterval, the last one always.
+// Lets a port's progress through at most every kProgressInterval, the last one (and a forced
+// one) always; never the same figure twice.
 class ProgressThrottle {
 public:
-    bool due(uint64_t sent, uint64_t total);
+    bool due(uint64_t sent, uint64_t total, bool force = false);
 
 private:
     std::chrono::steady_clock::time_point last_{};
