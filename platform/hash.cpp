@@ -1,5 +1,25 @@
 #include "platform/hash.h"
 
+#include <vector>
+
+#include "platform/files.h"
+
+int digestFileBlocks(const std::string& path, uint64_t& bytesOut,
+                     const std::function<bool(const unsigned char*, size_t)>& update,
+                     int updateError) {
+    InputFile in;
+    if (int err = in.open(path)) return err;
+    std::vector<unsigned char> buf(kHashReadSize);
+    bytesOut = 0;
+    for (;;) {
+        const long long got = in.read(buf.data(), buf.size());
+        if (got < 0) return in.error();
+        if (got == 0) return 0;
+        if (!update(buf.data(), size_t(got))) return updateError;
+        bytesOut += uint64_t(got);
+    }
+}
+
 std::string hexOf(const unsigned char* bytes, size_t n) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;

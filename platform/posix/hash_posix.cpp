@@ -3,9 +3,7 @@
 
 #include <cerrno>
 #include <memory>
-#include <vector>
 
-#include "platform/files.h"
 #include "platform/hash.h"
 
 namespace {
@@ -21,19 +19,12 @@ constexpr int kErrDigest = ENOMEM;
 }  // namespace
 
 int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
-    InputFile in;
-    if (int err = in.open(path)) return err;
     Context ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return kErrDigest;
-    std::vector<unsigned char> buf(kHashReadSize);
-    bytesOut = 0;
-    for (;;) {
-        const long long got = in.read(buf.data(), buf.size());
-        if (got < 0) return in.error();
-        if (got == 0) break;
-        if (EVP_DigestUpdate(ctx.get(), buf.data(), size_t(got)) != 1) return kErrDigest;
-        bytesOut += uint64_t(got);
-    }
+    auto update = [&ctx](const unsigned char* data, size_t n) {
+        return EVP_DigestUpdate(ctx.get(), data, n) == 1;
+    };
+    if (int err = digestFileBlocks(path, bytesOut, update, kErrDigest)) return err;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return kErrDigest;

@@ -21,6 +21,14 @@ intptr_t fdOf(HANDLE h) {
     return reinterpret_cast<intptr_t>(h);
 }
 
+// Why a file would not open: a folder where a file was meant, else the system's code.
+int openFailure(const std::string& path) {
+    const DWORD err = GetLastError();
+    const DWORD attr = GetFileAttributesA(path.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return kErrIsFolder;
+    return int(err);
+}
+
 int writeAll(HANDLE h, const char* data, size_t n) {
     while (n > 0) {
         DWORD put = 0;
@@ -70,13 +78,7 @@ int InputFile::open(const std::string& path) {
     close();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD err = GetLastError();
-        const DWORD attr = GetFileAttributesA(path.c_str());
-        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
-            return kErrIsFolder;
-        return int(err);
-    }
+    if (h == INVALID_HANDLE_VALUE) return openFailure(path);
     fd_ = fdOf(h);
     LARGE_INTEGER size{};
     size_ =
@@ -192,13 +194,7 @@ int AppendFile::open(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), FILE_GENERIC_READ | FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD err = GetLastError();
-        const DWORD attr = GetFileAttributesA(path.c_str());
-        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY))
-            return kErrIsFolder;
-        return int(err);
-    }
+    if (h == INVALID_HANDLE_VALUE) return openFailure(path);
     fd_ = fdOf(h);
     return 0;
 }

@@ -4,9 +4,7 @@
 #include <bcrypt.h>
 // clang-format on
 
-#include <vector>
 
-#include "platform/files.h"
 #include "platform/hash.h"
 
 namespace {
@@ -37,22 +35,15 @@ bool ok(NTSTATUS status) {
 }  // namespace
 
 int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
-    InputFile in;
-    if (int err = in.open(path)) return err;
     Algorithm alg;
     Hash hash;
     if (!ok(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
         !ok(BCryptCreateHash(alg.h, &hash.h, nullptr, 0, nullptr, 0, 0)))
         return kErrDigest;
-    std::vector<unsigned char> buf(kHashReadSize);
-    bytesOut = 0;
-    for (;;) {
-        const long long got = in.read(buf.data(), buf.size());
-        if (got < 0) return in.error();
-        if (got == 0) break;
-        if (!ok(BCryptHashData(hash.h, buf.data(), ULONG(got), 0))) return kErrDigest;
-        bytesOut += uint64_t(got);
-    }
+    auto update = [&hash](const unsigned char* data, size_t n) {
+        return ok(BCryptHashData(hash.h, const_cast<unsigned char*>(data), ULONG(n), 0));
+    };
+    if (int err = digestFileBlocks(path, bytesOut, update, kErrDigest)) return err;
     unsigned char digest[kSha256Size];
     if (!ok(BCryptFinishHash(hash.h, digest, ULONG(sizeof digest), 0))) return kErrDigest;
     hexOut = hexOf(digest, sizeof digest);
