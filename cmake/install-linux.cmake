@@ -1,0 +1,2 @@
+# Installing and packaging on Linux: install rules, the desktop entry, manual pages, the Debian
+# package.

@@ -1,0 +1,1 @@
+# Packaging the Windows programs: the zip an operator copies to a line PC.
