@@ -39,6 +39,6 @@ zt_build() {
 # The Windows build (mingw-w64, GoogleTest from source) and its tests under Wine
 # (tools/wine-tests.sh); not needed for ./run and ./test.
 ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev
-                 wine wine64 xvfb xdotool socat fonts-ipafont-gothic)
+                 wine wine64 xvfb xdotool socat fonts-ipafont-gothic unzip)
 
 zt_install_win_packages() { zt_apt_missing --no-install-recommends -- "${ZT_WIN_PACKAGES[@]}"; }

@@ -3,17 +3,20 @@
 # pseudo-terminals mapped as COM1 and COM10 (the bytes on the line compared with the Linux
 # build's), writes that fail (the line gone mid-data, a device that never answers, a port held
 # by another program), zemtabulo-cli.exe export (the files compared with the Linux build's),
-# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit), and both
-# programs refusing a Windows older than 10 version 1903.
+# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit), both
+# programs refusing a Windows older than 10 version 1903, and the shipped zip (its files, the
+# DLLs its programs import, a write from the folder it was unpacked into).
 #
 # Needs: the Windows build (ZT_WIN_BUILD, default build-win64; built here when missing), the
-# Linux build with v3sim and zemtabulo-cli (ZT_BUILD, default build), and the Debian packages
-# wine wine64 xvfb xdotool socat fonts-ipafont-gothic. The screenshot goes to
-# ZT_SCREENSHOT_DIR (default docs/).
+# Release build without test hooks that makes the zip (ZT_WIN_RELEASE_BUILD, default
+# build-win64-release; likewise), the Linux build with v3sim and zemtabulo-cli (ZT_BUILD,
+# default build), and the Debian packages wine wine64 xvfb xdotool socat fonts-ipafont-gothic
+# unzip. The screenshot goes to ZT_SCREENSHOT_DIR (default docs/).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 WIN="${ZT_WIN_BUILD:-$ROOT/build-win64}"
+REL="${ZT_WIN_RELEASE_BUILD:-$ROOT/build-win64-release}"
 LNX="${ZT_BUILD:-$ROOT/build}"
 SHOTS="${ZT_SCREENSHOT_DIR:-$ROOT/docs}"
 DATA="$ROOT/examples/sample.v3"
@@ -78,6 +81,13 @@ build() {
             -DCMAKE_BUILD_TYPE=Release
     fi
     cmake --build "$WIN" -j"$(nproc)"
+    # The zip as shipped: a Release build in which the clock ignores the test hooks.
+    if [ ! -f "$REL/CMakeCache.txt" ]; then
+        cmake -S "$ROOT" -B "$REL" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+            -DCMAKE_BUILD_TYPE=Release -DZT_TEST_HOOKS=OFF
+    fi
+    cmake --build "$REL" -j"$(nproc)" --target zemtabulo zemtabulo-cli
+    (cd "$REL" && cpack)
     cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim
 }
 
@@ -267,6 +277,50 @@ test_export() {
         same_bytes "$WORK/exp-linux/v3gaiji.dat" "$WORK/exp-win/v3gaiji.dat"
 }
 
+# The zip an operator gets, as the project version names it.
+zip_name() {
+    echo "zemtabulo-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$REL/CMakeCache.txt")-win64"
+}
+
+# Its one folder holds the two programs, the wave files and README.txt, and nothing else.
+zip_lists_exactly() {
+    local top
+    top="$(zip_name)"
+    [ "$(unzip -Z1 "$REL/$top.zip" | grep -vx "$top/" | sort)" = "$(printf '%s\n' zemtabulo.exe \
+        zemtabulo-cli.exe ringin.wav carib.wav end.wav README.txt | sed "s|^|$top/|" | sort)" ]
+}
+
+crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\\|^$' "$1"; }
+
+# Only DLLs of every Windows: nothing to ship beside the programs. Prints any other.
+only_system_dlls() {
+    local dlls
+    dlls="$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p')"
+    [ -n "$dlls" ] && ! grep -viE \
+        '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|winmm|bcrypt|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$' \
+        <<<"$dlls"
+}
+
+# Unpacked into an empty folder and run from there, on a device at the real rate: the shipped
+# programs ignore the test clock (a build that still honours it gets no scale either).
+test_zip() {
+    local top dir status=0
+    top="$(zip_name)"
+    dir="$WORK/unzipped/$top"
+    check "$top.zip holds the programs, the wave files and README.txt alone" zip_lists_exactly
+    mkdir "$WORK/unzipped"
+    unzip -q "$REL/$top.zip" -d "$WORK/unzipped"
+    check "README.txt has CR LF line ends" crlf_only "$dir/README.txt"
+    check "zemtabulo.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo.exe"
+    check "zemtabulo-cli.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo-cli.exe"
+    (cd "$dir" && exec env -u ZEMTABULO_TIME_SCALE timeout 120 wine ./zemtabulo-cli.exe write \
+        --port COM12 --data "$(winpath "$DATA")") >"$WORK/win-zip.log" 2>&1 || status=$?
+    check "write on COM12 from the unpacked zip (exit status $status)" [ "$status" -eq 0 ]
+    check "the unpacked zip's write shows the sum" grep -q 'データ sum=' "$WORK/win-zip.log"
+    check "COM12 stream equals the Linux build's" same_bytes "$WORK/linux-gui.cap" \
+        "$WORK/win-zip.cap"
+}
+
 start_display() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
     pids+=($!)
@@ -358,9 +412,11 @@ com8="$(start_sim win-no-answer --silent-at fwe)"
 com9="$(start_sim win-held)"
 com2="$(start_sim win-multi-2)"
 com11="$(start_sim win-multi-11)"
+# For the shipped zip: the device's clock at the real rate, as the program's.
+com12="$(unset ZEMTABULO_TIME_SCALE; start_sim win-zip)"
 make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/ptyA")" \
     "COM6=$(readlink -f "$WORK/ptyB")" "COM7=$com7" "COM8=$com8" "COM9=$com9" "COM2=$com2" \
-    "COM11=$com11"
+    "COM11=$com11" "COM12=$com12"
 
 echo "== Unit tests"
 status=0
@@ -383,6 +439,9 @@ check "COM2 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WO
 check "COM11 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-multi-11.cap"
 check "the sum is shown" grep -q 'データ sum=' "$WORK/win-com1.log"
 check "export gives the Linux build's files" test_export
+
+echo "== The Windows zip"
+test_zip
 
 echo "== zemtabulo-cli.exe write that fails"
 test_line_lost
