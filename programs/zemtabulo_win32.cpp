@@ -35,14 +35,14 @@ void showVersion() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    if (versionAsked(__argc, __argv)) {
-        showVersion();
-        ExitProcess(0);
-    }
     // Before any ...A call: on an older system their texts would come out garbled.
     if (!runningOnSupportedWindows()) {
         MessageBoxW(nullptr, kOldWindowsText, L"ZemTabulo", MB_OK | MB_ICONERROR);
         ExitProcess(1);
+    }
+    if (versionAsked(__argc, __argv)) {
+        showVersion();
+        ExitProcess(0);
     }
     // The folder browser needs COM on the dialog thread.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
