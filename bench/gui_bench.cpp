@@ -23,8 +23,8 @@
 
 #include "app/startup.h"
 #include "gui_driver.h"
-#include "platform/qt/program.h"
 #include "platform/qt/qt_ui.h"
+#include "programs/desktop_qt.h"
 #include "writer/options.h"
 
 namespace {

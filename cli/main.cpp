@@ -1,12 +1,14 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "station/verdict.h"
+#include "zt_version.h"
 
 namespace {
 
@@ -27,7 +29,9 @@ void addOptionFlags(CLI::App* cmd, CliOptions& o) {
 
 int main(int argc, char** argv) {
     if (!systemSupported()) return kExitFailed;
-    CLI::App app{"ZemTabulo: writes V3 data files and display settings into V3 series devices"};
+    const std::string version = std::string("zemtabulo-cli ") + kZtVersionText;
+    CLI::App app{version + ": writes V3 data files and display settings into V3 series devices"};
+    app.set_version_flag("--version", version, "Print the program's name and version, and exit");
     app.require_subcommand(1);
     CliOptions o;
 
@@ -62,7 +66,7 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

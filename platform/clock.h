@@ -35,5 +35,6 @@ const ClockHooks& clockHooks();
 void useScaledClock(uint32_t scale, uint32_t offset);
 
 // Reads ZEMTABULO_TIME_SCALE and ZEMTABULO_TICK_OFFSET from the environment, for end-to-end
-// tests of the command-line tool and the simulated device. Unset means the real clock.
+// tests of the command-line tool and the simulated device. Unset means the real clock, and so
+// does a build configured without ZT_TEST_HOOKS (what is shipped), whatever is set.
 void useClockFromEnvironment();

@@ -5,8 +5,9 @@
 
 #include <string>
 
-// The lock directory: $ZEMTABULO_LOCK_DIR when set (tests), else the first of /var/lock and
-// /run/lock that exists. Empty when there is none: ports are then opened without lock files.
+// The lock directory: $ZEMTABULO_LOCK_DIR when set in a build with ZT_TEST_HOOKS (tests), else
+// the first of /var/lock and /run/lock that exists. Empty when there is none: ports are then
+// opened without lock files.
 std::string serialLockDirectory();
 
 // The lock file that stands for `device`, symbolic links resolved first so that two names of

@@ -5,10 +5,12 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "sim/sim.h"
 #include "writer/frame.h"
+#include "zt_version.h"
 
 namespace {
 
@@ -152,6 +154,8 @@ void addOptions(CLI::App& app, SimOptions& o) {
 int main(int argc, char** argv) {
     CLI::App app{"v3sim: a simulated V3 series device on a pseudo-terminal"};
     app.footer(kFooter);
+    app.set_version_flag("--version", std::string("v3sim ") + kZtVersionText,
+                         "Print the program's name and version, and exit");
     SimOptions options;
     std::vector<std::string> silent, late, hangup;
     addOptions(app, options);
@@ -162,7 +166,7 @@ int main(int argc, char** argv) {
             std::string error = parseLate(s, options.faults);
             if (!error.empty()) throw CLI::ValidationError("--late-at", error);
         }
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

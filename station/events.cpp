@@ -1,11 +1,12 @@
 #include "station/events.h"
 
-#include "platform/host.h"
-#include "platform/serial.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "platform/host.h"
+#include "platform/serial.h"
+#include "zt_version.h"
 
 namespace {
 
@@ -55,7 +56,9 @@ Json endEvent(const std::string& port, const EndInfo& info) {
 
 Json doneEvent(int exit) { return Json{{"event", "done"}, {"exit", exit}}; }
 
-const char* programVersion() { return ZT_VERSION; }
+const char* programVersion() {
+    return kZtVersion;
+}
 
 std::string portIdentity(const std::string& port) {
     const std::string device = portDeviceName(port);

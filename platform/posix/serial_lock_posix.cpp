@@ -24,7 +24,13 @@
 
 namespace {
 
+#ifndef ZT_TEST_HOOKS
+#error "ZT_TEST_HOOKS must be 0 or 1 (the CMake option of the same name)"
+#endif
+#if ZT_TEST_HOOKS
+// Tests keep their lock files in a folder of their own.
 constexpr const char* kLockDirEnv = "ZEMTABULO_LOCK_DIR";
+#endif
 constexpr const char* kLockPrefix = "LCK..";
 // "%10d\n", read with room for a little more so that a longer file is not taken for a pid.
 constexpr size_t kLockTextSize = 11;
@@ -184,7 +190,9 @@ bool isDirectory(const std::string& path) {
 }  // namespace
 
 std::string serialLockDirectory() {
+#if ZT_TEST_HOOKS
     if (const char* dir = std::getenv(kLockDirEnv); dir && *dir) return dir;
+#endif
     for (const char* dir : {"/var/lock", "/run/lock"}) {
         if (isDirectory(dir)) return dir;
     }

@@ -6,7 +6,7 @@
 
 #include "../temp_dir.h"
 #include "app/startup.h"
-#include "platform/qt/program.h"
+#include "programs/desktop_qt.h"
 #include "writer/options.h"
 
 // Each test starts like a fresh run of the program in a directory of its own.

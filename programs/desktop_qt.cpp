@@ -1,4 +1,4 @@
-#include "platform/qt/program.h"
+#include "programs/desktop_qt.h"
 
 #include <QApplication>
 #include <QIcon>

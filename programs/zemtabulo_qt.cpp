@@ -1,12 +1,19 @@
 // zemtabulo: the desktop program.
 #include <QApplication>
+#include <cstdio>
 
 #include "app/job_log.h"
 #include "app/startup.h"
-#include "platform/qt/program.h"
 #include "platform/qt/qt_ui.h"
+#include "programs/desktop_qt.h"
+#include "programs/version_arg.h"
 
 int main(int argc, char** argv) {
+    // Before the QApplication: it would need a display.
+    if (versionAsked(argc, argv)) {
+        std::puts(desktopVersionLine().c_str());
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     QApplication app(argc, argv);
     setUpDesktopProgram();
     // A log that does not open is told at the first Start, which it refuses.
