@@ -83,12 +83,12 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${ZT_DIST}/copyright DESTINATION ${z
 install(FILES ${CMAKE_SOURCE_DIR}/examples/sample.v3 DESTINATION ${zt_docdir}/examples)
 # Dates follow SOURCE_DATE_EPOCH when it is set, for a reproducible package.
 string(TIMESTAMP zt_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-configure_file(${ZT_DIST}/changelog.Debian.in ${CMAKE_BINARY_DIR}/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.Debian.gz
-  COMMAND sh -c "gzip -9n < '${CMAKE_BINARY_DIR}/changelog.Debian' > '${CMAKE_BINARY_DIR}/changelog.Debian.gz'"
-  DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian VERBATIM)
-add_custom_target(zt_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
-install(FILES ${CMAKE_BINARY_DIR}/changelog.Debian.gz DESTINATION ${zt_docdir})
+configure_file(${ZT_DIST}/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND sh -c "gzip -9n < '${CMAKE_BINARY_DIR}/changelog' > '${CMAKE_BINARY_DIR}/changelog.gz'"
+  DEPENDS ${CMAKE_BINARY_DIR}/changelog VERBATIM)
+add_custom_target(zt_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${zt_docdir})
 
 # The desktop program's last place to look for its data: the configured data folder.
 if(ZT_GUI)
@@ -113,9 +113,9 @@ set(CPACK_PACKAGE_VENDOR "ZemTabulo developers")
 set(CPACK_PACKAGE_CONTACT "ZemTabulo developers <dev@zemtabulo.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "writes screen data and settings into V3 display devices")
 set(CPACK_PACKAGE_DESCRIPTION
-  "ZemTabulo puts screen data and display settings into V3 series display devices,\n\
-for operators on a production line: over a serial line, several devices at once,\n\
-or as an update file for a USB stick.\n\
+  "ZemTabulo puts screen data and display settings into V3 series display\n\
+devices, for operators on a production line: over a serial line, several\n\
+devices at once, or as an update file for a USB stick.\n\
 \n\
 The package holds the desktop program (zemtabulo), the command-line tool\n\
 (zemtabulo-cli) and a simulated device on a pseudo-terminal (v3sim).")
