@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
     const double check = now() - t0;
     std::printf("data check of the %zu MB file: %.3f s%s = %.2f %% of its job\n", mb, check,
                 clean ? "" : " (refused!)", 100.0 * check / big.wall);
-    std::system(("rm -rf " + dir).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return 0;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -142,6 +143,7 @@ int main(int argc, char** argv) {
                 many.peakPssKb, many.peakPssKb / slots);
     std::printf("devices per hour on this file: one slot %.0f, %d slots %.0f\n", 3600.0 / one.wall,
                 slots, 3600.0 * slots / many.wall);
-    std::system(("rm -rf " + dir).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return 0;
 }

@@ -8,7 +8,7 @@ ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
 
 ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
              libssl-dev qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb
-             clang libclang-rt-14-dev)
+             clang libclang-rt-14-dev scdoc)
 
 # Installs those of the packages after "--" that are missing; what comes before goes to apt-get.
 zt_apt_missing() {
@@ -42,3 +42,10 @@ ZT_WIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletes
                  wine wine64 xvfb xdotool socat fonts-ipafont-gothic unzip)
 
 zt_install_win_packages() { zt_apt_missing --no-install-recommends -- "${ZT_WIN_PACKAGES[@]}"; }
+
+# The Debian package and its checks (tools/package-tests.sh): dpkg-shlibdeps, lintian, the desktop
+# entry and AppStream validators, man, and what the unpacked programs run with.
+ZT_PKG_PACKAGES=(dpkg-dev file binutils lintian desktop-file-utils appstream man-db scdoc xvfb xauth
+                 sound-theme-freedesktop fonts-ipafont-gothic)
+
+zt_install_package_packages() { zt_apt_missing --no-install-recommends -- "${ZT_PKG_PACKAGES[@]}"; }

@@ -25,6 +25,10 @@ void qtProgress(Window bar, int* low, int* high, int* pos);
 // Told each file name playSound is asked for, on the calling thread, before it plays.
 void qtSetSoundObserver(std::function<void(const std::string& file)> observer);
 
+// The wave file playSound plays for `file`: as given, else in `programDir`, else in
+// `programDir`/../share/zemtabulo, else in the configured data folder; empty when none holds it.
+std::string qtFindSound(const std::string& file, const std::string& programDir);
+
 // False once a sound could not be played for want of a sound device (sounds are not tried
 // again in this run).
 bool qtSoundDevice();

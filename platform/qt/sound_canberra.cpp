@@ -104,16 +104,38 @@ uint32_t waveLengthMs(const std::string& path) {
     return 0;
 }
 
-// The file by its name as given (relative to the working directory), else beside the
-// program, as the system the program was written for searches; empty when neither exists.
-std::string findWave(const std::string& file) {
+}  // namespace
+
+// As given (relative to the working directory), else beside the program, as the system the
+// program was written for searches; then the installed data folder, found from the program's
+// own folder first so that a relocated installation finds its own files.
+std::string qtFindSound(const std::string& file, const std::string& programDir) {
     QFileInfo given(QString::fromUtf8(file.c_str()));
     if (given.isFile()) return given.absoluteFilePath().toStdString();
-    if (given.isRelative() && QCoreApplication::instance()) {
-        QFileInfo beside(QDir(QCoreApplication::applicationDirPath()), given.filePath());
-        if (beside.isFile()) return beside.absoluteFilePath().toStdString();
+    if (!given.isRelative()) return std::string();
+    QStringList dirs;
+    if (!programDir.empty()) {
+        const QDir program(QString::fromStdString(programDir));
+        dirs << program.path()
+             << QDir::cleanPath(program.filePath(QStringLiteral("../share/zemtabulo")));
+    }
+#ifdef ZT_INSTALL_DATADIR
+    dirs << QStringLiteral(ZT_INSTALL_DATADIR);
+#endif
+    for (const QString& dir : dirs) {
+        QFileInfo there(QDir(dir), given.filePath());
+        if (there.isFile()) return there.absoluteFilePath().toStdString();
     }
     return std::string();
+}
+
+namespace {
+
+std::string findWave(const std::string& file) {
+    const std::string programDir = QCoreApplication::instance()
+                                       ? QCoreApplication::applicationDirPath().toStdString()
+                                       : std::string();
+    return qtFindSound(file, programDir);
 }
 
 // Errors that say the sound device is missing. Its driver reports a missing device as "not

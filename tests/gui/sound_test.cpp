@@ -1,6 +1,9 @@
 // Sound through libcanberra on ALSA, with the device the test's environment configures: the
 // null device (sounds end at once) or a card that is not there.
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <mutex>
 
@@ -35,6 +38,44 @@ class SoundTest : public QObject {
         QVERIFY2(timer.elapsed() < kQuickMs, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(qtSoundDevice());
         QCOMPARE(asked, (QStringList{"ringin.wav", "carib.wav", "end.wav", "no-such-sound.wav"}));
+    }
+
+    // The working directory wins, then the program's folder, then the data folder of the
+    // installation the program sits in (a relocated root such as an unpacked package).
+    void findsSoundsInOrder() {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QDir r(root.path());
+        const QString places[] = {"work", "usr/bin", "usr/share/zemtabulo"};
+        for (const QString& p : places) QVERIFY(r.mkpath(p));
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(r.filePath("work")));
+        const std::string bin = r.filePath("usr/bin").toStdString();
+        struct Row {
+            bool work, program, share;
+            int expected;  // index into places, -1 for none
+        };
+        const Row rows[] = {{true, true, true, 0},
+                            {false, true, true, 1},
+                            {false, false, true, 2},
+                            {true, false, true, 0},
+                            {false, false, false, -1}};
+        const QString name = "zt-lookup-probe.wav";
+        for (const Row& row : rows) {
+            const bool present[] = {row.work, row.program, row.share};
+            for (int i = 0; i < 3; ++i) {
+                QFile f(r.filePath(places[i] + "/" + name));
+                if (present[i])
+                    QVERIFY(f.open(QIODevice::WriteOnly));
+                else
+                    f.remove();
+            }
+            const std::string want =
+                row.expected < 0 ? "" : r.filePath(places[row.expected] + "/" + name).toStdString();
+            QCOMPARE(qtFindSound(name.toStdString(), bin), want);
+        }
+        QCOMPARE(qtFindSound(r.filePath("no/such.wav").toStdString(), bin), std::string());
+        QVERIFY(QDir::setCurrent(saved));
     }
 
     void returnsAtOnceWithoutADevice() {
