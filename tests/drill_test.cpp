@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "app/dialogs.h"
@@ -231,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(EachStep, LateDevice,
 struct Unplug {
     const char* name;
     std::vector<std::string> simArgs;
-    const char* caption;     // of the box of the port error stop
+    const char* caption;     // of the box of the port error stop, as a pattern
     const char* lastStatus;  // the status line when the line went
 };
 
@@ -285,7 +286,8 @@ TEST_P(Unplugged, PortErrorStopEndsTheProgram) {
         runProgram({ZT_CLI_PATH, "write", "--port", sim.slavePath, "--data", dataFilePath},
                    {"ZEMTABULO_TIME_SCALE=" + std::to_string(timeScale)});
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.out.find(std::string("[") + u.caption + "] "), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(std::string("\\[") + u.caption + "\\] ")))
+        << r.out;
     EXPECT_TRUE(sameStream(sim.captured(), expected));
 }
 
@@ -293,9 +295,11 @@ INSTANTIATE_TEST_SUITE_P(
     EachStep, Unplugged,
     ::testing::Values(Unplug{"before_flash_mode", {"--hangup-at", "fws"}, "commGetc", "画面書込み"},
                       Unplug{"during_erase", {"--hangup-at", "erase"}, "commGetc", kEraseStarted},
+                      // Mid-data the line's loss is seen by a write, or by the poll for a
+                      // reply line between pieces, whichever comes first.
                       Unplug{"mid_data",
                              {"--hangup-after", std::to_string(kUnplugDataBytes)},
-                             "commPutc",
+                             "comm(Putc|Getc)",
                              kDataPhase},
                       Unplug{"sum_wait", {"--hangup-at", "sb"}, "commGetc", "書き込み終了"}),
     [](const auto& info) { return std::string(info.param.name); });
