@@ -21,19 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {
-    local name="$1"
-    shift
-    if "$@"; then
-        echo "PASS $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL $name"
-        failed=$((failed + 1))
-    fi
-}
+# shellcheck source=tools/checks.sh
+source "$ROOT/tools/checks.sh"
 
 # --- Build --------------------------------------------------------------------------------
 # The shipped configuration: optimised and hardened, without the test clock hooks; the tests
