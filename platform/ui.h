@@ -25,6 +25,7 @@ enum class ControlKind {
     StaticBitmap,  // caption names the bitmap resource
     ComboDropList, // drop-down list, not typed into
     Progress,
+    Edit,          // single-line edit box, typed into
 };
 
 // Style bits of a control in a template.
@@ -38,7 +39,12 @@ enum : unsigned {
     kMultiline = 1u << 6,    // caption may hold a line break
     kBorder = 1u << 7,
     kVScroll = 1u << 8,
+    kLargeText = 1u << 9,    // static text in a large bold face (from its height), centred
 };
+
+// A push button whose caption marks a character with an ampersand ("開始(&1)") is pressed by
+// that key alone while the keyboard focus is not in an edit box, as in any dialog; Enter
+// presses the default push button (or the push button that has the focus).
 
 struct ControlTemplate {
     int id;  // -1 for controls that have none
@@ -68,6 +74,11 @@ using DlgProc = bool (*)(Window dlg, unsigned msg, int id);
 // Runs a dialog modally and returns the result given to endDialog.
 int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc);
 void endDialog(Window dlg, int result);
+
+// From any thread: the command `id` for the dialog's procedure, delivered on the dialog thread
+// after what is already queued there, as a posted window message is. Returns at once; a
+// command for a dialog that has ended is dropped.
+void postCommand(Window dlg, int id);
 
 // ---- Controls ----
 
@@ -99,12 +110,21 @@ int comboFindPrefix(Window combo, int start, const std::string& text);
 void progressSetRange(Window bar, int32_t low, int32_t high);
 void progressSetPos(Window bar, int32_t pos);
 
+// Background colour of a static text as 0xRRGGBB; kNoColour gives it the dialog's own back.
+// Its text is drawn in black on a colour.
+constexpr uint32_t kNoColour = 0xFFFFFFFFu;
+void setControlColour(Window w, uint32_t rgb);
+uint32_t controlColour(Window w);
+
 // ---- Common dialogs, message boxes, sound ----
 
 enum : unsigned { kMbOk = 0x0, kMbIconInformation = 0x40 };
 // Shows a message box with an OK button; `owner` nullptr for a box with no owner.
 void messageBox(Window owner, const std::string& text, const std::string& caption,
                 unsigned flags);
+
+// A question with Yes and No buttons (No the default); true for Yes.
+bool askYesNo(Window owner, const std::string& text, const std::string& caption);
 
 // Open-file chooser. `filter` is the block of shown text / pattern pairs, each ended with a
 // NUL, the block ended with one more NUL. `path` is the initial name and the result (at most

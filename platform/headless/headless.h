@@ -3,6 +3,7 @@
 // returns. Message boxes return at once; sounds are recorded, not played.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,16 @@ void headlessDestroy(Window dlg);
 // checked) first, then the dialog procedure gets the command.
 void headlessClick(Window dlg, int id);
 
+// As if the operator pressed `key` in the dialog: '\r' presses the default push button; any
+// other character the enabled push button whose caption marks it with an ampersand. False
+// when no button takes the key.
+bool headlessKey(Window dlg, char key);
+
+// Stands in for the dialog thread's message loop: delivers the commands posted to any dialog
+// (postCommand) on the calling thread, in order, until `done` holds after a delivery or
+// `wait` passes. Returns `done`'s last answer.
+bool headlessPumpUntil(const std::function<bool()>& done, std::chrono::milliseconds wait);
+
 // Ended by endDialog, and with which result.
 bool headlessEnded(Window dlg, int* result = nullptr);
 
@@ -29,6 +40,8 @@ struct HeadlessHooks {
     std::function<void(Window owner, const std::string& text, const std::string& caption)>
         onMessageBox;
     std::function<void(const std::string& file)> onSound;
+    // A Yes/No question: returns the answer. Without this hook the answer is No.
+    std::function<bool(Window owner, const std::string& text)> onAsk;
     // Modal dialogs opened by the logic (Port settings, About): acts on the open dialog, e.g.
     // picks an entry and clicks OK. A dialog still open afterwards is cancelled.
     std::function<void(Window dlg)> onDialog;

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@ struct WindowObj {
     std::vector<std::string> items;
     int sel = -1;
     int32_t low = 0, high = 100, pos = 0;
+    uint32_t colour = kNoColour;
     // Dialogs only.
     DlgProc proc = nullptr;
     bool ended = false;
@@ -30,6 +33,10 @@ struct WindowObj {
 namespace {
 
 std::recursive_mutex g_lock;
+// Commands posted to dialogs, waiting for headlessPumpUntil.
+std::mutex g_postLock;
+std::condition_variable g_posted;
+std::deque<std::pair<Window, int>> g_queue;
 HeadlessHooks g_hooks;
 std::vector<std::unique_ptr<WindowObj>> g_dialogs;  // open dialogs, owned here
 
@@ -70,8 +77,56 @@ Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc) {
 }
 
 void headlessDestroy(Window dlg) {
+    {
+        std::lock_guard<std::mutex> posted(g_postLock);
+        std::erase_if(g_queue, [dlg](const auto& item) { return item.first == dlg; });
+    }
     Lock lock(g_lock);
     std::erase_if(g_dialogs, [dlg](const auto& d) { return d.get() == dlg; });
+}
+
+void postCommand(Window dlg, int id) {
+    std::lock_guard<std::mutex> lock(g_postLock);
+    g_queue.emplace_back(dlg, id);
+    g_posted.notify_all();
+}
+
+bool headlessPumpUntil(const std::function<bool()>& done, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!done()) {
+        std::pair<Window, int> item;
+        {
+            std::unique_lock<std::mutex> lock(g_postLock);
+            if (!g_posted.wait_until(lock, deadline, [] { return !g_queue.empty(); }))
+                return done();
+            item = g_queue.front();
+            g_queue.pop_front();
+        }
+        if (!headlessEnded(item.first)) item.first->proc(item.first, kMsgCommand, item.second);
+    }
+    return true;
+}
+
+bool headlessKey(Window dlg, char key) {
+    int id = 0;
+    {
+        Lock lock(g_lock);
+        const std::string mark = std::string("&") + key;
+        for (auto& c : dlg->children) {
+            const bool button =
+                c->kind == ControlKind::PushButton || c->kind == ControlKind::DefPushButton;
+            if (!button || !c->enabled || !c->visible) continue;
+            const bool takes = key == '\r' ? c->kind == ControlKind::DefPushButton
+                                           : upper(c->text).find(upper(mark)) != std::string::npos;
+            if (takes) {
+                id = c->id;
+                break;
+            }
+        }
+    }
+    if (id == 0) return false;
+    dlg->proc(dlg, kMsgCommand, id);
+    return true;
 }
 
 void headlessClick(Window dlg, int id) {
@@ -234,6 +289,20 @@ void progressSetPos(Window bar, int32_t pos) {
         high = bar->high;
     }
     if (g_hooks.onProgress) g_hooks.onProgress(bar, low, high, pos);
+}
+
+void setControlColour(Window w, uint32_t rgb) {
+    Lock lock(g_lock);
+    if (w) w->colour = rgb;
+}
+
+uint32_t controlColour(Window w) {
+    Lock lock(g_lock);
+    return w ? w->colour : kNoColour;
+}
+
+bool askYesNo(Window owner, const std::string& text, const std::string&) {
+    return g_hooks.onAsk && g_hooks.onAsk(owner, text);
 }
 
 void messageBox(Window owner, const std::string& text, const std::string& caption, unsigned) {
