@@ -65,23 +65,26 @@ int useJobLog(const std::string& path) {
     return g_log.openError;
 }
 
-std::vector<std::string> checkedSettingsFlags() {
+std::vector<std::string> checkedSettingsFlags() { return settingsFlagsOf(mainDlg); }
+
+std::vector<std::string> settingsFlagsOf(Window dlg) {
     std::vector<std::string> out;
     const struct {
-        int on;
+        int id;
         const char* flag;
     } boxes[] = {
-        {optVertical(), "--vertical"},       {optTransferSettings(), "--transfer-settings"},
-        {optStartupCheck(), "--startup-check"}, {optKeepSram(), "--keep-sram"},
-        {optLatin(), "--latin"},             {optRs422(), "--rs422"},
-        {optResponseCheck(), "--response-check"}, {optFlowControl(), "--flow-control"},
-        {optSkipBitmaps(), "--skip-bitmaps"},
+        {IDC_VERTICAL, "--vertical"},           {IDC_TRANSFER_SETTINGS, "--transfer-settings"},
+        {IDC_STARTUP_CHECK, "--startup-check"}, {IDC_KEEP_SRAM, "--keep-sram"},
+        {IDC_LATIN, "--latin"},                 {IDC_RS422, "--rs422"},
+        {IDC_RESPONSE_CHECK, "--response-check"}, {IDC_FLOW_CONTROL, "--flow-control"},
+        {IDC_SKIP_BITMAPS, "--skip-bitmaps"},
     };
+    // Exactly checked, as the option readers take a box.
     for (const auto& b : boxes)
-        if (b.on) out.push_back(b.flag);
+        if (buttonState(dlg, b.id) == kChecked) out.push_back(b.flag);
     // Line speed entries 0..2; the last one, 38400, is the flag's default.
     static constexpr const char* kSpeeds[] = {"4800", "9600", "19200"};
-    const int speed = optLineSpeed();
+    const int speed = comboSel(dlgItem(dlg, IDC_LINE_SPEED));
     if (speed >= 0 && speed < 3) out.insert(out.end(), {"--speed", kSpeeds[speed]});
     return out;
 }

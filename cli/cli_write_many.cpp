@@ -22,6 +22,7 @@
 #include "platform/headless/headless.h"
 #include "platform/process.h"
 #include "platform/serial.h"
+#include "station/slot_job.h"
 
 namespace {
 
@@ -29,15 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 // The live table is redrawn at most this often.
 constexpr std::chrono::milliseconds kRedrawInterval{200};
-// Children still running this long after they were asked to stop are ended at once.
-constexpr std::chrono::milliseconds kStopGrace{800};
-// Bytes read from a child's pipe at a time.
-constexpr size_t kPipeReadSize = 4096;
-
 struct Slot {
     std::string port;
-    ChildProcess child;
-    std::thread reader;
+    SlotJob job;
     std::string status;
     uint64_t sent = 0, total = 0;
     Clock::time_point dataStarted{};
@@ -48,15 +43,15 @@ struct Slot {
     EndInfo end;
 };
 
-// Lines from the children's pipes; nullopt when a child's output ended.
+// Events from the children's pipes; nullopt when a child's output ended.
 struct Inbox {
     std::mutex m;
     std::condition_variable cv;
-    std::deque<std::pair<size_t, std::optional<std::string>>> items;
+    std::deque<std::pair<size_t, std::optional<Json>>> items;
 
-    void put(size_t slot, std::optional<std::string> line) {
+    void put(size_t slot, std::optional<Json> event) {
         std::lock_guard<std::mutex> lock(m);
-        items.emplace_back(slot, std::move(line));
+        items.emplace_back(slot, std::move(event));
         cv.notify_one();
     }
 };
@@ -66,22 +61,6 @@ void markMismatch(Slot& slot, const std::string& reason) {
     slot.end.exit = kExitSumsWrong;
     slot.end.step = "sb";
     slot.end.reason = reason;
-}
-
-std::vector<std::string> childArgs(const WriteRun& run, const std::string& port) {
-    std::vector<std::string> args{selfExecutablePath(), "write", "--slot", "--json",
-                                  "--port",             port,    "--data", run.data};
-    args.insert(args.end(), run.flags.begin(), run.flags.end());
-    return args;
-}
-
-void readChild(Slot& slot, size_t index, Inbox& inbox) {
-    LineSplitter splitter;
-    char buf[kPipeReadSize];
-    long long n;
-    while ((n = slot.child.read(buf, sizeof buf)) > 0)
-        splitter.feed(buf, size_t(n), [&](const std::string& line) { inbox.put(index, line); });
-    inbox.put(index, std::nullopt);
 }
 
 // Columns a text takes on a terminal: East Asian wide characters take two.
@@ -126,7 +105,7 @@ public:
 
 private:
     void startAll();
-    void handle(size_t index, const std::optional<std::string>& line);
+    void handle(size_t index, const std::optional<Json>& event);
     void onEvent(Slot& slot, const Json& event);
     void onOutputEnded(Slot& slot);
     void tellIfFinal(Slot& slot, bool runOver);
@@ -159,13 +138,13 @@ void Supervisor::interrupt(int signal) {
 void Supervisor::startAll() {
     size_t index = 0;
     for (Slot& s : slots_) {
-        const int err = s.child.start(childArgs(run_, s.port), !o_.trace);
+        const int err = s.job.start(
+            slotJobArgs(selfExecutablePath(), s.port, run_.data, run_.flags), !o_.trace,
+            [this, index](const std::optional<Json>& event) { inbox_.put(index, event); });
         if (err != 0) {
             s.ended = s.endSeen = true;
             s.end.reason = "cannot start the job: " + systemErrorText(err);
             s.end.step = "open";
-        } else {
-            s.reader = std::thread(readChild, std::ref(s), index, std::ref(inbox_));
         }
         ++index;
     }
@@ -197,31 +176,24 @@ void Supervisor::onEvent(Slot& slot, const Json& event) {
 }
 
 void Supervisor::onOutputEnded(Slot& slot) {
-    if (slot.reader.joinable()) slot.reader.join();
-    const int status = slot.child.wait();
+    const int status = slot.job.finish();
     slot.ended = true;
     if (slot.endSeen) return;
     // A job that ended without telling how: killed, or it crashed.
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
-    if (stopping_) {
-        slot.end = interruptedEnd("", seconds, signal_.load());
-    } else {
-        slot.end.result = SlotResult::Failed;
-        slot.end.seconds = seconds;
-        slot.end.reason = "the job ended without a result (exit status " + std::to_string(status) + ")";
-    }
+    slot.end = vanishedEnd(status, seconds, stopping_, signal_.load());
     slot.endSeen = true;
 }
 
-void Supervisor::handle(size_t index, const std::optional<std::string>& line) {
+void Supervisor::handle(size_t index, const std::optional<Json>& event) {
     if (index >= slots_.size()) return;  // the interrupt's wake-up
     Slot& slot = slots_[index];
-    if (!line) {
+    if (!event) {
         onOutputEnded(slot);
         tellIfFinal(slot, false);
         return;
     }
-    if (auto event = parseEvent(*line)) onEvent(slot, *event);
+    onEvent(slot, *event);
 }
 
 // A slot's end goes out when nothing can change it any more: at once when it failed, was
@@ -250,10 +222,10 @@ void Supervisor::stopChildrenIfAsked() {
         stopping_ = true;
         stopAsked_ = Clock::now();
         for (Slot& s : slots_)
-            if (!s.ended) s.child.terminate();
+            if (!s.ended) s.job.terminate();
     } else if (Clock::now() - stopAsked_ > kStopGrace) {
         for (Slot& s : slots_)
-            if (!s.ended) s.child.kill();
+            if (!s.ended) s.job.kill();
     }
 }
 
@@ -272,13 +244,13 @@ int Supervisor::run() {
     };
     for (Slot& s : slots_) tellIfFinal(s, false);
     while (!allEnded()) {
-        std::deque<std::pair<size_t, std::optional<std::string>>> batch;
+        std::deque<std::pair<size_t, std::optional<Json>>> batch;
         {
             std::unique_lock<std::mutex> lock(inbox_.m);
             inbox_.cv.wait_for(lock, kRedrawInterval, [this] { return !inbox_.items.empty(); });
             batch.swap(inbox_.items);
         }
-        for (const auto& [index, line] : batch) handle(index, line);
+        for (const auto& [index, event] : batch) handle(index, event);
         stopChildrenIfAsked();
         drawTable(false);
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // An open serial port. Closing is tied to the object's lifetime.
 class SerialPort {
@@ -41,6 +42,11 @@ std::string portDeviceName(const std::string& portName);
 // Windows always the name as given.
 std::string serialDeviceIdentity(const std::string& devicePath,
                                  const std::string& linkRoot = "/dev/serial");
+
+// The port names an operator may choose from, for a drop-down list: the COMn names that reach
+// a device present, then (POSIX) the hub-socket names under /dev/serial/by-path and the USB
+// and ACM devices.
+std::vector<std::string> serialPortsPresent();
 
 // Opens `device` for exclusive use: another process, or a second open in this one, fails.
 // On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), and the

@@ -14,6 +14,6 @@ inline bool versionAsked(int argc, char** argv) {
 }
 
 // The name and the version, with the commit when built from a git checkout.
-inline std::string desktopVersionLine() {
-    return std::string("zemtabulo ") + kZtVersionText;
+inline std::string desktopVersionLine(const char* program = "zemtabulo") {
+    return std::string(program) + " " + kZtVersionText;
 }

@@ -85,7 +85,14 @@ void headlessDestroy(Window dlg) {
     std::erase_if(g_dialogs, [dlg](const auto& d) { return d.get() == dlg; });
 }
 
+bool alive(Window dlg) {
+    Lock lock(g_lock);
+    return std::any_of(g_dialogs.begin(), g_dialogs.end(),
+                       [dlg](const auto& d) { return d.get() == dlg; });
+}
+
 void postCommand(Window dlg, int id) {
+    if (!alive(dlg)) return;
     std::lock_guard<std::mutex> lock(g_postLock);
     g_queue.emplace_back(dlg, id);
     g_posted.notify_all();
@@ -102,7 +109,9 @@ bool headlessPumpUntil(const std::function<bool()>& done, std::chrono::milliseco
             item = g_queue.front();
             g_queue.pop_front();
         }
-        if (!headlessEnded(item.first)) item.first->proc(item.first, kMsgCommand, item.second);
+        // A dialog destroyed since: its commands go with it.
+        if (alive(item.first) && !headlessEnded(item.first))
+            item.first->proc(item.first, kMsgCommand, item.second);
     }
     return true;
 }

@@ -1,6 +1,8 @@
 // Serial ports on POSIX: termios, flock and lock files for exclusive use, poll for the wait
 // between reads.
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <glob.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -96,6 +98,13 @@ std::string serialDeviceIdentity(const std::string& devicePath, const std::strin
     return link.empty() ? real.string() : real.string() + " (" + link + ")";
 }
 
+namespace {
+// COM names looked for in the list of ports present; of those that default to /dev/ttyS, only
+// the first few.
+constexpr int kMaxListedCom = 256;
+constexpr int kListedDefaultComs = 4;
+}  // namespace
+
 std::string portDeviceName(const std::string& portName) {
     if (!portName.empty() && portName[0] == '/') return portName;
     std::string name = portName;
@@ -115,6 +124,29 @@ std::string portDeviceName(const std::string& portName) {
         if (comNumber(key) == n && !value.empty() && value[0] == '/') return value;
     }
     return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+std::vector<std::string> serialPortsPresent() {
+    auto isCharDevice = [](const std::string& p) {
+        struct stat st {};
+        return stat(p.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+    };
+    std::vector<std::string> out;
+    for (int n = 1; n <= kMaxListedCom; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        const std::string device = portDeviceName(name);
+        // Every machine has a row of /dev/ttyS nodes, most with no port behind them.
+        if (n > kListedDefaultComs && device == "/dev/ttyS" + std::to_string(n - 1)) continue;
+        if (isCharDevice(device)) out.push_back(name);
+    }
+    for (const char* pattern : {"/dev/serial/by-path/*", "/dev/ttyUSB*", "/dev/ttyACM*"}) {
+        glob_t g{};
+        if (glob(pattern, 0, nullptr, &g) == 0) {
+            for (size_t i = 0; i < g.gl_pathc; ++i) out.emplace_back(g.gl_pathv[i]);
+        }
+        globfree(&g);
+    }
+    return out;
 }
 
 void failNextSerialOpens(int count) { g_failOpens = count; }

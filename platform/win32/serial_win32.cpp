@@ -53,6 +53,23 @@ std::string serialDeviceIdentity(const std::string& devicePath, const std::strin
     return devicePath;
 }
 
+// COM names looked for in the list of ports present, and room for what a name stands for.
+constexpr int kMaxListedCom = 256;
+constexpr size_t kDosTargetSize = 1024;
+
+std::vector<std::string> serialPortsPresent() {
+    std::vector<std::string> out;
+    std::vector<char> target(kDosTargetSize);
+    for (int n = 1; n <= kMaxListedCom; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        // A name with more targets than fit is still present.
+        if (QueryDosDeviceA(name.c_str(), target.data(), DWORD(target.size())) != 0 ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            out.push_back(name);
+    }
+    return out;
+}
+
 void failNextSerialOpens(int count) {
     g_failOpens = count;
 }

@@ -1,0 +1,564 @@
+// The station window's procedure: the settings at the top, a row per slot; each slot's write
+// a child process whose events come back to the window as posted commands, so that all the
+// window's state is kept on the dialog thread.
+#include <array>
+#include <condition_variable>
+#include <csignal>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/job_log.h"
+#include "app/station.h"
+#include "app/station_ini.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/hash.h"
+#include "platform/process.h"
+#include "platform/resources.h"
+#include "platform/serial.h"
+#include "station/log.h"
+#include "station/slot_job.h"
+#include "station/verdict.h"
+#include "writer/options.h"
+
+namespace {
+
+constexpr const char* kLineSpeeds[] = {"4800", "9600", "19200", "38400"};
+constexpr const char* kOkSound = "end.wav";
+constexpr const char* kNgSound = "";  // a name no file has: the system's alert sound
+// The data file's path as chooseOpenFile may give it.
+constexpr size_t kStationPathBufSize = 500;
+
+// The settings boxes and the fields the operator may change; all but the Start buttons and
+// Exit, which a locked station keeps.
+constexpr int kSettingsBoxes[] = {IDC_VERTICAL,       IDC_SKIP_BITMAPS, IDC_TRANSFER_SETTINGS,
+                                  IDC_STARTUP_CHECK,  IDC_LATIN,        IDC_RESPONSE_CHECK,
+                                  IDC_FLOW_CONTROL};
+// What the Transfer settings box enables, as in the main dialog.
+constexpr int kTransferDependents[] = {IDC_STARTUP_CHECK, IDC_LATIN,      IDC_RESPONSE_CHECK,
+                                       IDC_FLOW_CONTROL,  IDC_LINE_SPEED, IDC_LINE_SPEED_LABEL};
+constexpr int kEditableFields[] = {IDC_ST_DATA_FILE, IDC_ST_EXPECT, IDC_ST_FIRST_SUM, IDC_ST_LOG};
+
+// Plays sounds one after the other on a thread of its own, so that the window never waits
+// for a sound; the sounds asked for are all played before it is destroyed.
+class SoundQueue {
+public:
+    SoundQueue() : thread_([this] { run(); }) {}
+    ~SoundQueue() {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void play(const std::string& file) {
+        std::lock_guard<std::mutex> g(lock_);
+        // Several devices ending together sound once.
+        if (!queue_.empty() && queue_.back() == file) return;
+        queue_.push_back(file);
+        changed_.notify_all();
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> g(lock_);
+        for (;;) {
+            changed_.wait(g, [this] { return closing_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            const std::string file = queue_.front();
+            queue_.pop_front();
+            g.unlock();
+            playSound(file);
+            g.lock();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::string> queue_;
+    bool closing_ = false;
+    std::thread thread_;
+};
+
+struct SlotRun {
+    std::unique_ptr<SlotJob> job;
+    bool running = false;
+    std::string port;    // as the job was given it
+    std::string device;  // the device it reaches
+    uint32_t startTick = 0;
+    int shownPercent = -1;
+};
+
+struct Station {
+    Window dlg = nullptr;
+    StationConfig config;
+    bool locked = false;
+    int slots = 0;
+    std::array<SlotRun, kMaxStationSlots> runs;
+    std::string dataPath;
+    // Taken at each Start: the data file as the log records it, the settings as flags.
+    std::string dataSha256;
+    uint64_t dataBytes = 0;
+    std::vector<std::string> flags;
+    std::unique_ptr<LogFile> log;
+    std::string learnedSum;  // the expected sum the first good device gave, once it did
+    bool iniFailTold = false;
+    bool stopping = false;
+    SoundQueue sounds;
+};
+
+std::unique_ptr<Station> g_station;
+
+Window item(int id) { return dlgItem(g_station->dlg, id); }
+Window slotItem(int slot, SlotPart part) { return item(slotControlId(slot, part)); }
+
+void box(const std::string& text) { messageBox(g_station->dlg, text, resString(12), kMbOk); }
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+std::string slotPort(int slot) {
+    Window combo = slotItem(slot, kSlotPort);
+    return comboText(combo, comboSel(combo));
+}
+
+// ---- Setting up ----
+
+void fillPorts(int slot, const std::vector<std::string>& present, const std::string& wanted) {
+    Window combo = slotItem(slot, kSlotPort);
+    for (const std::string& p : present) comboAdd(combo, p);
+    int sel = -1;
+    for (int i = 0; i < comboCount(combo); ++i)
+        if (comboText(combo, i) == wanted) sel = i;
+    // A configured port that is not there now is still shown: its Start says why it fails.
+    if (sel < 0 && !wanted.empty()) sel = comboAdd(combo, wanted);
+    comboSetSel(combo, sel);
+}
+
+void followTransferSettings() {
+    const bool on = buttonState(g_station->dlg, IDC_TRANSFER_SETTINGS) == kChecked;
+    for (int id : kTransferDependents) enableWindow(item(id), on && !g_station->locked);
+}
+
+void applyLock() {
+    const bool open = !g_station->locked;
+    for (int id : kSettingsBoxes) enableWindow(item(id), open);
+    for (int id : kEditableFields) enableWindow(item(id), open);
+    followTransferSettings();
+    for (int s = 0; s < g_station->slots; ++s)
+        enableWindow(slotItem(s, kSlotPort), open && !g_station->runs[size_t(s)].running);
+}
+
+void initStation(Window dlg) {
+    Station& st = *g_station;
+    st.dlg = dlg;
+    const StationConfig& c = st.config;
+    Window speeds = item(IDC_LINE_SPEED);
+    for (const char* s : kLineSpeeds) comboAdd(speeds, s);
+    comboSetSel(speeds, c.settings.lineSpeed);
+    const struct {
+        int id;
+        bool on;
+    } boxes[] = {{IDC_VERTICAL, c.settings.vertical},         {IDC_SKIP_BITMAPS, c.settings.skipBitmaps},
+                 {IDC_TRANSFER_SETTINGS, c.settings.transferSettings},
+                 {IDC_STARTUP_CHECK, c.settings.startupCheck}, {IDC_LATIN, c.settings.latin},
+                 {IDC_RESPONSE_CHECK, c.settings.responseCheck},
+                 {IDC_FLOW_CONTROL, c.settings.flowControl},   {IDC_ST_FIRST_SUM, c.firstSum}};
+    for (const auto& b : boxes) setButtonState(dlg, b.id, b.on ? kChecked : kUnchecked);
+    st.dataPath = c.data;
+    if (!c.data.empty()) setWindowText(item(IDC_ST_DATA_PATH), c.data);
+    setWindowText(item(IDC_ST_EXPECT), c.expectSum);
+    setWindowText(item(IDC_ST_LOG), c.log);
+    const std::vector<std::string> present = serialPortsPresent();
+    for (int s = 0; s < st.slots; ++s) {
+        setWindowText(slotItem(s, kSlotName), c.slots[size_t(s)].name);
+        fillPorts(s, present, c.slots[size_t(s)].port);
+        progressSetRange(slotItem(s, kSlotProgress), 0, 100);
+    }
+    applyLock();
+}
+
+// ---- The configuration as the window shows it ----
+
+StationConfig shownConfig() {
+    const Station& st = *g_station;
+    StationConfig c = st.config;
+    Window dlg = st.dlg;
+    auto on = [dlg](int id) { return buttonState(dlg, id) == kChecked; };
+    c.data = st.dataPath;
+    c.settings = {on(IDC_VERTICAL),      on(IDC_SKIP_BITMAPS), on(IDC_TRANSFER_SETTINGS),
+                  on(IDC_STARTUP_CHECK), on(IDC_LATIN),        on(IDC_RESPONSE_CHECK),
+                  on(IDC_FLOW_CONTROL),  std::max(0, comboSel(item(IDC_LINE_SPEED)))};
+    const std::string expect = trimmed(windowText(item(IDC_ST_EXPECT)));
+    // A sum learnt from the first device holds for this session only.
+    c.expectSum = !st.learnedSum.empty() && expect == st.learnedSum ? st.config.expectSum : expect;
+    c.firstSum = on(IDC_ST_FIRST_SUM);
+    c.log = trimmed(windowText(item(IDC_ST_LOG)));
+    for (int s = 0; s < st.slots; ++s) c.slots[size_t(s)].port = slotPort(s);
+    return c;
+}
+
+void saveConfig() {
+    Station& st = *g_station;
+    const int err = writeStationIni(kStationIniName, shownConfig());
+    if (err != 0 && !st.iniFailTold) {
+        st.iniFailTold = true;
+        box(std::string(kStationIniName) + " に書き込めません\n" + systemErrorText(err));
+    }
+}
+
+// ---- Start ----
+
+// What every slot's start needs; false after a box that says what is missing.
+bool readyToStart() {
+    Station& st = *g_station;
+    if (st.dataPath.empty()) {
+        box(resString(13));
+        return false;
+    }
+    if (const int err = sha256File(st.dataPath, st.dataSha256, st.dataBytes); err != 0) {
+        box("データファイルを読めません\n" + st.dataPath + "\n" + systemErrorText(err));
+        return false;
+    }
+    const std::string expect = trimmed(windowText(item(IDC_ST_EXPECT)));
+    if (!expect.empty() && !isHexSum(expect)) {
+        box("期待ｻﾑが正しくありません: " + expect + "\n16進数1～15桁で指定してください");
+        return false;
+    }
+    const std::string logPath = trimmed(windowText(item(IDC_ST_LOG)));
+    if (logPath.empty()) {
+        box("ログファイルが未設定です");
+        return false;
+    }
+    if (!st.log || st.log->path() != logPath) {
+        auto log = std::make_unique<LogFile>();
+        if (const int err = log->open(logPath); err != 0) {
+            box("ログファイルに書き込めません\n" + logPath + "\n" + systemErrorText(err));
+            return false;
+        }
+        st.log = std::move(log);
+    }
+    st.flags = settingsFlagsOf(st.dlg);
+    return true;
+}
+
+// Two slots on one device would fight over it: refused before anything starts.
+bool devicesDistinct(const std::vector<int>& starting) {
+    const Station& st = *g_station;
+    std::vector<std::pair<int, std::string>> taken;
+    for (int s = 0; s < st.slots; ++s)
+        if (st.runs[size_t(s)].running) taken.emplace_back(s, st.runs[size_t(s)].device);
+    for (int s : starting) {
+        const std::string port = slotPort(s);
+        if (port.empty()) continue;
+        const std::string device = portIdentity(port);
+        for (const auto& [other, dev] : taken) {
+            if (dev != device) continue;
+            box(windowText(slotItem(other, kSlotName)) + " と " + windowText(slotItem(s, kSlotName)) +
+                " は同じ機器です\n" + device);
+            return false;
+        }
+        taken.emplace_back(s, device);
+    }
+    return true;
+}
+
+void showResult(int slot, const std::string& text, uint32_t colour) {
+    Window field = slotItem(slot, kSlotResult);
+    setControlColour(field, colour);
+    setWindowText(field, text);
+}
+
+void finishSlot(int slot);
+
+void startSlot(int slot) {
+    Station& st = *g_station;
+    SlotRun& run = st.runs[size_t(slot)];
+    run.port = slotPort(slot);
+    run.device = run.port.empty() ? std::string() : portIdentity(run.port);
+    run.startTick = tickCount();
+    run.shownPercent = 0;
+    run.running = true;
+    enableWindow(slotItem(slot, kSlotStart), false);
+    enableWindow(slotItem(slot, kSlotPort), false);
+    setWindowText(slotItem(slot, kSlotStatus), "");
+    progressSetPos(slotItem(slot, kSlotProgress), 0);
+    showResult(slot, "0%", kNoColour);
+    run.job = std::make_unique<SlotJob>();
+    if (run.port.empty()) {
+        finishSlot(slot);
+        return;
+    }
+    Window dlg = st.dlg;
+    const int event = slotControlId(slot, kSlotEvent);
+    const int err = run.job->start(slotJobArgs(stationJobProgram(), run.port, st.dataPath, st.flags),
+                                   true, [dlg, event](const std::optional<Json>&) {
+                                       postCommand(dlg, event);
+                                   });
+    if (err != 0) {
+        setWindowText(slotItem(slot, kSlotStatus), "cannot start the job: " + systemErrorText(err));
+        finishSlot(slot);
+    }
+}
+
+void startSlots(const std::vector<int>& wanted) {
+    Station& st = *g_station;
+    std::vector<int> idle;
+    for (int s : wanted)
+        if (s < st.slots && !st.runs[size_t(s)].running) idle.push_back(s);
+    if (idle.empty() || !readyToStart() || !devicesDistinct(idle)) return;
+    saveConfig();
+    for (int s : idle) startSlot(s);
+}
+
+// ---- A slot's events and end ----
+
+void followSlot(int slot) {
+    Station& st = *g_station;
+    SlotRun& run = st.runs[size_t(slot)];
+    if (!run.running || !run.job) return;
+    const SlotState state = run.job->state();
+    if (state.closed) {
+        finishSlot(slot);
+        return;
+    }
+    setWindowText(slotItem(slot, kSlotStatus), state.status);
+    const int percent = state.total ? int(state.sent * 100 / state.total) : 0;
+    if (percent != run.shownPercent) {
+        run.shownPercent = percent;
+        progressSetPos(slotItem(slot, kSlotProgress), percent);
+        showResult(slot, std::to_string(percent) + "%", kNoColour);
+    }
+}
+
+std::string stepName(const std::string& step) {
+    static const struct {
+        const char* step;
+        const char* name;
+    } kNames[] = {{"open", "ﾎﾟｰﾄ"},   {"fws", "書込開始"}, {"fs", "保存開始"},
+                  {"erase", "消去"},  {"data", "ﾃﾞｰﾀ"},    {"fs_end", "保存終了"},
+                  {"fwe", "書込終了"}, {"sb", "ｻﾑ"}};
+    for (const auto& n : kNames)
+        if (step == n.step) return n.name;
+    return step;
+}
+
+// The few words of an NG result field: what went wrong, and where.
+std::string ngWords(const EndInfo& end, const std::string& port) {
+    switch (end.result) {
+        case SlotResult::SumMismatch: return "ｻﾑ不一致";
+        case SlotResult::SumUnreadable: return "ｻﾑ読取不可";
+        case SlotResult::Interrupted: return "中断";
+        default: break;
+    }
+    if (port.empty()) return "ﾎﾟｰﾄ未設定";
+    if (end.step == "open" || end.step.empty()) return "ﾎﾟｰﾄ使用不可";
+    if (end.reason.rfind("no answer", 0) == 0) return stepName(end.step) + " 応答なし";
+    return stepName(end.step) + " 失敗";
+}
+
+EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {
+    const double seconds = (tickCount() - run.startTick) / 1000.0;
+    if (run.port.empty()) {
+        EndInfo end;
+        end.step = "open";
+        end.seconds = seconds;
+        end.reason = "no port chosen";
+        return end;
+    }
+    if (!run.job->started()) {
+        EndInfo end;
+        end.step = "open";
+        end.seconds = seconds;
+        end.reason = "the job could not be started";
+        return end;
+    }
+    return state.endSeen ? state.end
+                         : vanishedEnd(exitStatus, seconds, g_station->stopping, SIGTERM);
+}
+
+// The sum against the expected one, or, with "take the first", the first good sum becomes it.
+void judgeSum(EndInfo& end, const std::string& sum) {
+    Station& st = *g_station;
+    if (end.result != SlotResult::Ok) return;
+    const std::string expected = trimmed(windowText(item(IDC_ST_EXPECT)));
+    if (expected.empty()) {
+        if (buttonState(st.dlg, IDC_ST_FIRST_SUM) == kChecked && !sum.empty()) {
+            st.learnedSum = sum;
+            setWindowText(item(IDC_ST_EXPECT), sum);
+        }
+        return;
+    }
+    std::vector<SlotOutcome> one{{end.result, sum}};
+    applySumVerdicts(one, expected);
+    if (one[0].result != SlotResult::SumMismatch) return;
+    end.result = SlotResult::SumMismatch;
+    end.exit = kExitSumsWrong;
+    end.step = "sb";
+    end.reason = "sum " + sum + ", expected " + expected;
+}
+
+bool recordSlot(const SlotRun& run, const EndInfo& end, const std::string& sum) {
+    Station& st = *g_station;
+    LogRecord r = jobRecord(run.port, end, sum);
+    r.dataFile = st.dataPath;
+    r.dataSha256 = st.dataSha256;
+    r.dataBytes = st.dataBytes;
+    r.options = joined(st.flags);
+    r.expectedSum = end.result == SlotResult::Ok || end.result == SlotResult::SumMismatch
+                        ? trimmed(windowText(item(IDC_ST_EXPECT)))
+                        : std::string();
+    return st.log && st.log->append(r) == 0;
+}
+
+void finishSlot(int slot) {
+    Station& st = *g_station;
+    SlotRun& run = st.runs[size_t(slot)];
+    const int exitStatus = run.job->finish();
+    const SlotState state = run.job->state();
+    EndInfo end = slotEnd(run, state, exitStatus);
+    const std::string sum = state.sum;
+    judgeSum(end, sum);
+    const bool recorded = recordSlot(run, end, sum);
+    run.running = false;
+
+    const bool ok = end.result == SlotResult::Ok && recorded;
+    if (ok) {
+        progressSetPos(slotItem(slot, kSlotProgress), 100);
+        showResult(slot, "OK " + sum, kOkColour);
+        setWindowText(slotItem(slot, kSlotStatus),
+                      "完了 " + std::to_string(int(end.seconds + 0.5)) + "秒");
+    } else {
+        showResult(slot, "NG " + (recorded ? ngWords(end, run.port) : "記録不可"), kNgColour);
+        setWindowText(slotItem(slot, kSlotStatus),
+                      recorded ? end.reason : "ログに記録できませんでした: " + st.log->path());
+    }
+    if (!st.stopping) st.sounds.play(ok ? kOkSound : kNgSound);
+    enableWindow(slotItem(slot, kSlotStart), true);
+    enableWindow(slotItem(slot, kSlotPort), !st.locked);
+}
+
+// ---- Exit ----
+
+bool anyRunning() {
+    for (const SlotRun& r : g_station->runs)
+        if (r.running) return true;
+    return false;
+}
+
+// As Ctrl-C stops the command-line write: every job asked to stop, ended after a grace, and
+// each device recorded as interrupted.
+void stopAll() {
+    Station& st = *g_station;
+    st.stopping = true;
+    for (SlotRun& r : st.runs)
+        if (r.running) r.job->terminate();
+    for (int s = 0; s < st.slots; ++s) {
+        SlotRun& r = st.runs[size_t(s)];
+        if (!r.running) continue;
+        r.job->stop();
+        finishSlot(s);
+    }
+}
+
+void exitCommand() {
+    if (anyRunning()) {
+        if (!askYesNo(g_station->dlg, "書込み中の治具があります。\n書込みを中止して終了しますか?",
+                      resString(12)))
+            return;
+        stopAll();
+    }
+    endDialog(g_station->dlg, IDC_ST_EXIT);
+}
+
+void chooseData() {
+    Station& st = *g_station;
+    std::string path = st.dataPath;
+    static const std::string kFilter = std::string("V3データファイル files(*.*)\0*.*\0\0", 31);
+    if (chooseOpenFile(st.dlg, path, kStationPathBufSize, kFilter, "画面データの指定")) {
+        st.dataPath = path;
+        setWindowText(item(IDC_ST_DATA_PATH), path);
+    }
+}
+
+bool slotCommand(int id) {
+    const int offset = id - kSlotIdBase;
+    if (offset < 0 || offset >= g_station->slots * kSlotIdStride) return false;
+    const int slot = offset / kSlotIdStride;
+    switch (offset % kSlotIdStride) {
+        case kSlotStart: startSlots({slot}); break;
+        case kSlotEvent: followSlot(slot); break;
+        default: break;  // the port list changes by itself
+    }
+    return true;
+}
+
+}  // namespace
+
+bool stationDlgProc(Window dlg, unsigned msg, int id) {
+    if (msg == kMsgInitDialog) {
+        initStation(dlg);
+        return true;
+    }
+    if (msg != kMsgCommand || !g_station) return false;
+    if (slotCommand(id)) return true;
+    switch (id) {
+        case IDC_ST_EXIT: exitCommand(); break;
+        case IDC_ST_START_ALL: {
+            std::vector<int> all;
+            for (int s = 0; s < g_station->slots; ++s) all.push_back(s);
+            startSlots(all);
+            break;
+        }
+        case IDC_ST_DATA_FILE: chooseData(); break;
+        case IDC_TRANSFER_SETTINGS: followTransferSettings(); break;
+        default: break;  // check boxes and edit boxes change by themselves
+    }
+    return true;
+}
+
+std::string stationJobProgram() {
+    std::string self = selfExecutablePath();
+    size_t cut = self.size();
+    while (cut > 0 && !isPathSeparator(self[cut - 1])) --cut;
+#ifdef _WIN32
+    return self.substr(0, cut) + "zemtabulo-cli.exe";
+#else
+    return self.substr(0, cut) + "zemtabulo-cli";
+#endif
+}
+
+int stationMain(const std::vector<std::string>& args) {
+    g_station = std::make_unique<Station>();
+    Station& st = *g_station;
+    std::vector<std::string> malformed;
+    int err = 0;
+    if (!readStationIni(kStationIniName, st.config, malformed, err)) {
+        box(std::string(kStationIniName) + " を読めません\n" + systemErrorText(err));
+        st.config = defaultStationConfig();
+    }
+    if (!malformed.empty()) {
+        std::string text = std::string(kStationIniName) + " の次の行は使えないため無視しました";
+        for (const std::string& m : malformed) text += "\n" + m;
+        box(text);
+    }
+    st.locked = st.config.locked;
+    for (const std::string& a : args)
+        if (a == "--locked") st.locked = true;
+    st.slots = int(st.config.slots.size());
+    const std::unique_ptr<StationTemplate> tmpl = stationTemplate(st.slots);
+    dialogBox(tmpl->dialog, nullptr, stationDlgProc);
+    g_station.reset();
+    return 0;
+}

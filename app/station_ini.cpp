@@ -1,0 +1,164 @@
+#include "app/station_ini.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/station.h"
+#include "platform/files.h"
+
+namespace {
+
+// STATION.INI is a few hundred bytes; anything past this is not ours and is not read.
+constexpr size_t kMaxIniBytes = 64 * 1024;
+constexpr size_t kReadBlock = 4096;
+constexpr const char* kLineSpeeds[] = {"4800", "9600", "19200", "38400"};
+
+struct BoolKey {
+    const char* key;
+    bool StationSettings::*field;
+};
+constexpr BoolKey kSettingKeys[] = {
+    {"vertical", &StationSettings::vertical},
+    {"skip-bitmaps", &StationSettings::skipBitmaps},
+    {"transfer-settings", &StationSettings::transferSettings},
+    {"startup-check", &StationSettings::startupCheck},
+    {"latin", &StationSettings::latin},
+    {"response-check", &StationSettings::responseCheck},
+    {"flow-control", &StationSettings::flowControl},
+};
+
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return std::string();
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+bool parseFlag(const std::string& v, bool& out) {
+    if (v != "0" && v != "1") return false;
+    out = v == "1";
+    return true;
+}
+
+// "slotN.name" / "slotN.port": N from 1 to 16.
+bool parseSlotKey(const std::string& key, int& index, std::string& part) {
+    if (key.rfind("slot", 0) != 0) return false;
+    const size_t dot = key.find('.');
+    if (dot == std::string::npos || dot == 4 || dot > 6) return false;
+    const std::string digits = key.substr(4, dot - 4);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    index = std::stoi(digits);
+    part = key.substr(dot + 1);
+    return index >= 1 && index <= kMaxStationSlots && (part == "name" || part == "port");
+}
+
+// Applies one "key=value"; false when the key is unknown or the value is not valid for it.
+bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& count,
+              const std::string& key, const std::string& value) {
+    for (const BoolKey& k : kSettingKeys)
+        if (key == k.key) return parseFlag(value, c.settings.*k.field);
+    if (key == "slots") {
+        if (value.empty() || value.size() > 2 ||
+            !std::all_of(value.begin(), value.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+            return false;
+        const int n = std::stoi(value);
+        if (n < 1 || n > kMaxStationSlots) return false;
+        count = n;
+        return true;
+    }
+    if (key == "line-speed") {
+        for (int i = 0; i < 4; ++i)
+            if (value == kLineSpeeds[i]) return c.settings.lineSpeed = i, true;
+        return false;
+    }
+    if (key == "data") return c.data = value, true;
+    if (key == "expect-sum") return c.expectSum = value, true;
+    if (key == "first-sum") return parseFlag(value, c.firstSum);
+    if (key == "log") return c.log = value, true;
+    if (key == "locked") return parseFlag(value, c.locked);
+    int index = 0;
+    std::string part;
+    if (!parseSlotKey(key, index, part)) return false;
+    StationSlotConfig& s = slots[size_t(index - 1)];
+    (part == "name" ? s.name : s.port) = value;
+    return true;
+}
+
+}  // namespace
+
+StationConfig defaultStationConfig(int slots) {
+    StationConfig c;
+    for (int i = 1; i <= slots; ++i) c.slots.push_back({"治具" + std::to_string(i), "COM" + std::to_string(i)});
+    return c;
+}
+
+StationConfig parseStationIni(const std::string& text, std::vector<std::string>& malformed) {
+    StationConfig c = defaultStationConfig(kMaxStationSlots);
+    std::vector<StationSlotConfig> slots = c.slots;
+    int count = kDefaultStationSlots;
+    size_t start = 0;
+    for (int number = 1; start < text.size(); ++number) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (number == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a BOM
+        if (trimmed(line).empty() || line[0] == '#' || line[0] == ';') continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos ||
+            !applyKey(c, slots, count, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1))))
+            malformed.push_back("line " + std::to_string(number) + ": " + line);
+    }
+    c.slots.assign(slots.begin(), slots.begin() + count);
+    return c;
+}
+
+std::string formatStationIni(const StationConfig& c) {
+    std::string out;
+    auto put = [&out](const std::string& key, const std::string& value) {
+        out += key + "=" + value + "\r\n";
+    };
+    put("slots", std::to_string(c.slots.size()));
+    for (size_t i = 0; i < c.slots.size(); ++i) {
+        const std::string prefix = "slot" + std::to_string(i + 1);
+        put(prefix + ".name", c.slots[i].name);
+        put(prefix + ".port", c.slots[i].port);
+    }
+    put("data", c.data);
+    for (const BoolKey& k : kSettingKeys) put(k.key, c.settings.*k.field ? "1" : "0");
+    put("line-speed", kLineSpeeds[std::clamp(c.settings.lineSpeed, 0, 3)]);
+    put("expect-sum", c.expectSum);
+    put("first-sum", c.firstSum ? "1" : "0");
+    put("log", c.log);
+    put("locked", c.locked ? "1" : "0");
+    return out;
+}
+
+bool readStationIni(const std::string& path, StationConfig& config,
+                    std::vector<std::string>& malformed, int& err) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        config = defaultStationConfig();
+        return true;
+    }
+    InputFile in;
+    if ((err = in.open(path)) != 0) return false;
+    std::string text;
+    char buf[kReadBlock];
+    long long n;
+    while (text.size() < kMaxIniBytes && (n = in.read(buf, sizeof buf)) > 0)
+        text.append(buf, size_t(n));
+    if (in.error() != 0) return err = in.error(), false;
+    if (text.size() > kMaxIniBytes) text.resize(kMaxIniBytes);
+    config = parseStationIni(text, malformed);
+    return true;
+}
+
+int writeStationIni(const std::string& path, const StationConfig& config) {
+    ReplacementFile out;
+    if (const int err = out.open(path); err != 0) return err;
+    const std::string text = formatStationIni(config);
+    if (const int err = out.write(text.data(), text.size()); err != 0) return err;
+    return out.commit();
+}

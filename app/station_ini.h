@@ -1,0 +1,51 @@
+// STATION.INI: what the station window keeps between runs, as UTF-8 "key=value" lines with
+// CR LF ends. Read at start; written whole when a slot is started.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr const char* kStationIniName = "STATION.INI";
+constexpr const char* kDefaultLogName = "zemtabulo-log.csv";
+
+struct StationSlotConfig {
+    std::string name;
+    std::string port;
+};
+
+// The settings boxes and the Line speed list, as the main dialog has them.
+struct StationSettings {
+    bool vertical = false;
+    bool skipBitmaps = false;
+    bool transferSettings = false;
+    bool startupCheck = false;
+    bool latin = false;
+    bool responseCheck = false;
+    bool flowControl = false;
+    int lineSpeed = 3;  // index of "4800", "9600", "19200", "38400"
+};
+
+struct StationConfig {
+    std::vector<StationSlotConfig> slots;  // 1 to 16
+    std::string data;
+    StationSettings settings;
+    std::string expectSum;
+    bool firstSum = false;  // the first good device's sum becomes the expected one
+    std::string log = kDefaultLogName;
+    bool locked = false;
+};
+
+// The configuration of a station that has no STATION.INI yet: 4 slots "治具1".. on COM1...
+StationConfig defaultStationConfig(int slots = 4);
+
+// Parses the file's text. Lines that are not "key=value" with a known key and a valid value
+// are left out and listed in `malformed` as "line N: text".
+StationConfig parseStationIni(const std::string& text, std::vector<std::string>& malformed);
+std::string formatStationIni(const StationConfig& config);
+
+// Reads `path`; a missing file gives the defaults. False (with `err`, the system's error code)
+// when the file is there but cannot be read.
+bool readStationIni(const std::string& path, StationConfig& config,
+                    std::vector<std::string>& malformed, int& err);
+// Replaces `path` with the configuration. 0 on success, else the system's error code.
+int writeStationIni(const std::string& path, const StationConfig& config);

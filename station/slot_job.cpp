@@ -1,0 +1,100 @@
+#include "station/slot_job.h"
+
+#include <csignal>
+
+namespace {
+// Bytes read from a child's pipe at a time.
+constexpr size_t kPipeReadSize = 4096;
+}  // namespace
+
+std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
+                                     const std::string& data,
+                                     const std::vector<std::string>& flags) {
+    std::vector<std::string> args{cli, "write", "--slot", "--json", "--port", port, "--data", data};
+    args.insert(args.end(), flags.begin(), flags.end());
+    return args;
+}
+
+EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal) {
+    EndInfo end;
+    end.seconds = seconds;
+    if (stopping) {
+        end.result = SlotResult::Interrupted;
+        end.exit = kExitInterrupted;
+        end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
+        return end;
+    }
+    end.result = SlotResult::Failed;
+    end.reason =
+        "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";
+    return end;
+}
+
+SlotJob::~SlotJob() {
+    if (child_.started() && !finished_) stop();
+}
+
+int SlotJob::start(const std::vector<std::string>& args, bool quietErrors, Listener listener) {
+    listener_ = std::move(listener);
+    if (const int err = child_.start(args, quietErrors); err != 0) return err;
+    reader_ = std::thread([this] { read(); });
+    return 0;
+}
+
+void SlotJob::read() {
+    LineSplitter splitter;
+    char buf[kPipeReadSize];
+    long long n;
+    while ((n = child_.read(buf, sizeof buf)) > 0) {
+        splitter.feed(buf, size_t(n), [this](const std::string& line) {
+            std::optional<Json> event = parseEvent(line);
+            if (!event) return;
+            {
+                std::lock_guard<std::mutex> g(lock_);
+                const std::string kind = eventText(*event, "event");
+                if (kind == "status") {
+                    state_.status = eventText(*event, "text");
+                } else if (kind == "progress") {
+                    state_.sent = event->value("sent", uint64_t(0));
+                    state_.total = event->value("total", uint64_t(0));
+                } else if (kind == "sum") {
+                    state_.sum = eventText(*event, "sum");
+                } else if (kind == "end") {
+                    state_.endSeen = readEndInfo(*event, state_.end);
+                }
+            }
+            if (listener_) listener_(event);
+        });
+    }
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        state_.closed = true;
+        closedChanged_.notify_all();
+    }
+    if (listener_) listener_(std::nullopt);
+}
+
+SlotState SlotJob::state() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return state_;
+}
+
+int SlotJob::finish() {
+    if (finished_) return exit_;
+    if (reader_.joinable()) reader_.join();
+    exit_ = child_.started() ? child_.wait() : -1;
+    finished_ = true;
+    return exit_;
+}
+
+int SlotJob::stop() {
+    if (finished_ || !child_.started()) return finish();
+    child_.terminate();
+    bool closed;
+    {
+        std::unique_lock<std::mutex> g(lock_);
+        closed = closedChanged_.wait_for(g, kStopGrace, [this] { return state_.closed; });
+    }
+    if (!closed) child_.kill();
+    return finish();
+}

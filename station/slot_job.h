@@ -1,0 +1,76 @@
+// One device's write as a child process of the single-device job (zemtabulo-cli write --slot
+// --json): started with its port, its events read on a thread of its own, what they told kept
+// for the owner. Used by the multi-port write and the station window alike.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+#include "station/events.h"
+
+// Children still running this long after they were asked to stop are ended at once.
+constexpr std::chrono::milliseconds kStopGrace{800};
+
+// What a slot's events have told so far.
+struct SlotState {
+    std::string status;    // the job's last status text
+    uint64_t sent = 0, total = 0;
+    std::string sum;       // as the device answered; empty when none was read
+    bool endSeen = false;  // a well-formed end event came
+    EndInfo end;
+    bool closed = false;   // the child's output has ended
+};
+
+// The arguments of the job of one port: `cli` is the single-device program.
+std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
+                                     const std::string& data,
+                                     const std::vector<std::string>& flags);
+
+// The end of a job whose output ended without an end event: killed, crashed, or stopped by
+// us (`stopping`, then interrupted).
+EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal);
+
+class SlotJob {
+public:
+    // Told each event, and nullopt once when the output ends; on the reader thread.
+    using Listener = std::function<void(const std::optional<Json>& event)>;
+
+    SlotJob() = default;
+    SlotJob(const SlotJob&) = delete;
+    SlotJob& operator=(const SlotJob&) = delete;
+    // A job still running is ended (see stop) and waited for.
+    ~SlotJob();
+
+    // 0 on success, else the system's error code. The child's standard error is the null
+    // device with `quietErrors`.
+    int start(const std::vector<std::string>& args, bool quietErrors, Listener listener);
+    bool started() const { return child_.started(); }
+    SlotState state() const;
+
+    // Asks the child to stop as an interrupt would; kill ends it at once.
+    void terminate() { child_.terminate(); }
+    void kill() { child_.kill(); }
+    // Once the output has ended: the reader joined and the child waited for. Its exit status.
+    int finish();
+    // Asks the child to stop and ends it after kStopGrace; then finish.
+    int stop();
+
+private:
+    void read();
+
+    ChildProcess child_;
+    std::thread reader_;
+    Listener listener_;
+    mutable std::mutex lock_;
+    std::condition_variable closedChanged_;
+    SlotState state_;
+    bool finished_ = false;
+    int exit_ = -1;
+};

@@ -1,0 +1,266 @@
+// The station window on the headless backend: its procedure, STATION.INI and the log, each
+// slot's job a real zemtabulo-cli child writing into its own v3sim.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <deque>
+#include <functional>
+#include <set>
+
+#include "app/station.h"
+#include "app/station_ini.h"
+#include "job_fixture.h"
+#include "platform/headless/headless.h"
+#include "station/events.h"
+#include "writer/options.h"
+
+namespace {
+
+const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
+constexpr auto kRunWait = std::chrono::seconds(60);
+
+struct Row {
+    std::string result;
+    uint32_t colour;
+    std::string status;
+};
+
+struct StationWindow : ::testing::Test {
+    TempDir dir;
+    std::deque<SimProcess> sims;
+    std::vector<std::string> boxes;
+    std::vector<std::string> sounds;
+    bool answerYes = false;
+    Window dlg = nullptr;
+    std::vector<Row> shown;  // the rows as the window was left
+
+    void SetUp() override {
+        dir.enter();
+        dir.write("d.v3", kData);
+        // The jobs are children: they take the scaled clock from the environment.
+        setenv("ZEMTABULO_TIME_SCALE", "20", 1);
+        HeadlessHooks hooks;
+        hooks.onMessageBox = [this](Window, const std::string& text, const std::string&) {
+            boxes.push_back(text);
+        };
+        hooks.onSound = [this](const std::string& f) { sounds.push_back(f); };
+        hooks.onAsk = [this](Window, const std::string&) { return answerYes; };
+        headlessSetHooks(hooks);
+    }
+    void TearDown() override {
+        headlessSetHooks({});
+        unsetenv("ZEMTABULO_TIME_SCALE");
+    }
+
+    void startSims(const std::vector<std::vector<std::string>>& faults) {
+        for (const auto& args : faults) {
+            sims.emplace_back();
+            ASSERT_TRUE(sims.back().start(args, {"ZEMTABULO_TIME_SCALE=20"}));
+        }
+    }
+    // STATION.INI with a slot for each device and `extra` lines.
+    void writeIni(const std::string& extra = "") {
+        std::string ini = "slots=" + std::to_string(sims.size()) + "\r\ndata=d.v3\r\nlog=log.csv\r\n";
+        for (size_t i = 0; i < sims.size(); ++i)
+            ini += "slot" + std::to_string(i + 1) + ".port=" + sims[i].slavePath + "\r\n";
+        dir.write(kStationIniName, ini + extra);
+    }
+    // Runs the program; `drive` acts on the open window, which is then left with Exit.
+    void run(const std::function<void()>& drive, std::vector<std::string> args = {}) {
+        headlessHooks().onDialog = [&](Window d) {
+            dlg = d;
+            drive();
+            headlessClick(dlg, IDC_ST_EXIT);
+            shown.clear();
+            for (int k = 0; dlgItem(dlg, slotControlId(k, kSlotResult)); ++k) shown.push_back(row(k));
+        };
+        stationMain(args);
+    }
+
+    Window slot(int s, SlotPart part) const { return dlgItem(dlg, slotControlId(s, part)); }
+    Row row(int s) const {
+        Window r = slot(s, kSlotResult);
+        return {windowText(r), controlColour(r), windowText(slot(s, kSlotStatus))};
+    }
+    bool idle(int s) const { return isWindowEnabled(slot(s, kSlotStart)); }
+    // Delivers the jobs' events until every slot is idle again.
+    void waitIdle() {
+        ASSERT_TRUE(headlessPumpUntil(
+            [&] {
+                for (size_t s = 0; s < sims.size(); ++s)
+                    if (!idle(int(s))) return false;
+                return true;
+            },
+            kRunWait));
+    }
+    std::vector<std::vector<std::string>> logRows() const {
+        std::vector<std::vector<std::string>> rows;
+        std::string text = dir.read("log.csv");
+        for (size_t b = 0, e; (e = text.find("\r\n", b)) != std::string::npos; b = e + 2) {
+            rows.emplace_back();
+            std::string line = text.substr(b, e - b);
+            for (size_t f = 0, c;; f = c + 1) {
+                c = line.find(',', f);
+                rows.back().push_back(line.substr(f, c == std::string::npos ? c : c - f));
+                if (c == std::string::npos) break;
+            }
+        }
+        return rows;
+    }
+};
+
+TEST_F(StationWindow, OneSlotSilentAtTheEraseFailsAloneAndEveryDeviceIsLogged) {
+    startSims({{"--jobs", "1"}, {"--silent-at", "erase"}, {"--jobs", "1"}, {"--jobs", "1"}});
+    writeIni();
+    run([&] {
+        EXPECT_TRUE(headlessKey(dlg, '\r'));  // Enter starts every slot
+        for (int s = 0; s < 4; ++s) EXPECT_FALSE(idle(s)) << s;
+        EXPECT_EQ(row(0).result, "0%");
+        waitIdle();
+    });
+    ExpectedJob want{kData};
+    const std::string sum = simDataSum(want.dataPart());
+    for (int s : {0, 2, 3}) {
+        EXPECT_EQ(sims[size_t(s)].captured(), want.whole()) << s;
+        EXPECT_EQ(shown[size_t(s)].result, "OK " + sum) << s;
+        EXPECT_EQ(shown[size_t(s)].colour, kOkColour) << s;
+    }
+    EXPECT_EQ(shown[1].result, "NG 消去 応答なし");
+    EXPECT_EQ(shown[1].colour, kNgColour);
+    EXPECT_EQ(shown[1].status, "no answer within 180000 ms");
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(std::multiset<std::string>(sounds.begin(), sounds.end()).count(""), 1u);
+
+    const auto rows = logRows();
+    ASSERT_EQ(rows.size(), 5u);
+    std::map<std::string, std::string> results;
+    for (size_t i = 1; i < rows.size(); ++i) results[rows[i][2]] = rows[i][8];
+    EXPECT_EQ(results[sims[0].slavePath], "ok");
+    EXPECT_EQ(results[sims[1].slavePath], "failed");
+    // STATION.INI was written at the start, in its own format.
+    std::vector<std::string> malformed;
+    StationConfig saved = parseStationIni(dir.read(kStationIniName), malformed);
+    EXPECT_TRUE(malformed.empty());
+    ASSERT_EQ(saved.slots.size(), 4u);
+    EXPECT_EQ(saved.slots[3].port, sims[3].slavePath);
+    EXPECT_NE(dir.read(kStationIniName).find("log=log.csv\r\n"), std::string::npos);
+}
+
+TEST_F(StationWindow, SumsAgainstTheExpectedOneOrTheFirstDevicesSum) {
+    startSims({{"--sum", "5A3C"}, {"--sum", "5A3C"}, {"--sum", "1111"}, {"--bad-sum"}});
+    writeIni("expect-sum=5a3c\r\n");
+    run([&] {
+        headlessClick(dlg, IDC_ST_START_ALL);
+        waitIdle();
+    });
+    EXPECT_EQ(shown[0].result, "OK 5A3C");
+    EXPECT_EQ(shown[1].result, "OK 5A3C");
+    EXPECT_EQ(shown[2].result, "NG ｻﾑ不一致");
+    EXPECT_EQ(shown[2].status, "sum 1111, expected 5a3c");
+    EXPECT_EQ(shown[3].result, "NG ｻﾑ読取不可");
+
+    // Take the first good device's sum: slot 3, then slot 1 against it.
+    writeIni("first-sum=1\r\n");
+    run([&] {
+        EXPECT_TRUE(headlessKey(dlg, '3'));
+        waitIdle();
+        EXPECT_EQ(row(2).result, "OK 1111");
+        EXPECT_EQ(windowText(dlgItem(dlg, IDC_ST_EXPECT)), "1111");
+        EXPECT_TRUE(headlessKey(dlg, '1'));
+        waitIdle();
+        EXPECT_EQ(row(0).result, "NG ｻﾑ不一致");
+    });
+    // The learnt sum is this session's only.
+    EXPECT_NE(dir.read(kStationIniName).find("expect-sum=\r\n"), std::string::npos);
+}
+
+TEST_F(StationWindow, BadInputIsRefusedWithABoxAndNothingStarts) {
+    startSims({{}, {}});
+    dir.write("COMPORTS.INI", "COM7=" + sims[0].slavePath + "\n");
+    std::filesystem::create_directory(dir.path / "folder");
+    const struct {
+        std::string ini;
+        std::string box;
+    } cases[] = {
+        {"slot2.port=COM7\r\n", "治具1 と 治具2 は同じ機器です"},
+        {"expect-sum=12G4\r\n", "期待ｻﾑが正しくありません"},
+        {"data=\r\n", "データファイルが未設定です"},
+        {"data=missing.v3\r\n", "データファイルを読めません"},
+        {"log=\r\n", "ログファイルが未設定です"},
+        {"log=folder\r\n", "ログファイルに書き込めません"},
+    };
+    for (const auto& c : cases) {
+        writeIni(c.ini);
+        boxes.clear();
+        run([&] {
+            headlessClick(dlg, IDC_ST_START_ALL);
+            EXPECT_TRUE(idle(0) && idle(1));
+        });
+        ASSERT_EQ(boxes.size(), 1u) << c.ini;
+        EXPECT_EQ(boxes[0].rfind(c.box, 0), 0u) << boxes[0];
+    }
+    for (const SimProcess& s : sims) EXPECT_EQ(s.captured(), "");
+}
+
+TEST_F(StationWindow, AMissingOrBusyPortFailsItsSlotOnly) {
+    startSims({{"--jobs", "1"}, {}});
+    SerialPort held;  // another program has the second device
+    ASSERT_EQ(serialOpen(sims[1].slavePath, held), 0);
+    writeIni();
+    dir.write(kStationIniName, dir.read(kStationIniName) + "slots=3\r\nslot3.port=/dev/zt-none\r\n");
+    run([&] {
+        headlessClick(dlg, IDC_ST_START_ALL);
+        ASSERT_TRUE(headlessPumpUntil([&] { return idle(0) && idle(1) && idle(2); }, kRunWait));
+    });
+    EXPECT_EQ(shown[0].colour, kOkColour);
+    EXPECT_EQ(shown[1].result, "NG ﾎﾟｰﾄ使用不可");
+    EXPECT_EQ(shown[2].result, "NG ﾎﾟｰﾄ使用不可");
+    EXPECT_EQ(sims[1].captured(), "");
+}
+
+TEST_F(StationWindow, LockedKeepsOnlyStartAndExitAndBadLinesAreNamedOnce) {
+    startSims({{}});
+    for (const bool byFlag : {true, false}) {
+        writeIni(std::string(byFlag ? "" : "locked=1\r\n") + "colour=blue\r\nslots=99\r\n");
+        boxes.clear();
+        run([&] {
+            for (int id : std::initializer_list<int>{IDC_ST_DATA_FILE, IDC_ST_EXPECT, IDC_ST_FIRST_SUM, IDC_ST_LOG,
+                           IDC_VERTICAL, IDC_TRANSFER_SETTINGS, IDC_LINE_SPEED})
+                EXPECT_FALSE(isWindowEnabled(dlgItem(dlg, id))) << id;
+            EXPECT_FALSE(isWindowEnabled(slot(0, kSlotPort)));
+            for (int id : std::initializer_list<int>{IDC_ST_START_ALL, IDC_ST_EXIT, slotControlId(0, kSlotStart)})
+                EXPECT_TRUE(isWindowEnabled(dlgItem(dlg, id))) << id;
+        }, byFlag ? std::vector<std::string>{"--locked"} : std::vector<std::string>{});
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].find("colour=blue"), std::string::npos) << boxes[0];
+        EXPECT_NE(boxes[0].find("slots=99"), std::string::npos) << boxes[0];
+    }
+}
+
+TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
+    startSims({{"--rate", "3840"}, {"--rate", "3840"}});
+    dir.write("d.v3", std::string(40000, 'x') + "\n");
+    writeIni();
+    bool stillOpen = false;
+    run([&] {
+        headlessClick(dlg, IDC_ST_START_ALL);
+        ASSERT_TRUE(headlessPumpUntil(
+            [&] { return row(0).result != "0%" && row(1).result != "0%"; }, kRunWait));
+        headlessClick(dlg, IDC_ST_EXIT);  // answered No
+        stillOpen = !headlessEnded(dlg);
+        answerYes = true;
+    });
+    EXPECT_TRUE(stillOpen);
+    for (int s = 0; s < 2; ++s) EXPECT_EQ(shown[size_t(s)].result, "NG 中断") << s;
+    const auto rows = logRows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1][8], "interrupted");
+    EXPECT_EQ(rows[2][8], "interrupted");
+    // Both ports are free again.
+    for (const SimProcess& s : sims) {
+        SerialPort again;
+        EXPECT_EQ(serialOpen(s.slavePath, again), 0);
+    }
+}
+
+}  // namespace
