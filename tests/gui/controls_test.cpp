@@ -116,6 +116,8 @@ class ControlsTest : public QObject {
         withDialog([&](Window) {
             QVERIFY(QTest::qWaitForWindowActive(qtWidget(g_dlg)));
             QWidget* ok = widgetOf(kOk);
+            ok->setFocus();
+            QVERIFY(ok->hasFocus());
             for (const Row& row : rows) {
                 g_seen.clear();
                 QTest::keyClick(ok, row.key, row.modifiers);
