@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -23,14 +25,19 @@ QString qs(const std::string& s) {
     return QString::fromUtf8(s.c_str(), qsizetype(s.size()));
 }
 
-// Configures `box` as a box with an OK button only.
-void setUpBox(QMessageBox& box, const std::string& text, const std::string& caption,
-              unsigned flags) {
+using BoxSetUp = std::function<void(QMessageBox&)>;
+using Answer = QMessageBox::StandardButton;
+
+// A box's caption and text, shown as they stand.
+void setUpText(QMessageBox& box, const std::string& text, const std::string& caption) {
     box.setWindowTitle(qs(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(qs(text));
-    box.setIcon((flags & kMbIconInformation) ? QMessageBox::Information : QMessageBox::NoIcon);
-    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// The standard button the box was closed with; NoButton when it was closed otherwise.
+Answer answerOf(const QMessageBox& box) {
+    return box.clickedButton() ? box.standardButton(box.clickedButton()) : QMessageBox::NoButton;
 }
 
 // Closed by the GUI thread, waited for by the thread that asked for the box.
@@ -38,33 +45,52 @@ struct BoxClosed {
     std::mutex lock;
     std::condition_variable changed;
     bool closed = false;
+    Answer answer = QMessageBox::NoButton;
 
-    void signal() {
+    void signal(Answer a) {
         std::lock_guard<std::mutex> g(lock);
         closed = true;
+        answer = a;
         changed.notify_all();
     }
-    void wait() {
+    Answer wait() {
         std::unique_lock<std::mutex> g(lock);
         changed.wait(g, [this] { return closed; });
+        return answer;
     }
 };
 
 // On the GUI thread for another thread: an owned box is modal to its owner, a box without
 // owner blocks nothing. Returns at once; `done` is signalled when the box is closed.
-void showBoxFor(Window owner, const std::string& text, const std::string& caption, unsigned flags,
-                std::shared_ptr<BoxClosed> done) {
+void showBoxFor(Window owner, const BoxSetUp& setUp, std::shared_ptr<BoxClosed> done) {
     QWidget* parent = ownerWidget(owner);
     auto box = std::make_unique<QMessageBox>(parent);
-    setUpBox(*box, text, caption, flags);
+    setUp(*box);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
     QObject::connect(box.get(), &QDialog::finished, box.get(), [b = box.get(), done] {
         b->deleteLater();
-        done->signal();
+        done->signal(answerOf(*b));
     });
     QMessageBox* shown = box.release();  // deleted when it is closed
     shown->show();
     shown->activateWindow();
+}
+
+// Shows the box `setUp` makes, from any thread, until it is closed.
+Answer runBox(Window owner, const BoxSetUp& setUp) {
+    if (onGuiThread()) {
+        QWidget* parent = ownerWidget(owner);
+        QMessageBox box(parent);
+        setUp(box);
+        box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+        box.exec();
+        return answerOf(box);
+    }
+    auto done = std::make_shared<BoxClosed>();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [owner, setUp, done] { showBoxFor(owner, setUp, done); },
+        Qt::QueuedConnection);
+    return done->wait();
 }
 
 // Win32 filter block (text NUL pattern NUL ... NUL) as Qt name filters. "*.*" matches every
@@ -103,20 +129,24 @@ QString browseStart(const std::string& folder) {
 }  // namespace
 
 void messageBox(Window owner, const std::string& text, const std::string& caption, unsigned flags) {
-    if (onGuiThread()) {
-        QWidget* parent = ownerWidget(owner);
-        QMessageBox box(parent);
-        setUpBox(box, text, caption, flags);
-        box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-        box.exec();
-        return;
-    }
-    auto done = std::make_shared<BoxClosed>();
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [owner, text, caption, flags, done] { showBoxFor(owner, text, caption, flags, done); },
-        Qt::QueuedConnection);
-    done->wait();
+    runBox(owner, [text, caption, flags](QMessageBox& box) {
+        setUpText(box, text, caption);
+        box.setIcon((flags & kMbIconInformation) ? QMessageBox::Information : QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+    });
+}
+
+bool askYesNo(Window owner, const std::string& text, const std::string& caption) {
+    const Answer answer = runBox(owner, [text, caption](QMessageBox& box) {
+        setUpText(box, text, caption);
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.button(QMessageBox::Yes)->setText(QString::fromUtf8("はい"));
+        box.button(QMessageBox::No)->setText(QString::fromUtf8("いいえ"));
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+    });
+    return answer == QMessageBox::Yes;
 }
 
 bool chooseOpenFile(Window owner, std::string& path, size_t capacity, const std::string& filter,

@@ -1,7 +1,9 @@
 // The control calls of platform/ui.h on Qt widgets. Each runs on the GUI thread (a blocking
 // queued call from any other) and does nothing for a window that has gone.
 #include <QAbstractButton>
+#include <QColor>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <algorithm>
@@ -28,6 +30,8 @@ void showText(WindowObj* w, const std::string& text) {
         widget->setWindowTitle(qs(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         button->setText(qs(text));
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(qs(text));
     } else if (w->kind == ControlKind::StaticText) {
         widget->setProperty("text", qs(text));
         widget->update();
@@ -74,6 +78,8 @@ std::string windowText(Window w) {
     return onGui([&]() -> std::string {
         if (!isAlive(w)) return std::string();
         if (QComboBox* combo = comboOf(w)) return combo->currentText().toStdString();
+        // An edit box holds what was typed into it.
+        if (auto* edit = qobject_cast<QLineEdit*>(w->widget)) return edit->text().toStdString();
         return w->text;
     });
 }
@@ -235,4 +241,19 @@ void qtProgress(Window bar, int* low, int* high, int* pos) {
         *high = isAlive(bar) ? bar->high : 0;
         *pos = isAlive(bar) ? bar->pos : 0;
     });
+}
+
+void setControlColour(Window w, uint32_t rgb) {
+    onGui([&] {
+        if (!isAlive(w)) return;
+        w->colour = rgb;
+        if (!w->widget) return;
+        const QVariant back = rgb == kNoColour ? QVariant() : QVariant(QColor(QRgb(rgb)));
+        w->widget->setProperty(kColourProperty, back);
+        w->widget->update();
+    });
+}
+
+uint32_t controlColour(Window w) {
+    return onGui([&] { return isAlive(w) ? w->colour : kNoColour; });
 }

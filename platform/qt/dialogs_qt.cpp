@@ -8,12 +8,16 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <cstdint>
 #include <map>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/qt/qt_internal.h"
@@ -27,9 +31,17 @@ const QStringList kGothicFamilies = {"IPAPGothic", "IPA Pゴシック", "Noto Sa
 // The "System" face of a template is the system font: on a Japanese desktop a 16-pixel one.
 constexpr int kSystemFontPixels = 16;
 constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+// A large static text's face, in hundredths of the control's height.
+constexpr int kLargeTextPercent = 60;
 
 std::unordered_set<WindowObj*> g_alive;
 std::map<int, std::vector<int>> g_revealed;  // dialog id -> control ids shown anyway
+
+// Dialogs open now, each with a serial of its own, for postCommand from any thread: a posted
+// command must not reach a later dialog that happens to get the ended one's address.
+std::mutex g_openLock;
+std::unordered_map<const WindowObj*, uint64_t> g_open;
+uint64_t g_lastSerial = 0;
 
 // Dialog units to pixels: x by a quarter of the average character width, y by an eighth of
 // the character height, rounded as the system's MulDiv does.
@@ -40,35 +52,78 @@ struct Units {
 };
 
 // A static text control: left aligned, top or vertically centred, wrapped at word boundaries
-// or, for a long path without any, anywhere.
-// Its text is the widget's "text" property, which setWindowText sets.
+// or, for a long path without any, anywhere; a large one is bold and centred both ways.
+// Its text is the widget's "text" property, which setWindowText sets; a background colour,
+// when set, is drawn under black text.
 class StaticText : public QWidget {
   public:
-    StaticText(const QString& text, bool vcenter, QWidget* parent)
-        : QWidget(parent), vcenter_(vcenter) {
+    StaticText(const QString& text, unsigned style, QWidget* parent)
+        : QWidget(parent), style_(style) {
         setProperty("text", text);
     }
 
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        QTextOption option(Qt::AlignLeft | (vcenter_ ? Qt::AlignVCenter : Qt::AlignTop));
+        const Qt::Alignment vertical = (style_ & kVCenter) ? Qt::AlignVCenter : Qt::AlignTop;
+        QTextOption option((style_ & kLargeText) ? Qt::AlignCenter : Qt::AlignLeft | vertical);
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                 QPalette::WindowText));
+        const QColor back = property(kColourProperty).value<QColor>();
+        if (back.isValid()) {
+            p.fillRect(rect(), back);
+            p.setPen(Qt::black);
+        } else {
+            p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                     QPalette::WindowText));
+        }
         p.drawText(QRectF(rect()), property("text").toString(), option);
     }
 
+    // The large face follows the control's height.
+    void resizeEvent(QResizeEvent*) override {
+        if (!(style_ & kLargeText)) return;
+        QFont large = parentWidget() ? parentWidget()->font() : font();
+        large.setBold(true);
+        large.setPixelSize(std::max(1, height() * kLargeTextPercent / 100));
+        setFont(large);
+    }
+
   private:
-    bool vcenter_;
+    unsigned style_;
 };
+
+// The push button `key` pressed alone stands for: the first shown and enabled one whose
+// caption marks that key with an ampersand.
+QPushButton* mnemonicButton(const QWidget* dialog, const QKeyEvent* key) {
+    const Qt::KeyboardModifiers plain = Qt::ShiftModifier | Qt::KeypadModifier;
+    if (key->modifiers() & ~plain) return nullptr;
+    for (QPushButton* b : dialog->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+        const QKeySequence mark = QKeySequence::mnemonic(b->text());
+        if (!mark.isEmpty() && mark[0].key() == Qt::Key(key->key()) && b->isVisible() &&
+            b->isEnabled())
+            return b;
+    }
+    return nullptr;
+}
 
 // Escape and the window's close request reach the procedure as the cancel command; a dialog
 // whose procedure ignores it stays open.
+// A key the focused control does not take (an edit box or a list takes typed characters; a
+// button does not) comes here: a push button marking it in its caption is pressed, as by its
+// Alt mnemonic.
 class TemplateDialog : public QDialog {
   public:
     TemplateDialog(WindowObj* obj, QWidget* parent) : QDialog(parent), obj_(obj) {}
     void reject() override { sendCommand(obj_, 2); }
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (QPushButton* b = mnemonicButton(this, e)) {
+            b->click();
+            return;
+        }
+        QDialog::keyPressEvent(e);
+    }
 
   private:
     WindowObj* obj_;
@@ -126,7 +181,7 @@ QWidget* makeControl(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, 
         case ControlKind::RadioButton:
             return makeButton(c, dlg, parent);
         case ControlKind::StaticText:
-            return new StaticText(QString::fromUtf8(c.caption), c.style & kVCenter, parent);
+            return new StaticText(QString::fromUtf8(c.caption), c.style, parent);
         case ControlKind::StaticBitmap: {
             auto* label = new QLabel(parent);
             label->setPixmap(QPixmap(QString(":/bitmaps/%1.bmp").arg(c.caption)));
@@ -141,6 +196,8 @@ QWidget* makeControl(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, 
             bar->setValue(0);
             return bar;
         }
+        case ControlKind::Edit:
+            return new QLineEdit(QString::fromUtf8(c.caption), parent);
     }
     return nullptr;
 }
@@ -251,6 +308,38 @@ void sendCommand(Window dlg, int id) {
     if (isAlive(dlg) && dlg->proc && !dlg->ended) dlg->proc(dlg, kMsgCommand, id);
 }
 
+namespace {
+
+void openDialog(const WindowObj* dlg) {
+    std::lock_guard<std::mutex> lock(g_openLock);
+    g_open[dlg] = ++g_lastSerial;
+}
+
+void closeDialog(const WindowObj* dlg) {
+    std::lock_guard<std::mutex> lock(g_openLock);
+    g_open.erase(dlg);
+}
+
+// 0 for a dialog that is not open.
+uint64_t openSerial(const WindowObj* dlg) {
+    std::lock_guard<std::mutex> lock(g_openLock);
+    auto it = g_open.find(dlg);
+    return it == g_open.end() ? 0 : it->second;
+}
+
+}  // namespace
+
+void postCommand(Window dlg, int id) {
+    const uint64_t serial = openSerial(dlg);
+    if (serial == 0) return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [dlg, id, serial] {
+            if (openSerial(dlg) == serial) sendCommand(dlg, id);
+        },
+        Qt::QueuedConnection);
+}
+
 QWidget* ownerWidget(Window owner) {
     return isAlive(owner) ? owner->widget.data() : nullptr;
 }
@@ -298,8 +387,10 @@ int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
     QWidget* ownerW = ownerWidget(owner);
     std::unique_ptr<TemplateDialog> w = buildDialog(tmpl, dlg.get(), ownerW);
     registerWindow(dlg.get());
+    openDialog(dlg.get());
     proc(dlg.get(), kMsgInitDialog, 0);
     if (!dlg->ended) runModal(dlg.get(), w.get(), ownerW != nullptr);
+    closeDialog(dlg.get());
     const int result = dlg->result;
     for (auto& c : dlg->children) unregisterWindow(c.get());
     unregisterWindow(dlg.get());

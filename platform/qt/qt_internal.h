@@ -22,6 +22,7 @@ struct WindowObj {
     bool isDialog = false;
     std::string text;
     int32_t low = 0, high = 100, pos = 0;  // progress bars
+    uint32_t colour = kNoColour;           // static text background
     // Dialogs only.
     DlgProc proc = nullptr;
     bool ended = false;
@@ -60,6 +61,10 @@ void unregisterWindow(Window w);
 
 // Sends a command to the dialog procedure of `dlg`, as a click or key would.
 void sendCommand(Window dlg, int id);
+
+// The control property a static text is painted from: its background colour, none for the
+// dialog's own.
+constexpr const char* kColourProperty = "colour";
 
 // The window a message box or chooser is owned by, or nullptr. GUI thread only.
 QWidget* ownerWidget(Window owner);
