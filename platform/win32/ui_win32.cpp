@@ -1,9 +1,14 @@
-// The Win32 backend: dialogs from the program's dialog resources, controls addressed by their
+// The Win32 backend: dialogs from the program's dialog resources, or built in memory from the
+// template data when the program has no resource of that id; controls addressed by their
 // window handles, the system's message boxes, choosers and sound. A Window is an HWND.
 //
 // Calls from the write worker and the watcher go to the dialog thread's windows as
 // synchronous messages (SendMessageA and the calls built on it), which that thread carries
 // out while it dispatches messages.
+//
+// Texts: the program's strings are UTF-8, and the manifest makes UTF-8 the code page of the
+// ...A calls. Templates built in memory are UTF-16 (converted here), so their captions do not
+// depend on that code page.
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
@@ -15,10 +20,13 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/ui.h"
+#include "platform/win32/dialog_template_win32.h"
 #include "platform/win32/win32_ui.h"
 
 namespace {
@@ -33,11 +41,40 @@ Window windowOf(HWND h) {
 // Dialog id -> the control ids shown although the template hides them.
 std::map<int, std::vector<int>> g_revealed;
 
-// What a running dialog needs besides its window: kept on dialogBox's stack while it runs.
+// Messages of the trampoline's own, sent to a dialog so that its thread keeps the colours.
+// kMsgSetColour: wParam the colour (0xRRGGBB or kNoColour), lParam the control.
+// kMsgGetColour: wParam the control, lParam where to put its colour.
+constexpr UINT kMsgSetColour = WM_APP + 0x5A0;
+constexpr UINT kMsgGetColour = WM_APP + 0x5A1;
+
+// The large face's character height, in tenths of its control's height.
+constexpr int kLargeTextTenths = 6;
+
+struct GdiDeleter {
+    void operator()(HGDIOBJ h) const { DeleteObject(h); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
+using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
+
+// What a running dialog needs besides its window: kept on dialogBox's stack while it runs, so
+// the fonts and brushes outlive the dialog's windows and go when dialogBox returns. Touched on
+// the dialog thread only.
 struct DialogRun {
     DlgProc proc;
-    int templateId;
+    const DialogTemplate* tmpl;
+    bool ended = false;
+    std::vector<Font> largeFaces{};
+    std::map<HWND, uint32_t> colours{};   // controls given a background, 0xRRGGBB
+    std::map<uint32_t, Brush> brushes{};  // one per colour in use
 };
+
+DialogRun* runOf(HWND dlg) {
+    return reinterpret_cast<DialogRun*>(GetWindowLongPtrW(dlg, DWLP_USER));
+}
+
+COLORREF colorRef(uint32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
 
 void revealControls(HWND dlg, int templateId) {
     auto it = g_revealed.find(templateId);
@@ -46,19 +83,96 @@ void revealControls(HWND dlg, int templateId) {
         if (HWND c = GetDlgItem(dlg, id)) ShowWindow(c, SW_SHOW);
 }
 
-// The dialog procedure of every dialog: hands initialisation and commands to the program's
-// procedure and leaves everything else to the system's dialog handling.
-INT_PTR CALLBACK dialogTrampoline(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_INITDIALOG) {
-        auto* run = reinterpret_cast<DialogRun*>(lp);
-        SetWindowLongPtrA(dlg, DWLP_USER, lp);
-        revealControls(dlg, run->templateId);
-        return run->proc(windowOf(dlg), kMsgInitDialog, 0) ? TRUE : FALSE;
+// The result fields: a bold face of the template's font, as high as their size asks.
+void makeLargeFaces(HWND dlg, DialogRun& run) {
+    const std::wstring face = win32Wide(run.tmpl->font);
+    for (const ControlTemplate& c : run.tmpl->controls) {
+        if (c.kind != ControlKind::StaticText || !(c.style & kLargeText)) continue;
+        HWND w = GetDlgItem(dlg, c.id);
+        RECT r{};
+        if (!w || !GetClientRect(w, &r)) continue;
+        LOGFONTW lf{};
+        lf.lfHeight = -MulDiv(r.bottom - r.top, kLargeTextTenths, 10);
+        lf.lfWeight = FW_BOLD;
+        lf.lfCharSet = DEFAULT_CHARSET;
+        face.copy(lf.lfFaceName, LF_FACESIZE - 1);
+        Font font(CreateFontIndirectW(&lf));
+        if (!font) continue;
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
+        run.largeFaces.push_back(std::move(font));
     }
-    auto* run = reinterpret_cast<DialogRun*>(GetWindowLongPtrA(dlg, DWLP_USER));
-    if (!run || msg != WM_COMMAND) return FALSE;
-    // A command is known by the control id alone; the notification code is not looked at.
-    return run->proc(windowOf(dlg), kMsgCommand, LOWORD(wp)) ? TRUE : FALSE;
+}
+
+BOOL initDialog(HWND dlg, DialogRun* run) {
+    SetWindowLongPtrW(dlg, DWLP_USER, reinterpret_cast<LONG_PTR>(run));
+    revealControls(dlg, run->tmpl->id);
+    makeLargeFaces(dlg, *run);
+    return run->proc(windowOf(dlg), kMsgInitDialog, 0) ? TRUE : FALSE;
+}
+
+// Brushes of colours no control has any more go: at most one per control is kept.
+void storeColour(DialogRun& run, HWND ctl, uint32_t rgb) {
+    if (rgb == kNoColour)
+        run.colours.erase(ctl);
+    else
+        run.colours[ctl] = rgb;
+    std::erase_if(run.brushes, [&run](const auto& b) {
+        for (const auto& [w, used] : run.colours)
+            if (used == b.first) return false;
+        return true;
+    });
+    InvalidateRect(ctl, nullptr, TRUE);
+}
+
+uint32_t colourOf(const DialogRun& run, HWND ctl) {
+    auto it = run.colours.find(ctl);
+    return it == run.colours.end() ? kNoColour : it->second;
+}
+
+// Edit boxes notify their dialog of every change and focus move. The program reads them when
+// it needs their text: their notifications are not commands.
+bool fromEditBox(const DialogRun& run, WPARAM wp, LPARAM lp) {
+    if (lp == 0) return false;  // a posted command or an accelerator
+    for (const ControlTemplate& c : run.tmpl->controls)
+        if (c.kind == ControlKind::Edit && WORD(c.id) == LOWORD(wp)) return true;
+    return false;
+}
+
+// A coloured static text: black on its colour. Others keep the dialog's look.
+INT_PTR paintColour(DialogRun& run, HDC dc, HWND ctl) {
+    const uint32_t rgb = colourOf(run, ctl);
+    if (rgb == kNoColour) return FALSE;
+    Brush& brush = run.brushes[rgb];
+    if (!brush) brush.reset(CreateSolidBrush(colorRef(rgb)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkColor(dc, colorRef(rgb));
+    return reinterpret_cast<INT_PTR>(brush.get());
+}
+
+// The dialog procedure of every dialog: hands initialisation and commands to the program's
+// procedure, paints the coloured controls and leaves everything else to the system's dialog
+// handling (which also presses buttons by their mnemonics and the default one by Enter).
+INT_PTR CALLBACK dialogTrampoline(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) return initDialog(dlg, reinterpret_cast<DialogRun*>(lp));
+    DialogRun* run = runOf(dlg);
+    if (!run) return FALSE;
+    switch (msg) {
+        case WM_COMMAND:
+            // Commands still queued when the dialog ended (posted ones too) are dropped. A
+            // command is known by the control id alone; the notification code is not looked at.
+            if (run->ended || fromEditBox(*run, wp, lp)) return TRUE;
+            return run->proc(windowOf(dlg), kMsgCommand, LOWORD(wp)) ? TRUE : FALSE;
+        case WM_CTLCOLORSTATIC:
+            return paintColour(*run, reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
+        case kMsgSetColour:
+            storeColour(*run, reinterpret_cast<HWND>(lp), uint32_t(wp));
+            return TRUE;
+        case kMsgGetColour:
+            *reinterpret_cast<uint32_t*>(lp) = colourOf(*run, reinterpret_cast<HWND>(wp));
+            return TRUE;
+        default:
+            return FALSE;
+    }
 }
 
 std::string textOf(HWND w) {
@@ -81,6 +195,12 @@ bool registerCommonControls() {
     return InitCommonControlsEx(&controls) != FALSE;
 }
 
+// The program's own dialogs are resources (zemtabulo.rc); others are built from their data.
+bool hasDialogResource(HINSTANCE self, int id) {
+    return id > 0 && id <= 0xFFFF &&
+           FindResourceA(self, MAKEINTRESOURCEA(id), RT_DIALOG) != nullptr;
+}
+
 }  // namespace
 
 void win32ShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
@@ -90,13 +210,30 @@ void win32ShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
 int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
     static const bool controlsReady = registerCommonControls();
     (void)controlsReady;
-    DialogRun run{proc, tmpl.id};
-    return int(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(tmpl.id), hwndOf(owner),
-                               dialogTrampoline, reinterpret_cast<LPARAM>(&run)));
+    DialogRun run{proc, &tmpl};
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    const LPARAM param = reinterpret_cast<LPARAM>(&run);
+    if (hasDialogResource(self, tmpl.id))
+        return int(DialogBoxParamA(self, MAKEINTRESOURCEA(tmpl.id), hwndOf(owner), dialogTrampoline,
+                                   param));
+    const std::vector<WORD> data = win32DialogTemplate(tmpl);
+    if (data.empty()) return -1;
+    return int(DialogBoxIndirectParamW(self, reinterpret_cast<const DLGTEMPLATE*>(data.data()),
+                                       hwndOf(owner), dialogTrampoline, param));
 }
 
+// Called by the dialog's procedure, on its thread.
 void endDialog(Window dlg, int result) {
-    EndDialog(hwndOf(dlg), result);
+    HWND h = hwndOf(dlg);
+    if (DialogRun* run = runOf(h);
+        run && GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId())
+        run->ended = true;
+    EndDialog(h, result);
+}
+
+// A posted message: the system drops it with the window when the dialog is gone first.
+void postCommand(Window dlg, int id) {
+    if (dlg) PostMessageW(hwndOf(dlg), WM_COMMAND, MAKEWPARAM(WORD(id), 0), 0);
 }
 
 Window dlgItem(Window dlg, int id) {
@@ -186,8 +323,31 @@ void progressSetPos(Window bar, int32_t pos) {
     send(bar, PBM_SETPOS, WPARAM(pos));
 }
 
+// Kept by the control's dialog, on its thread; the control is repainted.
+void setControlColour(Window w, uint32_t rgb) {
+    if (!w) return;
+    HWND ctl = hwndOf(w);
+    if (HWND dlg = GetParent(ctl))
+        SendMessageW(dlg, kMsgSetColour, WPARAM(rgb), reinterpret_cast<LPARAM>(ctl));
+}
+
+uint32_t controlColour(Window w) {
+    uint32_t rgb = kNoColour;
+    if (!w) return rgb;
+    HWND ctl = hwndOf(w);
+    if (HWND dlg = GetParent(ctl))
+        SendMessageW(dlg, kMsgGetColour, reinterpret_cast<WPARAM>(ctl),
+                     reinterpret_cast<LPARAM>(&rgb));
+    return rgb;
+}
+
 void messageBox(Window owner, const std::string& text, const std::string& caption, unsigned flags) {
     MessageBoxA(hwndOf(owner), text.c_str(), caption.c_str(), MB_OK | flags);
+}
+
+bool askYesNo(Window owner, const std::string& text, const std::string& caption) {
+    return MessageBoxA(hwndOf(owner), text.c_str(), caption.c_str(),
+                       MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION) == IDYES;
 }
 
 bool chooseOpenFile(Window owner, std::string& path, size_t capacity, const std::string& filter,

@@ -175,6 +175,9 @@ void expectKind(const ControlTemplate& c, const Item& it) {
         case ControlKind::Progress:
             k = {"MSCTLS_PROGRESS32", 0, 0};
             break;
+        case ControlKind::Edit:
+            k = {"EDIT", ES_LEFT, ES_CENTER | ES_RIGHT};
+            break;
     }
     EXPECT_EQ(className(it.cls), k.cls);
     EXPECT_EQ(it.style & k.mask, k.type);
@@ -184,7 +187,8 @@ void expectStyle(const ControlTemplate& c, const Item& it) {
     const bool isStatic = c.kind == ControlKind::StaticText;
     const bool isButton = c.kind != ControlKind::StaticText &&
                           c.kind != ControlKind::StaticBitmap &&
-                          c.kind != ControlKind::ComboDropList && c.kind != ControlKind::Progress;
+                          c.kind != ControlKind::ComboDropList && c.kind != ControlKind::Progress &&
+                          c.kind != ControlKind::Edit;
     EXPECT_EQ(!(it.style & WS_VISIBLE), bool(c.style & kHidden));
     EXPECT_EQ(bool(it.style & WS_DISABLED), bool(c.style & kDisabled));
     EXPECT_EQ(bool(it.style & WS_TABSTOP), bool(c.style & kTabStop));
