@@ -89,7 +89,9 @@ struct SlotRun {
     std::string port;    // as the job was given it
     std::string device;  // the device it reaches
     uint32_t startTick = 0;
+    // What the row shows, so that an event that changes nothing repaints nothing.
     int shownPercent = -1;
+    std::string shownStatus;
 };
 
 struct Station {
@@ -289,6 +291,7 @@ void startSlot(int slot) {
     run.device = run.port.empty() ? std::string() : portIdentity(run.port);
     run.startTick = tickCount();
     run.shownPercent = 0;
+    run.shownStatus.clear();
     run.running = true;
     enableWindow(slotItem(slot, kSlotStart), false);
     enableWindow(slotItem(slot, kSlotPort), false);
@@ -333,7 +336,10 @@ void followSlot(int slot) {
         finishSlot(slot);
         return;
     }
-    setWindowText(slotItem(slot, kSlotStatus), state.status);
+    if (state.status != run.shownStatus) {
+        run.shownStatus = state.status;
+        setWindowText(slotItem(slot, kSlotStatus), state.status);
+    }
     const int percent = state.total ? int(state.sent * 100 / state.total) : 0;
     if (percent != run.shownPercent) {
         run.shownPercent = percent;
