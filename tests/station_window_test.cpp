@@ -264,3 +264,31 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
 }
 
 }  // namespace
+
+TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
+    StationConfig c = defaultStationConfig(3);
+    c.slots[2] = {"前列 右", "/dev/serial/by-path/pci-0:1.4:1.0-port0"};
+    c.data = "C:\\データ\\画面=1.v3";  // '=' in a value
+    c.settings.transferSettings = c.settings.latin = true;
+    c.settings.lineSpeed = 1;
+    c.expectSum = "5A3C";
+    c.firstSum = c.locked = true;
+    std::vector<std::string> malformed;
+    const std::string text = formatStationIni(c);
+    EXPECT_EQ(formatStationIni(parseStationIni(text, malformed)), text);
+    EXPECT_TRUE(malformed.empty());
+    EXPECT_NE(text.find("line-speed=9600\r\n"), std::string::npos);
+
+    // A BOM, LF ends, comments; bad values and keys named by their line numbers.
+    const StationConfig read = parseStationIni(
+        "\xEF\xBB\xBFslots=2\n# note\nslot2.port = COM9\nslot17.port=COM1\nlatin=yes\n"
+        "line-speed=1200\nslots=0\nnothing here\n",
+        malformed);
+    ASSERT_EQ(read.slots.size(), 2u);
+    EXPECT_EQ(read.slots[1].port, "COM9");
+    EXPECT_EQ(read.slots[0].port, "COM1");
+    EXPECT_EQ(read.log, kDefaultLogName);
+    EXPECT_EQ(malformed, (std::vector<std::string>{"line 4: slot17.port=COM1", "line 5: latin=yes",
+                                                   "line 6: line-speed=1200", "line 7: slots=0",
+                                                   "line 8: nothing here"}));
+}
