@@ -1,6 +1,10 @@
 // The station window on its real widgets: a whole run of four slots started with 全台開始, each
 // slot's job a zemtabulo-cli child (beside this test in build/bin) writing into its own v3sim.
+// clang-format off
 // Before Qt, whose `slots` keyword would take StationConfig::slots.
+#include "app/station_ini.h"
+// clang-format on
+
 #include "app/station.h"
 
 #include <stdlib.h>
@@ -8,7 +12,6 @@
 #include <QtTest>
 #include <array>
 
-#include "app/station_ini.h"
 #include "gui_driver.h"
 #include "gui_test_util.h"
 #include "platform/qt/qt_ui.h"
