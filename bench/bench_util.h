@@ -45,10 +45,11 @@ inline pid_t spawn(const std::vector<std::string>& argv, int outFd) {
 struct Sim {
     pid_t pid = -1;
     std::string port;
-    explicit Sim(const std::vector<std::string>& extra) {
+    // Ends after `jobs` writes.
+    explicit Sim(const std::vector<std::string>& extra, int jobs = 1) {
         int fds[2];
         if (pipe(fds) != 0) return;
-        std::vector<std::string> argv = {binDir() + "/v3sim", "--jobs", "1"};
+        std::vector<std::string> argv = {binDir() + "/v3sim", "--jobs", std::to_string(jobs)};
         argv.insert(argv.end(), extra.begin(), extra.end());
         pid = spawn(argv, fds[1]);
         close(fds[1]);
