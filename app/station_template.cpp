@@ -25,7 +25,9 @@ constexpr int kShortRow = 15;  // rows when there are many: 16 fit a 768-pixel s
 constexpr int kTallRowsUpTo = 8;
 constexpr int kBottomMargin = 7;
 
+// 全台開始 comes first: the window opens with the focus on it, so that Enter starts every slot.
 const ControlTemplate kTopControls[] = {
+    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459, 7, 54, 28, kTabStop | kGroup},
     {IDC_ST_DATA_FILE, K::PushButton, "ﾃﾞｰﾀﾌｧｲﾙ指定", 7, 7, 55, 12, kTabStop},
     {IDC_ST_DATA_PATH, K::StaticText, "(書込みﾃﾞｰﾀﾌｧｲﾙ名)", 68, 7, 380, 12, kVCenter | kNoPrefix},
     {IDC_VERTICAL, K::CheckBox, "縦表示", 7, 24, 40, 10, kTabStop | kGroup},
@@ -42,7 +44,6 @@ const ControlTemplate kTopControls[] = {
     {IDC_ST_FIRST_SUM, K::CheckBox, "最初の1台の値を使う", 104, 55, 85, 10, kTabStop},
     {IDC_ST_LOG_LABEL, K::StaticText, "ログファイル", 196, 56, 42, 8, kGroup},
     {IDC_ST_LOG, K::Edit, "", 240, 54, 208, 12, kTabStop | kBorder},
-    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459, 7, 54, 28, kTabStop | kGroup},
     {IDC_ST_EXIT, K::PushButton, "終了", 459, 40, 54, 14, kTabStop},
     {-1, K::StaticText, "治具", 7, 74, 34, 8, kGroup},
     {-1, K::StaticText, "ポート", 44, 74, 40, 8, 0},

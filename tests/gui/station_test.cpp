@@ -1,4 +1,4 @@
-// The station window on its real widgets: a whole run of four slots started with 全台開始, each
+// The station window on its real widgets: a whole run of four slots started with Enter, each
 // slot's job a zemtabulo-cli child (beside this test in build/bin) writing into its own v3sim.
 // clang-format off
 // Before Qt, whose `slots` keyword would take StationConfig::slots.
@@ -36,10 +36,12 @@ bool allIdle(Window dlg) {
     return true;
 }
 
-// 全台開始 starts every slot at once; waits for them all to end.
+// Enter on the window as it opened (全台開始 has the focus) starts every slot at once; waits for
+// them all to end.
 void runAll(QWidget* window, std::array<Shown, kSlots>& shown) {
     Window dlg = qtWindow(window);
-    gui::click(dlg, IDC_ST_START_ALL);
+    QVERIFY(window->focusWidget() == qtWidget(dlgItem(dlg, IDC_ST_START_ALL)));
+    QTest::keyClick(window->focusWidget(), Qt::Key_Return);
     for (int s = 0; s < kSlots; ++s)
         QVERIFY2(!isWindowEnabled(dlgItem(dlg, slotControlId(s, kSlotStart))),
                  qPrintable(QString::number(s)));
