@@ -48,8 +48,8 @@ const ControlTemplate kTopControls[] = {
     {-1, K::StaticText, "治具", 7, 74, 34, 8, kGroup},
     {-1, K::StaticText, "ポート", 44, 74, 40, 8, 0},
     {-1, K::StaticText, "状態", 132, 74, 40, 8, 0},
-    {-1, K::StaticText, "進捗", 294, 74, 40, 8, 0},
-    {-1, K::StaticText, "結果", 364, 74, 40, 8, 0},
+    {-1, K::StaticText, "進捗", 276, 74, 40, 8, 0},
+    {-1, K::StaticText, "結果", 340, 74, 40, 8, 0},
 };
 
 void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
@@ -59,9 +59,9 @@ void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     out.push_back({id(kSlotName), K::StaticText, kSlotNames[slot], 7, y, 34, inner,
                    kVCenter | kNoPrefix | kGroup});
     out.push_back({id(kSlotPort), K::ComboDropList, "", 44, mid - 6, 84, 120, kTabStop | kVScroll});
-    out.push_back({id(kSlotStatus), K::StaticText, "", 132, y, 158, inner, kVCenter | kNoPrefix});
-    out.push_back({id(kSlotProgress), K::Progress, "", 294, mid - 4, 66, 8, kBorder});
-    out.push_back({id(kSlotResult), K::StaticText, "", 364, y, 92, inner,
+    out.push_back({id(kSlotStatus), K::StaticText, "", 132, y, 140, inner, kVCenter | kNoPrefix});
+    out.push_back({id(kSlotProgress), K::Progress, "", 276, mid - 4, 60, 8, kBorder});
+    out.push_back({id(kSlotResult), K::StaticText, "", 340, y, 116, inner,
                    kLargeText | kBorder | kNoPrefix});
     out.push_back({id(kSlotStart), K::PushButton, kStartCaptions[slot], 459, mid - 6, 54, 13,
                    kTabStop});
