@@ -43,7 +43,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 install(TARGETS zemtabulo-cli v3sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(ZT_GUI)
-  install(TARGETS zemtabulo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The station window runs zemtabulo-cli from its own folder: both go into bin.
+  install(TARGETS zemtabulo zemtabulo-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 # The sounds, the logo and the icon, where the desktop program looks after the working
@@ -55,6 +56,7 @@ install(FILES
 install(FILES ${ZT_QT_RESOURCES}/zemtabulo.png
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
 install(FILES ${ZT_DIST}/org.zemtabulo.ZemTabulo.desktop
+  ${ZT_DIST}/org.zemtabulo.ZemTabulo.Station.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 string(TIMESTAMP zt_release_date "%Y-%m-%d" UTC)
 configure_file(${ZT_DIST}/org.zemtabulo.ZemTabulo.metainfo.xml.in
@@ -65,7 +67,7 @@ install(FILES ${CMAKE_BINARY_DIR}/org.zemtabulo.ZemTabulo.metainfo.xml
 # Manual pages: scdoc sources, gzipped roff in the build.
 find_program(ZT_SCDOC scdoc REQUIRED)
 set(zt_man_pages)
-foreach(page zemtabulo zemtabulo-cli v3sim)
+foreach(page zemtabulo zemtabulo-station zemtabulo-cli v3sim)
   set(src ${ZT_DIST}/${page}.1.scd)
   set(out ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${out}
@@ -101,7 +103,7 @@ endif()
 add_custom_target(zt_installed)
 add_dependencies(zt_installed zemtabulo-cli v3sim zt_man_pages zt_changelog)
 if(ZT_GUI)
-  add_dependencies(zt_installed zemtabulo)
+  add_dependencies(zt_installed zemtabulo zemtabulo-station)
 endif()
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
@@ -117,7 +119,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 devices, for operators on a production line: over a serial line, several\n\
 devices at once, or as an update file for a USB stick.\n\
 \n\
-The package holds the desktop program (zemtabulo), the command-line tool\n\
+The package holds the desktop program (zemtabulo), the station window that\n\
+writes up to 16 devices at once (zemtabulo-station), the command-line tool\n\
 (zemtabulo-cli) and a simulated device on a pseudo-terminal (v3sim).")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,14 +1,15 @@
 # Packaging the Windows programs: the zip an operator copies to a line PC.
 #   cmake -S . -B build-win64-release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 #         -DCMAKE_BUILD_TYPE=Release -DZT_TEST_HOOKS=OFF
-#   cmake --build build-win64-release --target zemtabulo zemtabulo-cli
+#   cmake --build build-win64-release --target zemtabulo zemtabulo-station zemtabulo-cli
 #   cd build-win64-release && cpack
-# One flat folder, zemtabulo-VERSION-win64/: the programs are linked statically, so the two
-# .exe, their wave files and README.txt are all there is.
+# One flat folder, zemtabulo-VERSION-win64/: the programs are linked statically, so the three
+# .exe, their wave files and README.txt are all there is. The station window runs
+# zemtabulo-cli.exe from its own folder, so the two stay side by side.
 
-# cpack packs what the two targets built; the tests of this configuration are not built for it.
+# cpack packs what the three targets built; the tests of this configuration are not built for it.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
-install(TARGETS zemtabulo zemtabulo-cli RUNTIME DESTINATION .)
+install(TARGETS zemtabulo zemtabulo-station zemtabulo-cli RUNTIME DESTINATION .)
 # The copies the build placed beside the programs, where the desktop program looks for them.
 foreach(wave ringin.wav carib.wav end.wav)
   install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${wave} DESTINATION .)

@@ -46,6 +46,6 @@ zt_install_win_packages() { zt_apt_missing --no-install-recommends -- "${ZT_WIN_
 # The Debian package and its checks (tools/package-tests.sh): dpkg-shlibdeps, lintian, the desktop
 # entry and AppStream validators, man, and what the unpacked programs run with.
 ZT_PKG_PACKAGES=(dpkg-dev file binutils lintian desktop-file-utils appstream man-db scdoc xvfb xauth
-                 sound-theme-freedesktop fonts-ipafont-gothic)
+                 xdotool sound-theme-freedesktop fonts-ipafont-gothic)
 
 zt_install_package_packages() { zt_apt_missing --no-install-recommends -- "${ZT_PKG_PACKAGES[@]}"; }

@@ -3,9 +3,11 @@
 # pseudo-terminals mapped as COM1 and COM10 (the bytes on the line compared with the Linux
 # build's), writes that fail (the line gone mid-data, a device that never answers, a port held
 # by another program), zemtabulo-cli.exe export (the files compared with the Linux build's),
-# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit), both
-# programs refusing a Windows older than 10 version 1903, and the shipped zip (its files, the
-# DLLs its programs import, a write from the folder it was unpacked into).
+# zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit),
+# zemtabulo-station.exe (its window built from the template, two slots on COM1 and COM10 written
+# at once, the bytes compared with the Linux build's, the log records), both programs refusing
+# a Windows older than 10 version 1903, and the shipped zip (its files, the DLLs its programs
+# import, a write from the folder it was unpacked into).
 #
 # Needs: the Windows build (ZT_WIN_BUILD, default build-win64; built here when missing), the
 # Release build without test hooks that makes the zip (ZT_WIN_RELEASE_BUILD, default
@@ -30,6 +32,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export ZEMTABULO_TIME_SCALE=5
 
 MAIN_TITLE='ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1'
+STATION_TITLE='ZemTabulo ステーション'
 PORT_TITLE='シリアルポートの設定'
 OPTS_A=(--vertical --transfer-settings --startup-check --latin --speed 9600 --response-check)
 OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --flow-control)
@@ -75,16 +78,17 @@ build() {
         cmake -S "$ROOT" -B "$REL" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
             -DCMAKE_BUILD_TYPE=Release -DZT_TEST_HOOKS=OFF
     fi
-    cmake --build "$REL" -j"$(nproc)" --target zemtabulo zemtabulo-cli
+    cmake --build "$REL" -j"$(nproc)" --target zemtabulo zemtabulo-station zemtabulo-cli
     (cd "$REL" && cpack)
     cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim
 }
 
-# A simulated device for one write job, with the faults given; prints its pseudo-terminal.
+# A simulated device for one write job (SIM_JOBS jobs when set), with the faults given; prints
+# its pseudo-terminal.
 start_sim() {
     local name="$1"
     shift
-    "$LNX/bin/v3sim" --jobs 1 --idle 900 --capture "$WORK/$name.cap" "$@" >"$WORK/$name.out" \
+    "$LNX/bin/v3sim" --jobs "${SIM_JOBS:-1}" --idle 900 --capture "$WORK/$name.cap" "$@" >"$WORK/$name.out" \
         2>"$WORK/$name.err" &
     echo $! >"$WORK/$name.pid"
     first_line "$WORK/$name.out"
@@ -271,12 +275,13 @@ zip_name() {
     echo "zemtabulo-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$REL/CMakeCache.txt")-win64"
 }
 
-# Its one folder holds the two programs, the wave files and README.txt, and nothing else.
+# Its one folder holds the three programs, the wave files and README.txt, and nothing else.
 zip_lists_exactly() {
     local top
     top="$(zip_name)"
     [ "$(unzip -Z1 "$REL/$top.zip" | grep -vx "$top/" | sort)" = "$(printf '%s\n' zemtabulo.exe \
-        zemtabulo-cli.exe ringin.wav carib.wav end.wav README.txt | sed "s|^|$top/|" | sort)" ]
+        zemtabulo-station.exe zemtabulo-cli.exe ringin.wav carib.wav end.wav README.txt |
+        sed "s|^|$top/|" | sort)" ]
 }
 
 crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\\|^$' "$1"; }
@@ -296,18 +301,30 @@ test_zip() {
     local top dir status=0
     top="$(zip_name)"
     dir="$WORK/unzipped/$top"
-    check "$top.zip holds the programs, the wave files and README.txt alone" zip_lists_exactly
+    check "$top.zip holds the three programs, the wave files and README.txt alone" \
+        zip_lists_exactly
     mkdir "$WORK/unzipped"
     unzip -q "$REL/$top.zip" -d "$WORK/unzipped"
     check "README.txt has CR LF line ends" crlf_only "$dir/README.txt"
     check "zemtabulo.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo.exe"
+    check "zemtabulo-station.exe imports system DLLs only" only_system_dlls \
+        "$dir/zemtabulo-station.exe"
     check "zemtabulo-cli.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo-cli.exe"
+    check "zemtabulo-station.exe --version into a redirected standard output" \
+        station_version "$dir"
     (cd "$dir" && exec env -u ZEMTABULO_TIME_SCALE timeout 120 wine ./zemtabulo-cli.exe write \
         --port COM12 --data "$(winpath "$DATA")") >"$WORK/win-zip.log" 2>&1 || status=$?
     check "write on COM12 from the unpacked zip (exit status $status)" [ "$status" -eq 0 ]
     check "the unpacked zip's write shows the sum" grep -q 'データ sum=' "$WORK/win-zip.log"
     check "COM12 stream equals the Linux build's" same_bytes "$WORK/linux-gui.cap" \
         "$WORK/win-zip.cap"
+}
+
+station_version() {
+    local line
+    line="$(cd "$1" && timeout 60 wine ./zemtabulo-station.exe --version | tr -d '\r')" &&
+        grep -q "^zemtabulo-station $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+            "$REL/CMakeCache.txt")" <<<"$line"
 }
 
 start_display() {
@@ -384,6 +401,82 @@ end_job() {
     xdotool mousemove $xy click 1 && probe enabled "$MAIN_TITLE" 1003 20
 }
 
+# The station window: no resource of its id, so its dialog is built from the template data.
+# Two slots on COM1 and COM10 with the settings of options A, started together; each device
+# gets the Linux build's bytes for those options, after the bytes of its earlier job.
+test_station() {
+    local dir="$WORK/station"
+    mkdir -p "$dir"
+    station_ini_a >"$dir/STATION.INI"
+    local from1 from10
+    from1="$(stat -c %s "$WORK/win-com1.cap" 2>/dev/null || echo 0)"
+    from10="$(stat -c %s "$WORK/win-com10.cap" 2>/dev/null || echo 0)"
+    (cd "$dir" && exec wine "$WIN/bin/zemtabulo-station.exe") &
+    local station=$!
+    check "station window opens" probe wait "$STATION_TITLE" 60
+    check "station window has both rows, named from STATION.INI" station_rows
+    check "Enter (全台開始) starts both slots, 2 records in log.csv" start_all_slots "$dir/log.csv"
+    check "both records say ok, on COM1 and COM10, with the same sum" station_records_ok \
+        "$dir/log.csv"
+    check "both rows show OK and the sum" station_rows_ok
+    check "station COM1 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" \
+        <(tail -c +$((from1 + 1)) "$WORK/win-com1.cap")
+    check "station COM10 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" \
+        <(tail -c +$((from10 + 1)) "$WORK/win-com10.cap")
+    check "STATION.INI rewritten at Start, CR LF" station_ini_rewritten "$dir/STATION.INI"
+    check "Exit closes the idle station window" click "$STATION_TITLE" 8
+    local status=0
+    timeout 30 tail --pid="$station" -f /dev/null || kill "$station"
+    wait "$station" || status=$?
+    check "Exit ends zemtabulo-station.exe with status 0" [ "$status" -eq 0 ]
+}
+
+# Options A as STATION.INI keys.
+station_ini_a() {
+    printf '%s\r\n' slots=2 slot1.name=ライン1 slot1.port=COM1 slot2.name=ライン2 slot2.port=COM10 \
+        "data=$(winpath "$DATA")" vertical=1 transfer-settings=1 startup-check=1 latin=1 \
+        line-speed=9600 response-check=1 log=log.csv
+}
+
+# (Wine gives no window text for a drop-down list: the ports are checked in the log records.)
+station_rows() {
+    [ "$(probe text "$STATION_TITLE" 3100 | tr -d '\r')" = ライン1 ] &&
+        [ "$(probe text "$STATION_TITLE" 3110 | tr -d '\r')" = ライン2 ]
+}
+
+# Enter presses the default button, 全台開始; then the header and a record per slot, within two
+# minutes.
+start_all_slots() {
+    xdotool key Return || return 1
+    for _ in $(seq 240); do
+        [ -f "$1" ] && [ "$(grep -c . "$1")" -ge 3 ] && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
+# Column 3 is the port, 9 the result, 10 the sum.
+station_records_ok() {
+    local records
+    records="$(awk -F, 'NR > 1 { print $3, $9, $10 }' "$1" | tr -d '\r' | sort)"
+    sed 's/^/     /' <<<"$records"
+    local sum
+    sum="$(awk 'NR == 1 { print $3 }' <<<"$records")"
+    [ -n "$sum" ] && [ "$records" = "$(printf 'COM1 ok %s\nCOM10 ok %s' "$sum" "$sum")" ]
+}
+
+station_rows_ok() {
+    local r1 r2
+    r1="$(probe text "$STATION_TITLE" 3104 | tr -d '\r')"
+    r2="$(probe text "$STATION_TITLE" 3114 | tr -d '\r')"
+    echo "     result fields: $r1 / $r2"
+    [[ "$r1" == "OK "?* ]] && [ "$r1" = "$r2" ]
+}
+
+station_ini_rewritten() {
+    crlf_only "$1" && grep -q '^slot2.port=COM10'$'\r''$' "$1" && grep -q '^first-sum=0'$'\r''$' "$1"
+}
+
 echo "== Build"
 build
 
@@ -393,8 +486,9 @@ start_display
 socat PTY,raw,echo=0,link="$WORK/ptyA" PTY,raw,echo=0,link="$WORK/ptyB" &
 pids+=($!)
 for _ in $(seq 100); do [ -e "$WORK/ptyB" ] && break; sleep 0.05; done
-com1="$(start_sim win-com1)"
-com10="$(start_sim win-com10)"
+# COM1 and COM10 serve a second job each: the station's two slots, after the write on each.
+com1="$(SIM_JOBS=2 start_sim win-com1)"
+com10="$(SIM_JOBS=2 start_sim win-com10)"
 com3="$(start_sim win-gui)"
 com7="$(start_sim win-line-lost --hangup-after 10)"
 com8="$(start_sim win-no-answer --silent-at fwe)"
@@ -440,6 +534,9 @@ test_port_held
 echo "== zemtabulo.exe under Xvfb"
 test_gui
 test_gui_write
+
+echo "== zemtabulo-station.exe under Xvfb"
+test_station
 
 echo "== Windows older than 10 version 1903"
 test_old_windows
