@@ -352,9 +352,8 @@ std::string stepName(const std::string& step) {
     static const struct {
         const char* step;
         const char* name;
-    } kNames[] = {{"open", "ﾎﾟｰﾄ"},   {"fws", "書込開始"}, {"fs", "保存開始"},
-                  {"erase", "消去"},  {"data", "ﾃﾞｰﾀ"},    {"fs_end", "保存終了"},
-                  {"fwe", "書込終了"}, {"sb", "ｻﾑ"}};
+    } kNames[] = {{"open", "ﾎﾟｰﾄ"}, {"fws", "開始"},  {"fs", "保存"},   {"erase", "消去"},
+                  {"data", "ﾃﾞｰﾀ"}, {"fs_end", "保存"}, {"fwe", "終了"}, {"sb", "ｻﾑ"}};
     for (const auto& n : kNames)
         if (step == n.step) return n.name;
     return step;
@@ -370,8 +369,8 @@ std::string ngWords(const EndInfo& end, const std::string& port) {
     }
     if (port.empty()) return "ﾎﾟｰﾄ未設定";
     if (end.step == "open" || end.step.empty()) return "ﾎﾟｰﾄ使用不可";
-    if (end.reason.rfind("no answer", 0) == 0) return stepName(end.step) + " 応答なし";
-    return stepName(end.step) + " 失敗";
+    if (end.reason.rfind("no answer", 0) == 0) return stepName(end.step) + "無応答";
+    return stepName(end.step) + "失敗";
 }
 
 EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {

@@ -125,7 +125,7 @@ TEST_F(StationWindow, OneSlotSilentAtTheEraseFailsAloneAndEveryDeviceIsLogged) {
         EXPECT_EQ(shown[size_t(s)].result, "OK " + sum) << s;
         EXPECT_EQ(shown[size_t(s)].colour, kOkColour) << s;
     }
-    EXPECT_EQ(shown[1].result, "NG 消去 応答なし");
+    EXPECT_EQ(shown[1].result, "NG 消去無応答");
     EXPECT_EQ(shown[1].colour, kNgColour);
     EXPECT_EQ(shown[1].status, "no answer within 180000 ms");
     EXPECT_TRUE(boxes.empty()) << boxes.front();

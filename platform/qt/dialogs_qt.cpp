@@ -33,6 +33,8 @@ constexpr int kSystemFontPixels = 16;
 constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 // A large static text's face, in hundredths of the control's height.
 constexpr int kLargeTextPercent = 60;
+// Pixels kept free beside a large static text's line.
+constexpr int kLargeTextMargin = 6;
 
 std::unordered_set<WindowObj*> g_alive;
 std::map<int, std::vector<int>> g_revealed;  // dialog id -> control ids shown anyway
@@ -76,7 +78,17 @@ class StaticText : public QWidget {
             p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                      QPalette::WindowText));
         }
-        p.drawText(QRectF(rect()), property("text").toString(), option);
+        const QString text = property("text").toString();
+        if (style_ & kLargeText) {
+            // One line; a text wider than the field is drawn smaller rather than cut.
+            option.setWrapMode(QTextOption::NoWrap);
+            QFont f = font();
+            const int room = width() - kLargeTextMargin;
+            const int need = QFontMetrics(f).horizontalAdvance(text);
+            if (need > room && room > 0) f.setPixelSize(std::max(1, f.pixelSize() * room / need));
+            p.setFont(f);
+        }
+        p.drawText(QRectF(rect()), text, option);
     }
 
     // The large face follows the control's height.
