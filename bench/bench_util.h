@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -64,6 +65,15 @@ struct Sim {
         }
     }
 };
+
+// Peak resident memory of this process (VmHWM), in KiB; -1 when it cannot be read.
+inline long peakKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
 
 inline std::string makeData(const std::string& path, size_t bytes) {
     std::ofstream out(path, std::ios::binary);

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "app/startup.h"
+#include "bench_util.h"
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
@@ -50,14 +51,6 @@ double launchMs() {
     double up = 0;
     uptime >> up;
     return nowRealtimeMs() - (up - startSinceBoot) * 1000.0;
-}
-
-long peakKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
 }
 
 // Records the first paint of the main dialog.
@@ -149,7 +142,7 @@ int main(int argc, char** argv) {
         if (!about.empty()) saveAbout(about);
         if (!data.empty()) ok = runWrite(data, shot);
     });
-    if (!data.empty()) std::printf("peak memory: %.1f MB\n", peakKb() / 1024.0);
+    if (!data.empty()) std::printf("peak memory: %.1f MB\n", bench::peakKb() / 1024.0);
     std::fflush(stdout);
     qtLeaveProgram(ok ? 0 : 1);
 }

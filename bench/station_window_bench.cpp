@@ -48,14 +48,6 @@ double cpuSeconds() {
            double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-long peakKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
 bool isStation(QWidget* w) {
     return w->windowTitle().toStdString() == kTitle;
 }
@@ -129,7 +121,7 @@ WindowRun runWindow(int devices) {
     if (!watch || watch->lastEnd == 0) return r;
     r.wall = watch->lastEnd - t0;
     r.cpu = watch->cpuAtEnd - cpu0;
-    r.peakKb = peakKb();
+    r.peakKb = bench::peakKb();
     for (const std::string& s : watch->results) r.ok += s.rfind("OK", 0) == 0;
     return r;
 }

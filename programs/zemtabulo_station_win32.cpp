@@ -12,25 +12,7 @@
 #include "app/station.h"
 #include "platform/clock.h"
 #include "platform/win32/windows_version.h"
-#include "programs/version_arg.h"
-
-namespace {
-
-// Into a redirected standard output, else in a message box: a program of the GUI subsystem
-// has no console to write to.
-void showVersion() {
-    const std::string line = desktopVersionLine("zemtabulo-station");
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
-        const std::string text = line + "\r\n";
-        DWORD written = 0;
-        WriteFile(out, text.data(), DWORD(text.size()), &written, nullptr);
-        return;
-    }
-    MessageBoxA(nullptr, line.c_str(), "ZemTabulo", MB_OK | MB_ICONINFORMATION);
-}
-
-}  // namespace
+#include "programs/version_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!runningOnSupportedWindows()) {
@@ -38,7 +20,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ExitProcess(1);
     }
     if (versionAsked(__argc, __argv)) {
-        showVersion();
+        showDesktopVersion("zemtabulo-station");
         ExitProcess(0);
     }
     // The file chooser needs COM on the dialog thread.

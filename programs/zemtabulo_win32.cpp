@@ -13,26 +13,8 @@
 #include "platform/clock.h"
 #include "platform/win32/win32_ui.h"
 #include "platform/win32/windows_version.h"
-#include "programs/version_arg.h"
+#include "programs/version_win32.h"
 #include "writer/options.h"
-
-namespace {
-
-// Into a redirected standard output (a script's `zemtabulo.exe --version > file`), else in a
-// message box: a program of the GUI subsystem has no console to write to.
-void showVersion() {
-    const std::string line = desktopVersionLine();
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) {
-        const std::string text = line + "\r\n";
-        DWORD written = 0;
-        WriteFile(out, text.data(), DWORD(text.size()), &written, nullptr);
-        return;
-    }
-    MessageBoxA(nullptr, line.c_str(), "ZemTabulo", MB_OK | MB_ICONINFORMATION);
-}
-
-}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before any ...A call: on an older system their texts would come out garbled.
@@ -41,7 +23,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ExitProcess(1);
     }
     if (versionAsked(__argc, __argv)) {
-        showVersion();
+        showDesktopVersion("zemtabulo");
         ExitProcess(0);
     }
     // The folder browser needs COM on the dialog thread.
