@@ -68,16 +68,13 @@ first_line() {
 }
 
 build() {
-    if [ ! -f "$WIN/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$WIN" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-            -DCMAKE_BUILD_TYPE=Release
-    fi
+    # Configured every time, so that a build folder from before a new target learns of it.
+    cmake -S "$ROOT" -B "$WIN" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release > /dev/null
     cmake --build "$WIN" -j"$(nproc)"
     # The zip as shipped: a Release build in which the clock ignores the test hooks.
-    if [ ! -f "$REL/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$REL" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-            -DCMAKE_BUILD_TYPE=Release -DZT_TEST_HOOKS=OFF
-    fi
+    cmake -S "$ROOT" -B "$REL" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DZT_TEST_HOOKS=OFF > /dev/null
     cmake --build "$REL" -j"$(nproc)" --target zemtabulo zemtabulo-station zemtabulo-cli
     (cd "$REL" && cpack)
     cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim
