@@ -82,10 +82,10 @@ std::vector<std::string> settingsFlagsOf(Window dlg) {
     // Exactly checked, as the option readers take a box.
     for (const auto& b : boxes)
         if (buttonState(dlg, b.id) == kChecked) out.push_back(b.flag);
-    // Line speed entries 0..2; the last one, 38400, is the flag's default.
-    static constexpr const char* kSpeeds[] = {"4800", "9600", "19200"};
+    // The default entry, 38400, is the flag's default too.
     const int speed = comboSel(dlgItem(dlg, IDC_LINE_SPEED));
-    if (speed >= 0 && speed < 3) out.insert(out.end(), {"--speed", kSpeeds[speed]});
+    if (speed >= 0 && speed < kDefaultLineSpeed)
+        out.insert(out.end(), {"--speed", kLineSpeedTexts[speed]});
     return out;
 }
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr const char* kLineSpeeds[] = {"4800", "9600", "19200", "38400"};
-constexpr int kDefaultLineSpeed = 3;
 
 // The eight controls that follow the Transfer settings box.
 constexpr int kSettingsControls[] = {IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_LATIN,
@@ -35,7 +33,7 @@ const std::string kGaijiFilter =
 void initMainDialog(Window dlg) {
     mainDlg = dlg;
     Window speeds = dlgItem(dlg, IDC_LINE_SPEED);
-    for (const char* s : kLineSpeeds) comboAdd(speeds, s);
+    for (const char* s : kLineSpeedTexts) comboAdd(speeds, s);
     comboSetSel(speeds, kDefaultLineSpeed);
     mainChannel.progressWnd = dlgItem(dlg, IDC_PROGRESS);
     mainChannel.statusWnd = dlgItem(dlg, IDC_STATUS);

@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr const char* kLineSpeeds[] = {"4800", "9600", "19200", "38400"};
 constexpr const char* kOkSound = "end.wav";
 constexpr const char* kNgSound = "";  // a name no file has: the system's alert sound
 // The data file's path as chooseOpenFile may give it.
@@ -125,11 +124,6 @@ std::string joined(const std::vector<std::string>& words) {
     return out;
 }
 
-std::string trimmed(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 std::string slotPort(int slot) {
     Window combo = slotItem(slot, kSlotPort);
     return comboText(combo, comboSel(combo));
@@ -167,7 +161,7 @@ void initStation(Window dlg) {
     st.dlg = dlg;
     const StationConfig& c = st.config;
     Window speeds = item(IDC_LINE_SPEED);
-    for (const char* s : kLineSpeeds) comboAdd(speeds, s);
+    for (const char* s : kLineSpeedTexts) comboAdd(speeds, s);
     comboSetSel(speeds, c.settings.lineSpeed);
     const struct {
         int id;
@@ -375,18 +369,11 @@ std::string ngWords(const EndInfo& end, const std::string& port) {
 
 EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {
     const double seconds = (tickCount() - run.startTick) / 1000.0;
-    if (run.port.empty()) {
+    if (!run.job->started()) {  // no port chosen, or the job could not be started
         EndInfo end;
         end.step = "open";
         end.seconds = seconds;
-        end.reason = "no port chosen";
-        return end;
-    }
-    if (!run.job->started()) {
-        EndInfo end;
-        end.step = "open";
-        end.seconds = seconds;
-        end.reason = "the job could not be started";
+        end.reason = run.port.empty() ? "no port chosen" : "the job could not be started";
         return end;
     }
     return state.endSeen ? state.end

@@ -5,13 +5,13 @@
 
 #include "app/station.h"
 #include "platform/files.h"
+#include "writer/options.h"
 
 namespace {
 
 // STATION.INI is a few hundred bytes; anything past this is not ours and is not read.
 constexpr size_t kMaxIniBytes = 64 * 1024;
 constexpr size_t kReadBlock = 4096;
-constexpr const char* kLineSpeeds[] = {"4800", "9600", "19200", "38400"};
 
 struct BoolKey {
     const char* key;
@@ -26,12 +26,6 @@ constexpr BoolKey kSettingKeys[] = {
     {"response-check", &StationSettings::responseCheck},
     {"flow-control", &StationSettings::flowControl},
 };
-
-std::string trimmed(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return std::string();
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 bool parseFlag(const std::string& v, bool& out) {
     if (v != "0" && v != "1") return false;
@@ -67,8 +61,8 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
         return true;
     }
     if (key == "line-speed") {
-        for (int i = 0; i < 4; ++i)
-            if (value == kLineSpeeds[i]) return c.settings.lineSpeed = i, true;
+        for (int i = 0; i < kLineSpeedCount; ++i)
+            if (value == kLineSpeedTexts[i]) return c.settings.lineSpeed = i, true;
         return false;
     }
     if (key == "data") return c.data = value, true;
@@ -85,6 +79,12 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
 }
 
 }  // namespace
+
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return std::string();
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
 
 StationConfig defaultStationConfig(int slots) {
     StationConfig c;
@@ -127,7 +127,7 @@ std::string formatStationIni(const StationConfig& c) {
     }
     put("data", c.data);
     for (const BoolKey& k : kSettingKeys) put(k.key, c.settings.*k.field ? "1" : "0");
-    put("line-speed", kLineSpeeds[std::clamp(c.settings.lineSpeed, 0, 3)]);
+    put("line-speed", kLineSpeedTexts[std::clamp(c.settings.lineSpeed, 0, kLineSpeedCount - 1)]);
     put("expect-sum", c.expectSum);
     put("first-sum", c.firstSum ? "1" : "0");
     put("log", c.log);

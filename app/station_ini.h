@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "writer/options.h"
+
 constexpr const char* kStationIniName = "STATION.INI";
 constexpr const char* kDefaultLogName = "zemtabulo-log.csv";
 
@@ -22,7 +24,7 @@ struct StationSettings {
     bool latin = false;
     bool responseCheck = false;
     bool flowControl = false;
-    int lineSpeed = 3;  // index of "4800", "9600", "19200", "38400"
+    int lineSpeed = kDefaultLineSpeed;  // index into kLineSpeedTexts
 };
 
 struct StationConfig {
@@ -34,6 +36,9 @@ struct StationConfig {
     std::string log = kDefaultLogName;
     bool locked = false;
 };
+
+// `s` without the blanks and tabs around it, as values and fields are taken.
+std::string trimmed(const std::string& s);
 
 // The configuration of a station that has no STATION.INI yet: 4 slots "治具1".. on COM1...
 StationConfig defaultStationConfig(int slots = 4);

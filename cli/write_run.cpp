@@ -1,6 +1,5 @@
 #include "cli/write_run.h"
 
-#include <csignal>
 #include <cstdio>
 
 #include "platform/hash.h"
@@ -47,16 +46,6 @@ bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const s
         return false;
     }
     return true;
-}
-
-EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
-    EndInfo end;
-    end.result = SlotResult::Interrupted;
-    end.exit = kExitInterrupted;
-    end.seconds = seconds;
-    end.step = step;
-    end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
-    return end;
 }
 
 bool erasedByStep(const std::string& step) {

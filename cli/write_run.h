@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "station/events.h"
 #include "station/log.h"
+#include "station/slot_job.h"
 #include "station/verdict.h"
 
 struct WriteRun {
@@ -34,8 +35,7 @@ int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, Wri
 // when it could not be written.
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum);
 
-// The interrupted end of a slot that was at `step`; whether its device may have lost its data.
-EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
+// Whether a device interrupted at `step` may have lost its data.
 bool erasedByStep(const std::string& step);
 constexpr const char* kErasedWarning =
     "Warning: a device interrupted after its erase holds no data until it is written again.";

@@ -15,15 +15,20 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
     return args;
 }
 
+EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
+    EndInfo end;
+    end.result = SlotResult::Interrupted;
+    end.exit = kExitInterrupted;
+    end.seconds = seconds;
+    end.step = step;
+    end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
+    return end;
+}
+
 EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal) {
+    if (stopping) return interruptedEnd("", seconds, signal);
     EndInfo end;
     end.seconds = seconds;
-    if (stopping) {
-        end.result = SlotResult::Interrupted;
-        end.exit = kExitInterrupted;
-        end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
-        return end;
-    }
     end.result = SlotResult::Failed;
     end.reason =
         "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";

@@ -33,6 +33,9 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
                                      const std::string& data,
                                      const std::vector<std::string>& flags);
 
+// The interrupted end of a slot that was at `step`, stopped by `signal`.
+EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
+
 // The end of a job whose output ended without an end event: killed, crashed, or stopped by
 // us (`stopping`, then interrupted).
 EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal);

@@ -55,6 +55,10 @@ int optFlowControl();
 int optSkipBitmaps();
 int optInvert();
 int optTransferGaiji();
+// The Line speed list's items, and the one selected at first.
+inline constexpr const char* kLineSpeedTexts[] = {"4800", "9600", "19200", "38400"};
+inline constexpr int kLineSpeedCount = 4;
+inline constexpr int kDefaultLineSpeed = 3;
 // Index of the selected Line speed item (0 "4800" .. 3 "38400"), -1 when none is selected.
 int optLineSpeed();
 
