@@ -81,7 +81,6 @@ void dropRoot() {
 }  // namespace
 
 TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
-    const std::string l255(255, 'x');
     const struct {
         const char* name;
         std::string in, out;
@@ -93,8 +92,6 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
         {"empty", "", ""},
         {"lone CR stays", "A\rB\nC\r", "A\rB\r\nC\r\r\n"},
         {"CR before CR LF", "A\r\r\n", "A\r\r\n"},
-        {"long line whole", std::string(600, 'L') + "\n", std::string(600, 'L') + "\r\n"},
-        {"LF in the next piece", l255 + "\n" + l255 + "\r\n", l255 + "\r\n" + l255 + "\r\n"},
         {"NUL behind 0x1A", std::string("A\n\x1a\0", 4), "A\r\n"},
     };
     ExportRig rig;
@@ -103,6 +100,43 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
         rig.run();
         EXPECT_TRUE(rig.succeeded()) << c.name;
         EXPECT_EQ(rig.read(kUpdateFileName), c.out + kDefaultTail) << c.name;
+    }
+}
+
+// The data file is read and copied a block at a time: a CR LF cut by the edge of a block is
+// one line end, lone CRs stay, long lines are not cut, and a 0x1A ends the data wherever it is.
+TEST(UpdateFile, LargeDataFileKeepsItsLineEndsAcrossBlockEdges) {
+    constexpr size_t kFileSize = 200 * 1000;
+    // Where the 0x1A goes: in the second block, and past the last block edge.
+    for (const size_t end : {kCopyBlockSize + kCopyBlockSize / 2, kFileSize - 100}) {
+        // The data file and what the update file must hold for it, built side by side.
+        std::string raw, want;
+        bool cut = false;  // the 0x1A is in: nothing after it goes out
+        for (size_t line = 0; raw.size() < kFileSize; ++line) {
+            const size_t edge = (raw.size() / kCopyBlockSize + 1) * kCopyBlockSize;
+            std::string text = "PAGE " + std::to_string(line) + std::string(line % 300, 'x');
+            if (raw.size() + text.size() + 2 >= edge) {  // the CR last in its block, the LF first
+                text.resize(edge - 1 - raw.size(), 'p');
+                raw += text + "\r\n";
+                if (!cut) want += text + "\r\n";
+            } else if (!cut && raw.size() + text.size() >= end) {  // a last line left open
+                raw += text + "\x1a" + "tail\r\n";
+                want += text + "\r\n";
+                cut = true;
+            } else {
+                const bool loneCr = line % 5 == 0;
+                raw += text + (loneCr ? "\r" : "\n");
+                if (!cut) want += text + (loneCr ? "\r" : "\r\n");
+            }
+        }
+        for (size_t edge = kCopyBlockSize; edge < raw.size(); edge += kCopyBlockSize)
+            ASSERT_EQ(raw.substr(edge - 1, 2), "\r\n") << edge;
+        ASSERT_EQ(std::count(raw.begin(), raw.end(), '\x1a'), 1);
+        ExportRig rig;
+        rig.data(raw);
+        rig.run();
+        EXPECT_TRUE(rig.succeeded()) << end;
+        EXPECT_EQ(rig.read(kUpdateFileName), want + kDefaultTail) << end;
     }
 }
 
