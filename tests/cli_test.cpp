@@ -1,8 +1,11 @@
 // zemtabulo-cli write as an operator runs it, against v3sim.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -15,8 +18,17 @@
 
 namespace {
 
-const std::string kScale = "ZEMTABULO_TIME_SCALE=20";
+// The tool and the device run at twice the speed of a real line: the tool still waits 2.5 s of
+// real time for a reply, which no load on the machine makes the device miss.
+const std::string kScale = "ZEMTABULO_TIME_SCALE=2";
 const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
+
+// Waits until the device has received `text`; false when it has not within a minute (a hang).
+bool waitReceived(const SimProcess& sim, const std::string& text) {
+    for (int i = 0; i < 6000; ++i, usleep(10000))
+        if (sim.captured().find(text) != std::string::npos) return true;
+    return false;
+}
 
 struct CliWrite : ::testing::Test {
     TempDir dir;
@@ -31,22 +43,78 @@ struct CliWrite : ::testing::Test {
 
 }  // namespace
 
-TEST_F(CliWrite, WholeJobPrintsStepsSumAndEnd) {
-    ASSERT_TRUE(sim.start({"--jobs", "1", "--sum", "77AA"}, {kScale}));
-    ProgramResult r = write({"--port", sim.slavePath, "--data", data});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("画面書込み\nﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("データ sum=77AA \nデータ sum=77AA  設定保存済\n"), std::string::npos);
-    EXPECT_NE(r.out.find("[ZemScrivana] 書込みが終了しました\n書き込み時間は"), std::string::npos);
-}
-
-TEST_F(CliWrite, PortFromSciIniThroughComportsIni) {
-    ASSERT_TRUE(sim.start({"--jobs", "1"}, {kScale}));
-    dir.write("SCI.INI", "COM4 \r\n");
-    dir.write("COMPORTS.INI", "COM4=" + sim.slavePath + "\n");
-    ProgramResult r = write({"--data", data, "--transfer-settings", "--rs422", "--speed", "19200"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(sim.captured().find("WD bf305 128"), std::string::npos);
+// Every settings flag, each write on a device of its own, all at once: a job takes seconds.
+TEST_F(CliWrite, EachSettingsFlagReachesTheDeviceAsItsRegisterLine) {
+    // Register lines as the device receives them: STX (\002), text, ETX (\003), check digits.
+    const std::string plain = "\002WD bf07b 0\00342\n\002WD bf075 1\00314\n";
+    // With --transfer-settings and no other flag.
+    const std::vector<std::string> transfer = {
+        "\002WD bf07b 0\00342\n",   "\002WD bf075 1\00314\n", "\002WD bf07a 0\00341\n",
+        "\002WD bf07c 1\00342\n",   "\002WD bf078 0\00318\n", "\002WD bf303 0\00317\n",
+        "\002WD bf304 192\0031a\n", "\002WD bf306 0\00312\n", "\002WD bf307 0\00313\n",
+        "\002WD bf075 1\00314\n"};
+    auto with = [&transfer](std::initializer_list<std::pair<size_t, const char*>> changes) {
+        std::vector<std::string> lines = transfer;
+        for (auto [i, line] : changes) lines[i] = line;
+        std::string all;
+        for (const std::string& l : lines) all += l;
+        return all;
+    };
+    const std::string t = "--transfer-settings";
+    const struct {
+        std::vector<std::string> flags;
+        std::string registers;
+        bool portFromIni = false;  // SCI.INI names COM4, COMPORTS.INI maps it to the device
+        std::string sent = "Fimageerase\n" + kData;
+    } cases[] = {
+        {{}, plain},
+        {{"--vertical"}, "\002WD bf07b 1\00343\n\002WD bf075 1\00314\n"},
+        {{"--skip-bitmaps"}, plain, false, "Fpageerase\nPAGE 1\nTEXT hello\n"},
+        // The boxes that go with the settings transfer are not written without it.
+        {{"--startup-check", "--keep-sram", "--latin", "--rs422", "--response-check",
+          "--flow-control", "--speed", "4800"},
+         plain},
+        {{t}, with({})},
+        {{t, "--vertical"}, with({{0, "\002WD bf07b 1\00343\n"}})},
+        {{t, "--startup-check"}, with({{2, "\002WD bf07a 1\00340\n"}})},
+        {{t, "--keep-sram"}, with({{3, "\002WD bf07c 0\00343\n"}})},
+        {{t, "--latin"}, with({{4, "\002WD bf078 1\00319\n"}})},
+        {{t, "--rs422"}, with({{5, "\002WD bf303 1\00316\n"}, {6, "\002WD bf305 192\0031b\n"}})},
+        {{t, "--rs422", "--speed", "19200"}, with({{5, "\002WD bf303 1\00316\n"}, {6, "\002WD bf305 128\0031a\n"}}), true},
+        {{t, "--speed", "4800"}, with({{6, "\002WD bf304 0\00310\n"}})},
+        {{t, "--speed", "9600"}, with({{6, "\002WD bf304 64\00322\n"}})},
+        {{t, "--response-check"}, with({{7, "\002WD bf306 1\00313\n"}})},
+        {{t, "--flow-control"}, with({{8, "\002WD bf307 1\00312\n"}})},
+    };
+    std::vector<SimProcess> sims(std::size(cases));
+    for (SimProcess& s : sims) ASSERT_TRUE(s.start({"--jobs", "1", "--sum", "77AA"}, {kScale}));
+    std::vector<ProgramResult> results(std::size(cases));
+    std::vector<std::thread> tools;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> args = cases[i].flags;
+        args.insert(args.end(), {"--data", data});
+        if (cases[i].portFromIni) {
+            dir.write("SCI.INI", "COM4 \r\n");
+            dir.write("COMPORTS.INI", "COM4=" + sims[i].slavePath + "\n");
+        } else {
+            args.insert(args.end(), {"--port", sims[i].slavePath});
+        }
+        tools.emplace_back([this, &results, i, args] { results[i] = write(args); });
+    }
+    for (std::thread& tool : tools) tool.join();
+    const std::string steps =
+        "画面書込み\nﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始\nﾌﾗｯｼｭ消去終了\n"
+        "ﾃﾞｰﾀ書き込み中\nﾃﾞｰﾀ書込み終了\n書き込み終了\n"
+        "データ sum=77AA \nデータ sum=77AA  設定保存済\n"
+        "[ZemScrivana] 書込みが終了しました\n書き込み時間は";
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const ProgramResult& r = results[i];
+        EXPECT_EQ(r.status, 0) << "case " << i << "\n" << r.out << r.err;
+        EXPECT_EQ(r.out.substr(0, steps.size()), steps) << "case " << i;
+        EXPECT_EQ(sims[i].captured(), "\002FWS\00342\r\nFS\n" + cases[i].sent + "Fs\nFWE\n" +
+                                          cases[i].registers + "\002UC\00316\n\002Sb\00331\r\n")
+            << "case " << i;
+    }
 }
 
 TEST_F(CliWrite, TimeOutFails) {
@@ -67,19 +135,20 @@ TEST_F(CliWrite, LineLostMidDataIsThePortErrorStop) {
 
 TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
     LockDir locks;
-    ASSERT_TRUE(sim.start({"--jobs", "1", "--late-at", "erase:60000"}, {kScale}));
+    ASSERT_TRUE(sim.start({"--silent-at", "erase"}, {kScale}));
     ProgramResult r;
     std::thread tool([&] { r = write({"--port", sim.slavePath, "--data", data}); });
-    const std::string lock = serialLockPath(sim.slavePath);
-    int pid = 0;
-    for (int i = 0; i < 500 && pid <= 0; ++i) {
-        usleep(10000);
-        pid = std::atoi(slurp(lock).c_str());
-    }
-    if (pid > 0) kill(pid, SIGTERM);
+    // The tool waits for the erase now, and would for minutes: the signal finds it there.
+    const bool erasing = waitReceived(sim, "Fimageerase\n");
+    const int pid = std::atoi(slurp(serialLockPath(sim.slavePath)).c_str());
+    if (erasing && pid > 0) kill(pid, SIGTERM);
     tool.join();
+    ASSERT_TRUE(erasing);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(r.status, 130) << r.out << r.err;
+    EXPECT_NE(r.err.find("Warning: a device interrupted after its erase holds no data"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(locks.listing(), "");
 }
 
@@ -121,18 +190,39 @@ TEST_F(CliWrite, BadDataFilesFailWithTheFileAndWhy) {
 }
 
 TEST_F(CliWrite, PortProblemsComeWithTheReasonAndAHint) {
-    ProgramResult missing = write({"--port", "/dev/zt-no-such-port", "--data", data});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("ﾎﾟｰﾄが使用できません"), std::string::npos);
-    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
-    EXPECT_NE(missing.err.find("zemtabulo-cli ports"), std::string::npos);
-
     ASSERT_TRUE(sim.start({}, {kScale}));
     Channel holder;
     ASSERT_NE(commOpen(sim.slavePath, &holder), 0);
-    ProgramResult busy = write({"--port", sim.slavePath, "--data", data});
-    EXPECT_EQ(busy.status, 1);
-    EXPECT_NE(busy.err.find("another program"), std::string::npos) << busy.err;
+    const std::string denied = dir.write("denied", "");
+    ASSERT_EQ(chmod(denied.c_str(), 0), 0);
+    const std::string group = getgrgid(getegid())->gr_name;  // the file's group
+    const struct {
+        std::string port;
+        int err;
+        std::string hint;
+    } cases[] = {
+        {"/dev/zt-no-such-port", ENOENT,
+         "No such serial device. 'zemtabulo-cli ports' lists the ones present; COMPORTS.INI maps "
+         "COMn names.\n"},
+        {sim.slavePath, EBUSY, sim.slavePath + " is held by another program (pid "},
+        {denied, EACCES,
+         "No permission to use " + denied + ": it belongs to the group '" + group +
+             "'. Join that group (for example: sudo usermod -aG <group> $USER) and log in "
+             "afresh.\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{ZT_CLI_PATH, "write", "--port", c.port, "--data", data};
+        // Root opens any file: the tool is refused it as an ordinary user.
+        if (c.err == EACCES && geteuid() == 0)
+            argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                       "--clear-groups"});
+        ProgramResult r = runProgram(argv, {kScale}, dir.path.string());
+        EXPECT_EQ(r.status, 1) << c.port;
+        EXPECT_NE(r.out.find("ﾎﾟｰﾄが使用できません"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.port + ": " + std::strerror(c.err) + "\n" + c.hint),
+                  std::string::npos)
+            << r.err;
+    }
 }
 
 TEST(CliUsage, WrongUsageIsStatusTwo) {
@@ -143,8 +233,15 @@ TEST(CliUsage, WrongUsageIsStatusTwo) {
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "--help"}).status, 0);
 }
 
-TEST(CliPorts, ListsWithoutFailing) {
-    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"});
+TEST(CliPorts, NamesMappedToAMissingDeviceAreListedAsNotPresent) {
+    TempDir dir;
+    const std::string gone = dir.file("gone"), later = dir.file("later");
+    // The first line for a name counts; a later one for the same number is never used.
+    dir.write("COMPORTS.INI", "COM12=" + gone + "\n# COM3=" + later + "\n com3 = " + gone +
+                                  "\r\nCOM012=" + later + "\n");
+    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"}, {}, dir.path.string());
     EXPECT_EQ(r.status, 0);
-    EXPECT_FALSE(r.out.empty());
+    const std::string missing = " -> " + gone + " (not present)\n";
+    EXPECT_NE(r.out.find("COM3" + missing + "COM12" + missing), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(later), std::string::npos) << r.out;
 }
