@@ -2,11 +2,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,17 @@ inline std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Root writes and opens anything: what an ordinary user meets needs one (in a child process).
+inline void dropRoot() {
+    if (geteuid() != 0) return;
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(4);
+}
+
+// `restrict` runs in the child before the program starts: limits, privileges.
 inline ProgramResult runProgram(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& env = {},
-                                const std::string& cwd = "") {
+                                const std::string& cwd = "",
+                                const std::function<void()>& restrict = {}) {
     char outName[] = "/tmp/zt-out-XXXXXX";
     char errName[] = "/tmp/zt-err-XXXXXX";
     int outFd = mkstemp(outName);
@@ -35,6 +45,7 @@ inline ProgramResult runProgram(const std::vector<std::string>& argv,
         dup2(nullFd, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+        if (restrict) restrict();
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
