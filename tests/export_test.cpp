@@ -1,10 +1,8 @@
-#include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,16 +12,12 @@
 
 #include "export/update_file.h"
 #include "export_rig.h"
+#include "run_program.h"
+#include "settings_model.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string crlfLines(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += l + "\r\n";
-    return s;
-}
 
 // Runs the export in a child process after `restrict` (privileges, limits), so that they do
 // not reach the test runner. Returns the texts of the message boxes shown in the child.
@@ -72,15 +66,44 @@ void limitFileSize(rlim_t bytes) {
     setrlimit(RLIMIT_FSIZE, &lim);
 }
 
-// Root writes anywhere; an unwritable folder needs an ordinary user.
-void dropRoot() {
-    if (geteuid() != 0) return;
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(4);
+}  // namespace
+
+namespace {
+
+// 200 KB of data and what the update file must hold for it, built side by side. The file is
+// read and copied a block at a time: every block edge cuts a CR LF, the CR last in its block;
+// every fifth line ends in a lone CR; lines run to 300 bytes; a 0x1A cuts the line at `end`.
+std::pair<std::string, std::string> acrossBlockEdges(size_t end) {
+    constexpr size_t kFileSize = 200 * 1000;
+    std::string raw, want;
+    bool cut = false;  // the 0x1A is in: nothing after it goes out
+    for (size_t line = 0; raw.size() < kFileSize; ++line) {
+        const size_t edge = (raw.size() / kCopyBlockSize + 1) * kCopyBlockSize;
+        std::string text = "PAGE " + std::to_string(line) + std::string(line % 300, 'x');
+        if (raw.size() + text.size() + 2 >= edge) {
+            text.resize(edge - 1 - raw.size(), 'p');
+            raw += text + "\r\n";
+            if (!cut) want += text + "\r\n";
+        } else if (!cut && raw.size() + text.size() >= end) {
+            raw += text + "\x1a" + "tail\r\n";
+            want += text + "\r\n";  // a last line left open is ended
+            cut = true;
+        } else {
+            const bool loneCr = line % 5 == 0;
+            raw += text + (loneCr ? "\r" : "\n");
+            if (!cut) want += text + (loneCr ? "\r" : "\r\n");
+        }
+    }
+    for (size_t edge = kCopyBlockSize; edge < raw.size(); edge += kCopyBlockSize)
+        EXPECT_EQ(raw.substr(edge - 1, 2), "\r\n") << edge;
+    return {raw, want};
 }
 
 }  // namespace
 
 TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
+    const auto [second, secondOut] = acrossBlockEdges(kCopyBlockSize + kCopyBlockSize / 2);
+    const auto [last, lastOut] = acrossBlockEdges(3 * kCopyBlockSize + 1000);
     const struct {
         const char* name;
         std::string in, out;
@@ -93,6 +116,8 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
         {"lone CR stays", "A\rB\nC\r", "A\rB\r\nC\r\r\n"},
         {"CR before CR LF", "A\r\r\n", "A\r\r\n"},
         {"NUL behind 0x1A", std::string("A\n\x1a\0", 4), "A\r\n"},
+        {"200 KB, 0x1A in the second block", second, secondOut},
+        {"200 KB, 0x1A past the last block edge", last, lastOut},
     };
     ExportRig rig;
     for (const auto& c : cases) {
@@ -103,90 +128,17 @@ TEST(UpdateFile, DataTextGoesOutWithCrLfLineEnds) {
     }
 }
 
-// The data file is read and copied a block at a time: a CR LF cut by the edge of a block is
-// one line end, lone CRs stay, long lines are not cut, and a 0x1A ends the data wherever it is.
-TEST(UpdateFile, LargeDataFileKeepsItsLineEndsAcrossBlockEdges) {
-    constexpr size_t kFileSize = 200 * 1000;
-    // Where the 0x1A goes: in the second block, and past the last block edge.
-    for (const size_t end : {kCopyBlockSize + kCopyBlockSize / 2, kFileSize - 100}) {
-        // The data file and what the update file must hold for it, built side by side.
-        std::string raw, want;
-        bool cut = false;  // the 0x1A is in: nothing after it goes out
-        for (size_t line = 0; raw.size() < kFileSize; ++line) {
-            const size_t edge = (raw.size() / kCopyBlockSize + 1) * kCopyBlockSize;
-            std::string text = "PAGE " + std::to_string(line) + std::string(line % 300, 'x');
-            if (raw.size() + text.size() + 2 >= edge) {  // the CR last in its block, the LF first
-                text.resize(edge - 1 - raw.size(), 'p');
-                raw += text + "\r\n";
-                if (!cut) want += text + "\r\n";
-            } else if (!cut && raw.size() + text.size() >= end) {  // a last line left open
-                raw += text + "\x1a" + "tail\r\n";
-                want += text + "\r\n";
-                cut = true;
-            } else {
-                const bool loneCr = line % 5 == 0;
-                raw += text + (loneCr ? "\r" : "\n");
-                if (!cut) want += text + (loneCr ? "\r" : "\r\n");
-            }
-        }
-        for (size_t edge = kCopyBlockSize; edge < raw.size(); edge += kCopyBlockSize)
-            ASSERT_EQ(raw.substr(edge - 1, 2), "\r\n") << edge;
-        ASSERT_EQ(std::count(raw.begin(), raw.end(), '\x1a'), 1);
-        ExportRig rig;
-        rig.data(raw);
-        rig.run();
-        EXPECT_TRUE(rig.succeeded()) << end;
-        EXPECT_EQ(rig.read(kUpdateFileName), want + kDefaultTail) << end;
-    }
-}
-
+// Every setting of the boxes and of the Line speed (none, each entry, past the list).
 TEST(UpdateFile, SettingsLinesFollowTheOptions) {
-    const std::vector<std::string> allOff = {"WD bf07b 0", "ROTATE 0",     "WD bf07a 0",
-                                             "WD bf07c 1", "WD bf078 0",   "WD bf303 0",
-                                             "WD bf304 192", "WD bf306 0", "WD bf307 0",
-                                             "WD bf075 1"};
-    auto with = [&allOff](std::initializer_list<std::pair<size_t, const char*>> changes) {
-        std::vector<std::string> l = allOff;
-        for (auto [i, s] : changes) l[i] = s;
-        return l;
-    };
-    const struct {
-        std::vector<int> checked;
-        bool transfer;
-        int speed;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {{}, false, 3, {"WD bf07b 0", "ROTATE 0", "WD bf075 1"}},
-        {{IDC_VERTICAL, IDC_INVERT}, false, 3, {"WD bf07b 1", "ROTATE 1", "WD bf075 1"}},
-        // The dependent boxes keep their state while disabled, but are not written.
-        {{IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_RS422, IDC_FLOW_CONTROL}, false, 0,
-         {"WD bf07b 0", "ROTATE 0", "WD bf075 1"}},
-        {{}, true, 3, allOff},
-        {{IDC_VERTICAL}, true, 3, with({{0, "WD bf07b 1"}})},
-        {{IDC_INVERT}, true, 3, with({{1, "ROTATE 1"}})},
-        {{IDC_STARTUP_CHECK}, true, 3, with({{2, "WD bf07a 1"}})},
-        {{IDC_KEEP_SRAM}, true, 3, with({{3, "WD bf07c 0"}})},
-        {{IDC_LATIN}, true, 3, with({{4, "WD bf078 1"}})},
-        {{IDC_RESPONSE_CHECK}, true, 3, with({{7, "WD bf306 1"}})},
-        {{IDC_FLOW_CONTROL}, true, 3, with({{8, "WD bf307 1"}})},
-        {{}, true, 0, with({{6, "WD bf304 0"}})},
-        {{}, true, 1, with({{6, "WD bf304 64"}})},
-        {{}, true, 2, with({{6, "WD bf304 128"}})},
-        {{IDC_RS422}, true, 0, with({{5, "WD bf303 1"}, {6, "WD bf305 0"}})},
-        {{IDC_RS422}, true, 1, with({{5, "WD bf303 1"}, {6, "WD bf305 64"}})},
-        {{IDC_RS422}, true, 2, with({{5, "WD bf303 1"}, {6, "WD bf305 128"}})},
-        {{IDC_RS422}, true, 3, with({{5, "WD bf303 1"}, {6, "WD bf305 192"}})},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
-        ExportRig rig;
-        for (int id : c.checked) rig.main.check(id);
-        comboSetSel(dlgItem(rig.main.dlg, IDC_LINE_SPEED), c.speed);
-        if (c.transfer) headlessClick(rig.main.dlg, IDC_TRANSFER_SETTINGS);
-        rig.data("PAGE 1\n");
-        rig.run();
-        EXPECT_TRUE(rig.succeeded()) << "case " << i;
-        EXPECT_EQ(rig.read(kUpdateFileName), "PAGE 1\r\n" + crlfLines(c.lines)) << "case " << i;
+    HeadlessMain main;
+    for (unsigned boxes = 0; boxes < 1u << std::size(kOptionBoxes); ++boxes) {
+        for (unsigned speed = 0; speed < 8; ++speed) {
+            const unsigned options = boxes | speed << kSpeedShift;
+            setOptions(main.dlg, options);
+            std::string lines;
+            for (const std::string& line : updateSettingsLines()) lines += line + "\r\n";
+            ASSERT_EQ(lines, settingsModel(options)) << std::hex << options;
+        }
     }
 }
 
@@ -400,38 +352,10 @@ TEST(ExportCommand, FullStickKeepsTheOldFiles) {
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string output;  // stdout and stderr
-};
-
-// Runs zemtabulo-cli with `args` after `restrict` in the child.
-CliRun runCli(const std::vector<std::string>& args, const std::function<void()>& restrict = [] {}) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        restrict();
-        std::vector<char*> argv{const_cast<char*>(ZT_CLI_PATH), const_cast<char*>("export")};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(ZT_CLI_PATH, argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    CliRun run;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) run.output.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+// zemtabulo-cli export with `args`, after `restrict` in its process.
+ProgramResult runCli(std::vector<std::string> args, const std::function<void()>& restrict = {}) {
+    args.insert(args.begin(), {ZT_CLI_PATH, "export"});
+    return runProgram(args, {}, "", restrict);
 }
 
 }  // namespace
@@ -441,11 +365,12 @@ TEST(ExportCli, WritesTheFilesWithTheGivenOptions) {
     const std::string data = dir.write("data.v3", "BMP 1\nPAGE 2");
     const std::string glyphs = dir.write("glyphs.txt", "G 1\r\n");
     fs::create_directories(dir.file("usb"));
-    const CliRun run = runCli({"--data", data, "--to", dir.file("usb"), "--vertical", "--invert",
-                               "--transfer-settings", "--keep-sram", "--rs422", "--speed", "9600",
-                               "--flow-control", "--transfer-gaiji", "--gaiji", glyphs});
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output, std::string(kExportDoneText) + "\n");
+    const ProgramResult run =
+        runCli({"--data", data, "--to", dir.file("usb"), "--vertical", "--invert",
+                "--transfer-settings", "--keep-sram", "--rs422", "--speed", "9600",
+                "--flow-control", "--transfer-gaiji", "--gaiji", glyphs});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out + run.err, std::string(kExportDoneText) + "\n");
     EXPECT_EQ(dir.read("usb/v3update.dat"),
               "BMP 1\r\nPAGE 2\r\nWD bf07b 1\r\nROTATE 1\r\nWD bf07a 0\r\nWD bf07c 0\r\nWD bf078 0\r\n"
               "WD bf303 1\r\nWD bf305 64\r\nWD bf306 0\r\nWD bf307 1\r\nWD bf075 1\r\n");
@@ -457,11 +382,11 @@ TEST(ExportCli, FailureAndWrongUsageExitNonZero) {
     const std::string data = dir.write("data.v3", std::string(100000, 'd'));
     fs::create_directories(dir.file("usb"));
     dir.write("usb/v3update.dat", "old update");
-    const CliRun full = runCli({"--data", data, "--to", dir.file("usb")},
-                               [] { limitFileSize(4096); });
+    const ProgramResult full =
+        runCli({"--data", data, "--to", dir.file("usb")}, [] { limitFileSize(4096); });
     EXPECT_EQ(full.status, 1);
-    EXPECT_NE(full.output.find(dir.file("usb/v3update.dat")), std::string::npos) << full.output;
-    EXPECT_EQ(full.output.find(kExportDoneText), std::string::npos) << full.output;
+    EXPECT_NE(full.out.find(dir.file("usb/v3update.dat")), std::string::npos) << full.out;
+    EXPECT_EQ(full.out.find(kExportDoneText), std::string::npos) << full.out;
     EXPECT_EQ(dir.read("usb/v3update.dat"), "old update");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("usb")), {}), 1);
 
