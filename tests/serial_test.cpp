@@ -172,17 +172,12 @@ TEST_F(PortErrorStop, WriteToAHungUpLineEndsTheProgramWithItsReason) {
 }
 
 TEST(PortNames, ComNamesMapThroughComportsIni) {
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("zt-comports-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    fs::path old = fs::current_path();
-    fs::current_path(dir);
+    TempDir dir;
+    dir.enter();  // COMPORTS.INI is read from the working directory
     EXPECT_EQ(portDeviceName("COM3"), "/dev/ttyS2");  // no file: the default map
-    {
-        std::ofstream ini("COMPORTS.INI");
-        ini << "# lab bench\n\nCOM1=/dev/ttyUSB0\r\ncom12 = /dev/serial/by-id/usb-x\n"
-               "garbage line\nCOM2=relative/path\nCOMx=/dev/null\n=/dev/null\nCOM3=\n";
-    }
+    dir.write("COMPORTS.INI",
+              "# lab bench\n\nCOM1=/dev/ttyUSB0\r\ncom12 = /dev/serial/by-id/usb-x\n"
+              "garbage line\nCOM2=relative/path\nCOMx=/dev/null\n=/dev/null\nCOM3=\n");
     EXPECT_EQ(portDeviceName("COM1"), "/dev/ttyUSB0");
     EXPECT_EQ(portDeviceName("COM1 "), "/dev/ttyUSB0");  // trailing blank as saved by the dialog
     EXPECT_EQ(portDeviceName("com12"), "/dev/serial/by-id/usb-x");
@@ -192,8 +187,6 @@ TEST(PortNames, ComNamesMapThroughComportsIni) {
     EXPECT_EQ(portDeviceName("COM0"), "");
     EXPECT_EQ(portDeviceName("LPT1"), "");
     EXPECT_EQ(portDeviceName(""), "");
-    fs::current_path(old);
-    fs::remove_all(dir);
 }
 
 // ---- Lock files ----

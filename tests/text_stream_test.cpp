@@ -36,18 +36,16 @@ int noSuchFile() {
 
 }  // namespace
 
-TEST(TextStream, LineEndsAsATextStreamReadsThem) {
+TEST(TextStream, LineEndsSubAndNulAsATextStreamReadsThem) {
     EXPECT_EQ(pieces("A\nB\n"), (V{"A\n", "B\n"}));
     EXPECT_EQ(pieces("A\r\nB\r\n"), (V{"A\n", "B\n"}));
     EXPECT_EQ(pieces("A\rB\r\r\n"), (V{"A\rB\r\n"}));  // a lone CR stays
     EXPECT_EQ(pieces("last line"), (V{"last line"}));
     EXPECT_EQ(pieces("ends in CR\r"), (V{"ends in CR\r"}));
     EXPECT_EQ(pieces(""), V{});
-}
-
-TEST(TextStream, ByteSubEndsTheData) {
     EXPECT_EQ(pieces("A\nB\x1a" "C\nD\n"), (V{"A\n", "B"}));
     EXPECT_EQ(pieces("\x1a" "A\n"), V{});
+    EXPECT_EQ(pieces(std::string("A\0B\n", 4)), (V{std::string("A\0B\n", 4)}));  // NUL is data
 }
 
 TEST(TextStream, LongLinesComeIn99BytePieces) {
@@ -55,24 +53,6 @@ TEST(TextStream, LongLinesComeIn99BytePieces) {
     EXPECT_EQ(pieces(line + "\n"), (V{std::string(99, 'x'), std::string(51, 'x') + "\n"}));
     EXPECT_EQ(pieces(std::string(98, 'y') + "\r\n"), (V{std::string(98, 'y') + "\n"}));
     EXPECT_EQ(pieces(std::string(99, 'z') + "\n"), (V{std::string(99, 'z'), "\n"}));
-}
-
-TEST(TextStream, CrLfSplitAcrossReadBuffersIsStillOneLineEnd) {
-    // The pair straddles the reader's 64 KiB buffer.
-    std::string content(64 * 1024 - 1, 'a');
-    content += "\r\nb\n";
-    size_t total = 0;
-    std::string joined;
-    for (const std::string& p : pieces(content, 256)) {
-        total += p.size();
-        joined += p;
-    }
-    EXPECT_EQ(total, content.size() - 1);
-    EXPECT_EQ(joined.substr(joined.size() - 4), "a\nb\n");
-}
-
-TEST(TextStream, NulBytesArePartOfThePiece) {
-    EXPECT_EQ(pieces(std::string("A\0B\n", 4)), (V{std::string("A\0B\n", 4)}));
 }
 
 TEST(TextStream, SizeAndPositionCountTheFileOnDisk) {
