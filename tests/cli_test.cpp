@@ -157,7 +157,7 @@ TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
 
 // Nothing is sent to a device when the data file or the port is refused, and the reason comes
 // on standard error with what can be done about it.
-TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothing) {
+TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
     LockDir locks;
     Sleeper other;
     SimProcess held, locked;
@@ -202,6 +202,21 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothing) {
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
     for (const SimProcess* s : {&sim, &held, &locked}) EXPECT_EQ(s->captured(), "");
+
+    // `ports` names the holder too, and the COM names that lead nowhere; of two lines for one
+    // number the first counts.
+    const std::string gone = dir.file("gone"), later = dir.file("later");
+    dir.write("COMPORTS.INI", "COM7=" + locked.slavePath + "\nCOM12=" + gone + "\n# COM3=" + later +
+                                  "\n com3 = " + gone + "\r\nCOM012=" + later + "\n");
+    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"}, {}, dir.path.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(locked.slavePath + "  COM7\n    in use by pid " +
+                         std::to_string(other.pid) + " (sleep)\n"),
+              std::string::npos)
+        << r.out;
+    const std::string missing = " -> " + gone + " (not present)\n";
+    EXPECT_NE(r.out.find("COM3" + missing + "COM12" + missing), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(later), std::string::npos) << r.out;
 }
 
 TEST(CliUsage, WrongUsageIsStatusTwo) {
@@ -210,26 +225,4 @@ TEST(CliUsage, WrongUsageIsStatusTwo) {
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "write", "--data", "x", "--speed", "1234"}).status, 2);
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "frobnicate"}).status, 2);
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "--help"}).status, 0);
-}
-
-TEST(CliPorts, NamesTheMappedDevicesTheirHoldersAndThoseNotPresent) {
-    TempDir dir;
-    LockDir locks;
-    Sleeper holder;
-    SimProcess sim;
-    ASSERT_TRUE(sim.start());
-    std::ofstream(serialLockPath(sim.slavePath)) << lockText(holder.pid);
-    const std::string gone = dir.file("gone"), later = dir.file("later");
-    // The first line for a number counts; a later one for it is never used.
-    dir.write("COMPORTS.INI", "COM7=" + sim.slavePath + "\nCOM12=" + gone + "\n# COM3=" + later +
-                                  "\n com3 = " + gone + "\r\nCOM012=" + later + "\n");
-    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"}, {}, dir.path.string());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find(sim.slavePath + "  COM7\n    in use by pid " + std::to_string(holder.pid) +
-                         " (sleep)\n"),
-              std::string::npos)
-        << r.out;
-    const std::string missing = " -> " + gone + " (not present)\n";
-    EXPECT_NE(r.out.find("COM3" + missing + "COM12" + missing), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find(later), std::string::npos) << r.out;
 }
