@@ -31,14 +31,11 @@ unsigned modelComNumber(std::string name) {
     return n;
 }
 
-bool isBlank(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
 std::string trimModel(const std::string& s) {
+    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) ++b;
-    while (e > b && isBlank(s[e - 1])) --e;
+    while (b < e && blank(s[b])) ++b;
+    while (e > b && blank(s[e - 1])) --e;
     return s.substr(b, e - b);
 }
 
