@@ -1,8 +1,10 @@
-#include <gtest/gtest.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,6 +66,12 @@ void limitFileSize(rlim_t bytes) {
     signal(SIGXFSZ, SIG_IGN);
     rlimit lim{bytes, bytes};
     setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+// Root writes anywhere; an unwritable folder needs an ordinary user.
+void dropRoot() {
+    if (geteuid() != 0) return;
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(4);
 }
 
 }  // namespace
