@@ -45,6 +45,7 @@ job() {
     local label="$1" start="" end="" line times
     shift
     TIMEFORMAT='%U %S %R'
+    : >"$WORK/$label.phase"
     times="$( { time "$@" --data "$DATA_ARG" 2>&1 | while IFS= read -r line; do
         case "${line%$'\r'}" in
             'ﾃﾞｰﾀ書き込み中') echo "start $EPOCHREALTIME" >>"$WORK/$label.phase" ;;
@@ -53,6 +54,7 @@ job() {
     done; } 2>&1 )"
     start="$(awk '$1 == "start" { print $2 }' "$WORK/$label.phase")"
     end="$(awk '$1 == "end" { print $2 }' "$WORK/$label.phase")"
+    [ -n "$start" ] && [ -n "$end" ] || { echo "$label: the job ended before its data phase did"; return; }
     awk -v l="$label" -v b="$((KB * 1000))" -v r="$RATE" -v s="$start" -v e="$end" -v t="$times" \
         'BEGIN { split(t, x, " "); printf "%s: data phase %.2f s for a line time of %.2f s: " \
             "%.3f of the line rate; job %.1f s wall, %.3f s cpu = %.2f %% of one core\n", l, e - s,
@@ -74,8 +76,7 @@ for port in "COM5=$(readlink -f "$WORK/ptyA")" "COM6=$(readlink -f "$WORK/ptyB")
 done
 # The port mapping is read when Wine starts afresh.
 wineserver -w
-wineserver -p &
-pids+=($!)
+wineserver -p >/dev/null 2>&1 &
 
 echo "== wait_bench.exe (Wine)"
 wine "$WIN/bin/wait_bench.exe" COM5 COM6 "$SILENT" "$SAMPLES" | tr -d '\r'
