@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: the unit tests, zemtabulo-cli.exe write against v3sim on
 # pseudo-terminals mapped as COM1 and COM10 (the bytes on the line compared with the Linux
-# build's), writes that fail (the line gone mid-data, a device that never answers, a port held
-# by another program), zemtabulo-cli.exe export (the files compared with the Linux build's),
+# build's), a write into a device slow to erase on the real clock (the processor time the
+# program used), writes that fail (the line gone mid-data, a device that never answers, a port
+# held by another program), zemtabulo-cli.exe export (the files compared with the Linux build's),
 # zemtabulo.exe under Xvfb (the main dialog, a screenshot, Port settings, Exit),
 # zemtabulo-station.exe (its window built from the template, two slots on COM1 and COM10 written
 # at once, the bytes compared with the Linux build's, the log records), both programs refusing
@@ -123,11 +124,12 @@ linux_write() {
     "$LNX/bin/zemtabulo-cli" write --port "$pts" --data "$DATA" "$@" >"$WORK/$name.log" 2>&1
 }
 
+# A write job of $DATA; its log ends with its exit status.
 wine_write() {
     local name="$1" port="$2"
     shift 2
     local status=0
-    wine "$WIN/bin/zemtabulo-cli.exe" write --port "$port" --data "$(winpath "$DATA")" "$@" \
+    timeout 120 wine "$WIN/bin/zemtabulo-cli.exe" write --port "$port" --data "$(winpath "$DATA")" "$@" \
         >"$WORK/$name.log" 2>&1 || status=$?
     echo "exit status $status" >>"$WORK/$name.log"
     [ "$status" -eq 0 ]
@@ -135,24 +137,15 @@ wine_write() {
 
 # Two devices at once: one child job per port, its events read from its pipe.
 wine_multi_write() {
-    local status=0
-    wine "$WIN/bin/zemtabulo-cli.exe" write --json --port COM2 --port COM11 \
-        --data "$(winpath "$DATA")" "${OPTS_A[@]}" >"$WORK/win-multi.log" 2>&1 || status=$?
-    echo "exit status $status" >>"$WORK/win-multi.log"
-    [ "$status" -eq 0 ] && grep -q '"event":"done","exit":0' "$WORK/win-multi.log" &&
+    wine_write win-multi COM2 --port COM11 --json "${OPTS_A[@]}" &&
+        grep -q '"event":"done","exit":0' "$WORK/win-multi.log" &&
         [ "$(grep -c '"result":"ok"' "$WORK/win-multi.log")" -eq 2 ]
 }
 
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
 
-# A write job expected to fail: its log ends with its exit status.
-wine_job() {
-    local name="$1" port="$2" data="$3"
-    local status=0
-    timeout 120 wine "$WIN/bin/zemtabulo-cli.exe" write --port "$port" --data "$(winpath "$data")" \
-        >"$WORK/$name.log" 2>&1 || status=$?
-    echo "exit status $status" >>"$WORK/$name.log"
-}
+# A write job expected to fail, of the data file given.
+wine_job() { DATA="$3" wine_write "$1" "$2" || true; }
 exited_with() { [ "$(tail -n 1 "$WORK/$1.log")" = "exit status $2" ]; }
 
 # The port error stop's line, right after the data phase's status: the caption, then the
@@ -184,6 +177,18 @@ test_no_answer() {
     check "device silent: a time-out, not a port error stop" no_port_error_stop no-answer
 }
 no_port_error_stop() { ! grep -q '^\[comm' "$WORK/$1.log"; }
+
+# A device whose erase takes 15 s, on the real clock as shipped: the program waits in the driver
+# rather than looking at the port every millisecond, so the job costs it little processor time.
+test_slow_erase() {
+    local t pct
+    t="$( { TIMEFORMAT='%U %S %R'; time ZEMTABULO_TIME_SCALE=1 wine_write slow-erase COM4; } 2>&1)" || true
+    pct="$(awk -v t="$t" 'BEGIN { split(t, x, " "); printf "%.2f", 100 * (x[1] + x[2]) / x[3] }')"
+    check "write on COM4 with a 15 s erase" exited_with slow-erase 0
+    check "COM4 stream equals the Linux build's" same_bytes "$WORK/linux-gui.cap" "$WORK/win-slow-erase.cap"
+    check "the program used $pct % of a core over that job (at most 1.5 %)" \
+        awk "BEGIN { exit !($pct <= 1.5) }"
+}
 
 # Another program holds the port open without sharing. Wine does not enforce the share mode on a
 # COM port: when it grants the second open too, the refusal cannot be shown here (the unit tests
@@ -295,7 +300,7 @@ only_system_dlls() {
 # Unpacked into an empty folder and run from there, on a device at the real rate: the shipped
 # programs ignore the test clock (a build that still honours it gets no scale either).
 test_zip() {
-    local top dir status=0
+    local top dir exe status=0
     top="$(zip_name)"
     dir="$WORK/unzipped/$top"
     check "$top.zip holds the three programs, the wave files and README.txt alone" \
@@ -303,10 +308,9 @@ test_zip() {
     mkdir "$WORK/unzipped"
     unzip -q "$REL/$top.zip" -d "$WORK/unzipped"
     check "README.txt has CR LF line ends" crlf_only "$dir/README.txt"
-    check "zemtabulo.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo.exe"
-    check "zemtabulo-station.exe imports system DLLs only" only_system_dlls \
-        "$dir/zemtabulo-station.exe"
-    check "zemtabulo-cli.exe imports system DLLs only" only_system_dlls "$dir/zemtabulo-cli.exe"
+    for exe in zemtabulo.exe zemtabulo-station.exe zemtabulo-cli.exe; do
+        check "$exe imports system DLLs only" only_system_dlls "$dir/$exe"
+    done
     check "zemtabulo-station.exe --version into a redirected standard output" \
         station_version "$dir"
     (cd "$dir" && exec env -u ZEMTABULO_TIME_SCALE timeout 120 wine ./zemtabulo-cli.exe write \
@@ -494,9 +498,10 @@ com2="$(start_sim win-multi-2)"
 com11="$(start_sim win-multi-11)"
 # For the shipped zip: the device's clock at the real rate, as the program's.
 com12="$(unset ZEMTABULO_TIME_SCALE; start_sim win-zip)"
+com4="$(unset ZEMTABULO_TIME_SCALE; start_sim win-slow-erase --erase-ms 15000)"
 make_prefix "COM1=$com1" "COM10=$com10" "COM3=$com3" "COM5=$(readlink -f "$WORK/ptyA")" \
     "COM6=$(readlink -f "$WORK/ptyB")" "COM7=$com7" "COM8=$com8" "COM9=$com9" "COM2=$com2" \
-    "COM11=$com11" "COM12=$com12"
+    "COM11=$com11" "COM12=$com12" "COM4=$com4"
 
 echo "== Unit tests"
 status=0
@@ -519,6 +524,7 @@ check "COM2 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WO
 check "COM11 stream equals the Linux build's" same_bytes "$WORK/linux-a.cap" "$WORK/win-multi-11.cap"
 check "the sum is shown" grep -q 'データ sum=' "$WORK/win-com1.log"
 check "export gives the Linux build's files" test_export
+test_slow_erase
 
 echo "== The Windows zip"
 test_zip

@@ -1,9 +1,13 @@
 // Serial ports on Windows: CreateFileA on the port's device name, the device control block
-// for the line settings, time-outs that make reads return at once, synchronous writes.
+// for the line settings, synchronous writes, and read time-outs that let the wait for input
+// block in the driver until the first byte arrives.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "platform/clock.h"
 #include "platform/debug.h"
@@ -18,14 +22,91 @@ constexpr size_t kDeviceNameBufSize = 20;
 constexpr size_t kPlainNameLength = 4;
 // Driver queue sizes, each way.
 constexpr DWORD kQueueSize = 3000;
-// Real milliseconds between two looks at the input queue while waiting.
-constexpr DWORD kInputLookMs = 1;
+// The longest read time-out the driver takes: MAXDWORD itself means something else.
+constexpr uint64_t kLongestReadWaitMs = MAXDWORD - 1;
+constexpr int kNoByte = -1;
 
 thread_local int t_lastError = 0;
 std::atomic<int> g_failOpens{0};
 
 HANDLE handleOf(const SerialPort& port) {
     return reinterpret_cast<HANDLE>(port.native());
+}
+
+// What the backend keeps for an open port. The wait for input is a one-byte read that blocks
+// until the first byte or its time-out; the byte it takes waits here for the next serialRead.
+// The read time-out is left as the last wait set it, so that a run of equal waits costs the
+// driver no new setting; reads look at the input queue first and never ask for more than it
+// holds, so they still return at once.
+struct PortState {
+    int held = kNoByte;
+    DWORD readWaitMs = 0;  // 0: the time-outs set at open, reads that never wait
+};
+
+std::mutex g_statesMutex;
+std::map<HANDLE, PortState> g_states;
+
+// A port's record stays where it is until the port is closed: only its own thread uses it.
+PortState& stateOf(HANDLE h) {
+    std::lock_guard<std::mutex> lock(g_statesMutex);
+    return g_states[h];
+}
+
+void forgetState(HANDLE h) {
+    std::lock_guard<std::mutex> lock(g_statesMutex);
+    g_states.erase(h);
+}
+
+int failWithLastError() {
+    t_lastError = int(GetLastError());
+    return -1;
+}
+
+// Bytes in the driver's input queue; -1 when the port failed (adapter unplugged).
+long inputQueued(HANDLE h) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(h, &errors, &stat)) return failWithLastError();
+    return long(stat.cbInQue);
+}
+
+// Whole real milliseconds for a read time-out, rounded up: a wait of any real time blocks in
+// the driver.
+DWORD readWaitMs(uint64_t us) {
+    return DWORD(std::min<uint64_t>((us + 999u) / 1000u, kLongestReadWaitMs));
+}
+
+// Reads return at the first byte, or after `ms` with none.
+bool setReadWait(HANDLE h, PortState& st, DWORD ms) {
+    if (st.readWaitMs == ms) return true;
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, ms, 0, 0};
+    if (!SetCommTimeouts(h, &timeouts)) {
+        failWithLastError();
+        return false;
+    }
+    st.readWaitMs = ms;
+    return true;
+}
+
+WaitResult lookAtQueue(HANDLE h) {
+    const long queued = inputQueued(h);
+    if (queued < 0) return WaitResult::Failed;
+    return queued > 0 ? WaitResult::Readable : WaitResult::Timeout;
+}
+
+// A one-byte read that the driver ends at the first byte or after `ms`; the byte is kept for
+// the next serialRead.
+WaitResult readFirstByte(HANDLE h, PortState& st, DWORD ms) {
+    if (!setReadWait(h, st, ms)) return WaitResult::Failed;
+    unsigned char byte = 0;
+    DWORD got = 0;
+    if (!ReadFile(h, &byte, 1, &got, nullptr)) {
+        failWithLastError();
+        return WaitResult::Failed;
+    }
+    if (got == 0) return WaitResult::Timeout;
+    st.held = byte;
+    return WaitResult::Readable;
 }
 
 struct LocalText {
@@ -37,7 +118,10 @@ struct LocalText {
 
 }  // namespace
 
-void serialCloseNative(intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+void serialCloseNative(intptr_t handle) {
+    forgetState(reinterpret_cast<HANDLE>(handle));
+    CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
 
 // "COM1" stays as it is; "COM10" and "COM1 " become \\.\COM10 and \\.\COM1 (the system drops
 // the trailing blank of the last path component).
@@ -84,6 +168,7 @@ int serialOpen(const std::string& device, SerialPort& out) {
     HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return int(GetLastError());
+    stateOf(h) = PortState{};
     out.adopt(reinterpret_cast<intptr_t>(h));
     return 0;
 }
@@ -104,6 +189,7 @@ bool serialSetRaw8N1(SerialPort& port, uint32_t baud) {
     // A read returns at once with what has arrived; a write has no time-out.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
     ok = SetCommTimeouts(h, &timeouts) != 0 && ok;
+    stateOf(h).readWaitMs = 0;
     return ok;
 }
 
@@ -117,11 +203,21 @@ bool serialSetBaud(SerialPort& port, uint32_t baud) {
 }
 
 int serialRead(SerialPort& port, void* buf, size_t n) {
-    DWORD got = 0;
-    if (!ReadFile(handleOf(port), buf, DWORD(n), &got, nullptr)) {
-        t_lastError = int(GetLastError());
-        return -1;
+    if (n == 0) return 0;
+    HANDLE h = handleOf(port);
+    PortState& st = stateOf(h);
+    if (st.held != kNoByte) {
+        *static_cast<unsigned char*>(buf) = static_cast<unsigned char>(st.held);
+        st.held = kNoByte;
+        traceBytes("rx", buf, 1);
+        return 1;
     }
+    // With a wait's time-out in place, only what is queued can be read without waiting.
+    const long queued = inputQueued(h);
+    if (queued <= 0) return int(queued);
+    DWORD got = 0;
+    if (!ReadFile(h, buf, DWORD(std::min<size_t>(n, size_t(queued))), &got, nullptr))
+        return failWithLastError();
     traceBytes("rx", buf, got);
     return int(got);
 }
@@ -137,24 +233,18 @@ bool serialWrite(SerialPort& port, const void* data, size_t n) {
     return true;
 }
 
-// Looks at the driver's input queue every millisecond: the port is opened for plain
-// synchronous I/O, where a comm event wait could not be given up after a time-out.
+// Blocks in a one-byte read, which the driver ends at the first byte or the time-out, so that
+// a silent device costs one wake-up per wait rather than one per millisecond. A wait of no
+// real time (a manual clock) only looks at the queue.
 WaitResult serialWaitReadable(SerialPort& port, uint32_t ms) {
     const ClockHooks& clock = clockHooks();
-    const ULONGLONG until = GetTickCount64() + clock.realWaitUs(ms) / 1000u;
-    for (;;) {
-        DWORD errors = 0;
-        COMSTAT stat{};
-        if (!ClearCommError(handleOf(port), &errors, &stat)) {
-            t_lastError = int(GetLastError());
-            return WaitResult::Failed;
-        }
-        if (stat.cbInQue > 0) return WaitResult::Readable;
-        if (GetTickCount64() >= until) break;
-        Sleep(kInputLookMs);
-    }
-    clock.waited(ms);
-    return WaitResult::Timeout;
+    HANDLE h = handleOf(port);
+    PortState& st = stateOf(h);
+    if (st.held != kNoByte) return WaitResult::Readable;
+    const DWORD realMs = readWaitMs(clock.realWaitUs(ms));
+    const WaitResult result = realMs == 0 ? lookAtQueue(h) : readFirstByte(h, st, realMs);
+    if (result == WaitResult::Timeout) clock.waited(ms);
+    return result;
 }
 
 // Windows has no lock files: the exclusive CreateFile is the whole of a port's ownership.
