@@ -2,8 +2,11 @@
 // data file, the keys, and the export.
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 
 #include "app/templates.h"
@@ -18,6 +21,16 @@ constexpr int kDependent[] = {IDC_STARTUP_CHECK,    IDC_LATIN,          IDC_LINE
 
 bool isChooser(QWidget* w, const char* title) {
     return qobject_cast<QFileDialog*>(w) && w->windowTitle() == QString::fromUtf8(title);
+}
+
+// Every column of a chooser's detail view as wide as what it shows, and all of them in view.
+bool columnsWhole(QFileDialog* chooser) {
+    auto* view = chooser->findChild<QTreeView*>();
+    if (!view || view->model()->rowCount(view->rootIndex()) == 0) return false;
+    const QAbstractItemView* items = view;  // its size hint of a column is public
+    for (int c = 0; c < view->header()->count(); ++c)
+        if (view->header()->sectionSize(c) < items->sizeHintForColumn(c)) return false;
+    return view->header()->length() <= view->viewport()->width();
 }
 
 // A message box as the test saw it before closing it.
@@ -82,17 +95,23 @@ class MainDialogTest : public QObject {
         });
     }
 
+    // The chooser speaks Japanese and shows its columns whole (a plain text file's type is a
+    // long text); a cancel leaves the label.
     void dataFileChooserCancelledLeavesTheLabel() {
         TempDir dir;
         dir.enter();
-        bool mustExist = false;
-        QStringList filters;
+        dir.write("screens.v3", "PAGE 1\r\n");
+        bool mustExist = false, whole = false;
+        QStringList filters, texts;
         gui::runProgram([&] {
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) {
                                auto* fd = qobject_cast<QFileDialog*>(w);
                                mustExist = fd->fileMode() == QFileDialog::ExistingFile;
                                filters = fd->nameFilters();
+                               for (auto* b : fd->findChildren<QPushButton*>()) texts << b->text();
+                               for (auto* l : fd->findChildren<QLabel*>()) texts << l->text();
+                               whole = gui::waitFor([fd] { return columnsWhole(fd); });
                                fd->reject();
                            });
             gui::click(mainDlg, IDC_DATA_FILE);
@@ -102,6 +121,29 @@ class MainDialogTest : public QObject {
         QVERIFY(dataFilePath.empty());
         QVERIFY(mustExist);
         QCOMPARE(filters, QStringList{"V3データファイル files(*.*) (*)"});
+        QCOMPARE(texts, (QStringList{"開く(&O)", "キャンセル",
+                                     "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
+        QVERIFY(whole);
+    }
+
+    // A given folder, else where removable media are mounted for the user (media/USER before
+    // run/media/USER), else home. The rows build on each other's folders.
+    void folderBrowserStartsWhereMediaAreMounted() {
+        TempDir root;
+        const std::string r = root.path.string(), media = r + "/media/op";
+        const struct {
+            const char* made;
+            std::string folder, user, want;
+        } rows[] = {{"", "", "op", "~"},
+                    {"run/media/op", "", "op", r + "/run/media/op"},
+                    {"media/op", "", "op", media},
+                    {"", "", "", "~"},  // no user: not media/ itself
+                    {"", r + "/run", "op", r + "/run"},
+                    {"", r + "/none", "op", media}};
+        for (const auto& row : rows) {
+            std::filesystem::create_directories(root.path / row.made);
+            QCOMPARE(qtBrowseStart(row.folder, r, row.user, "~"), row.want);
+        }
     }
 
     // A chosen file shows in the label; the chooser opens on it the next time, and a cancel
