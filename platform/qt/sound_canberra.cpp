@@ -1,5 +1,6 @@
 // playSound through libcanberra: a wave file played to its end before the call returns, the
 // sound theme's bell for a missing file, and no wait at all where there is no sound device.
+#include <alsa/asoundlib.h>
 #include <canberra.h>
 
 #include <QCoreApplication>
@@ -7,12 +8,15 @@
 #include <QFileInfo>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/debug.h"
 #include "platform/qt/qt_ui.h"
 
 namespace {
@@ -43,11 +47,29 @@ struct ContextOwner {
     }
 } g_contextOwner;
 
+// Room for one ALSA message in the debug output; a longer one is cut.
+constexpr size_t kAlsaMessageSize = 512;
+
+// ALSA reports a missing card on stderr at every sound, for every program, which on a machine
+// without one is noise for the operator: its messages go to the debug output instead.
+void alsaMessage(const char* file, int line, const char* function, int err, const char* format,
+                 ...) {
+    if (!tracing()) return;
+    char text[kAlsaMessageSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    debugOut(std::string("ALSA ") + file + ":" + std::to_string(line) + " " + function + ": " +
+             text + (err ? std::string(": ") + snd_strerror(err) : std::string()));
+}
+
 ca_context* soundContext() {
     std::lock_guard<std::mutex> g(g_lock);
     if (g_noDevice) return nullptr;
     if (g_contextTried) return g_context;
     g_contextTried = true;
+    snd_lib_error_set_handler(alsaMessage);
     ca_context* c = nullptr;
     if (ca_context_create(&c) != CA_SUCCESS) return nullptr;
     ca_context_change_props(c, CA_PROP_APPLICATION_NAME, "ZemTabulo", nullptr);
