@@ -16,26 +16,29 @@ namespace {
 
 constexpr const char* kPortTitle = "シリアルポートの設定";
 
-// Opens Port settings with `act` run on it, from inside the program.
-void withPortSettings(const std::function<void(Window)>& act) {
+// Opens Port settings with `act` run on it, from inside the program; false when it never ran.
+[[nodiscard]] bool withPortSettings(const std::function<void(Window)>& act) {
+    bool ran = false;
     gui::whenShown([](QWidget* w) { return w->windowTitle() == QString::fromUtf8(kPortTitle); },
-                   [act](QWidget* w) {
+                   [act, &ran](QWidget* w) {
                        Window dlg = qtWindow(w);
+                       ran = true;
                        act(dlg);
                        if (qtWidget(dlg)) endDialog(dlg, IDC_CANCEL);
                    });
     gui::click(mainDlg, IDC_PORT_SETTINGS);
+    return ran;
 }
 
 std::string preselected(const std::string& name) {
     std::string text = "?";
     portName = name;
-    withPortSettings([&](Window dlg) {
+    const bool ran = withPortSettings([&](Window dlg) {
         Window list = dlgItem(dlg, IDC_PORT_LIST);
         const int sel = comboSel(list);
         text = sel < 0 ? "(none)" : comboText(list, sel);
     });
-    return text;
+    return ran ? text : "(not shown)";
 }
 
 }  // namespace
@@ -67,14 +70,14 @@ class SmallDialogsTest : public QObject {
         TempDir dir;
         dir.enter();
         gui::runProgram([] {
-            withPortSettings([](Window dlg) {
+            QVERIFY(withPortSettings([](Window dlg) {
                 QWidget* w = qtWidget(dlg);
                 QCOMPARE(w->parentWidget(), qtWidget(mainDlg));
                 QCOMPARE(w->windowModality(), Qt::WindowModal);
                 QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
                 QCOMPARE(comboCount(dlgItem(dlg, IDC_PORT_LIST)), 30);
                 QCOMPARE(comboText(dlgItem(dlg, IDC_PORT_LIST), 9), std::string("COM10"));
-            });
+            }));
         });
     }
 
@@ -82,22 +85,22 @@ class SmallDialogsTest : public QObject {
         TempDir dir;
         dir.enter();
         gui::runProgram([&] {
-            withPortSettings([](Window dlg) {
+            QVERIFY(withPortSettings([](Window dlg) {
                 comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 6);
                 gui::click(dlg, IDC_OK);
                 QVERIFY(!qtWidget(dlg)->isVisible());  // closed
-            });
+            }));
             QCOMPARE(portName, std::string("COM7 "));
             QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
 
-            withPortSettings([](Window dlg) {
+            QVERIFY(withPortSettings([](Window dlg) {
                 QCOMPARE(
                     comboText(dlgItem(dlg, IDC_PORT_LIST), comboSel(dlgItem(dlg, IDC_PORT_LIST))),
                     std::string("COM7 "));
                 comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 20);
                 QTest::keyClick(qtWidget(dlg), Qt::Key_Escape);  // Cancel
                 QVERIFY(!qtWidget(dlg)->isVisible());
-            });
+            }));
             QCOMPARE(portName, std::string("COM7 "));
             QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
         });
@@ -111,7 +114,7 @@ class SmallDialogsTest : public QObject {
         bool stillOpen = false;
         gui::runProgram([&] {
             iniPath = dir.file("no-such-dir/SCI.INI");
-            withPortSettings([&](Window dlg) {
+            QVERIFY(withPortSettings([&](Window dlg) {
                 comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 4);
                 gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
                                [&](QWidget* w) {
@@ -120,7 +123,7 @@ class SmallDialogsTest : public QObject {
                                });
                 gui::click(dlg, IDC_OK);
                 stillOpen = qtWidget(dlg) && qtWidget(dlg)->isVisible();
-            });
+            }));
         });
         QVERIFY(stillOpen);
         QCOMPARE(boxCaption, std::string("シリアルポートの設定"));

@@ -22,6 +22,8 @@ namespace {
 // Virtual milliseconds per real one: the job's pauses of 1 s and 3 s take 50 and 150 ms.
 constexpr uint32_t kTimeScale = 20;
 constexpr int kJobTimeoutMs = 30000;
+// The job's own pauses: 1 s in flash mode, 1 s after the settings, 3 s before the sum query.
+constexpr int kJobPauseSeconds = 5;
 
 const QStringList kJobStatuses = {
     "画面書込み",     "ﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始", "ﾌﾗｯｼｭ消去終了",    "ﾃﾞｰﾀ書き込み中",
@@ -57,6 +59,13 @@ struct SoundLog {
         return files;
     }
 };
+
+// A framed command as the device receives it: STX, text, ETX, the XOR of the text's bytes.
+std::string framed(const std::string& text) {
+    unsigned sum = 0;
+    for (unsigned char c : text) sum ^= c;
+    return '\x02' + text + '\x03' + QString::asprintf("%02x", sum).toStdString();
+}
 
 bool isChooser(QWidget* w) {
     return w->windowTitle() == "画面データの指定";
@@ -101,17 +110,19 @@ class WriteTest : public QObject {
         QVERIFY(sim.start({"--jobs", "1", "--sum", "1234"},
                           {"ZEMTABULO_TIME_SCALE=" + std::to_string(kTimeScale)}));
         dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
-        const std::string data = dir.file("sample.v3");
-        std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
+        const std::string data = dir.write("screens.v3", "PAGE 1\r\nTEXT\r\nENDPAGE\r\n");
 
         StatusRecorder status;
         bool sumBoxChecked = false, endBoxChecked = false;
         QString endText;
+        qint64 elapsedMs = 0;
+        QElapsedTimer clock;  // holds the job's whole run
         gui::runProgram([&] {
             qtWidget(dlgItem(mainDlg, IDC_STATUS))->installEventFilter(&status);
             chooseData(data);
             QWidget* main = qtWidget(mainDlg);
             QCOMPARE(main->focusWidget(), qtWidget(dlgItem(mainDlg, IDC_START)));
+            clock.start();
             gui::click(mainDlg, IDC_START);
             QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
             // Enter while Start is disabled presses nothing, Exit least of all.
@@ -140,6 +151,7 @@ class WriteTest : public QObject {
             QCOMPARE(bar->maximum(), 100);
             QCOMPARE(bar->value(), 100);
             endText = end->text();
+            elapsedMs = clock.elapsed();
             endBoxChecked = true;
             end->done(QMessageBox::Ok);
             QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
@@ -147,12 +159,18 @@ class WriteTest : public QObject {
         QVERIFY(sumBoxChecked);
         QVERIFY(endBoxChecked);
         QCOMPARE(status.texts, kJobStatuses);
-        QVERIFY2(QRegularExpression("^書込みが終了しました\n書き込み時間は[0-9]+秒です$")
-                     .match(endText)
-                     .hasMatch(),
+        // The job's time in the scaled clock: at least its own pauses, at most what the test saw.
+        const QRegularExpression endLine("^書込みが終了しました\n書き込み時間は([0-9]+)秒です$");
+        const int seconds = endLine.match(endText).captured(1).toInt();
+        QVERIFY2(seconds >= kJobPauseSeconds && seconds <= (elapsedMs + 1) * kTimeScale / 1000,
                  qPrintable(endText));
         QCOMPARE(sounds.taken(), kAllSounds);
         QCOMPARE(sim.wait(5000), 0);  // the device saw its one job through
+        const std::string settings = framed("WD bf07b 0") + "\n" + framed("WD bf075 1") + "\n";
+        QCOMPARE(QByteArray::fromStdString(sim.captured()),
+                 QByteArray::fromStdString(framed("FWS") + "\r\nFS\nFimageerase\nPAGE 1\nTEXT\n" +
+                                           "ENDPAGE\nFs\nFWE\n" + settings + framed("UC") + "\n" +
+                                           framed("Sb") + "\r\n"));
     }
 
     // No device on COM1: eight failed opens, then the end is announced at once.
