@@ -221,6 +221,8 @@ void qtInstallTranslations() {
 
 void qtLeaveProgram(int status) {
     for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+    // The end sounds of a job are the operator's signal; one that has begun is heard out.
+    qtWaitForSounds();
     std::fflush(nullptr);
     std::_Exit(status);
 }

@@ -48,6 +48,10 @@ void qtInstallTranslations();
 std::string qtBrowseStart(const std::string& folder, const std::string& root,
                           const std::string& user, const std::string& home);
 
-// Ends the process with `status` at once: windows hidden, output flushed, no clean-up that
-// could race the write job's threads. GUI thread only.
+// Returns once no playSound call is running (at most a few seconds), at once when none is.
+void qtWaitForSounds();
+
+// Ends the process with `status`: windows hidden, a sound being played let end, output
+// flushed, no clean-up that could race the write job's threads (nor a wait for them, or for a
+// thread that may play a sound later). GUI thread only.
 [[noreturn]] void qtLeaveProgram(int status);

@@ -25,6 +25,8 @@ namespace {
 constexpr uint32_t kEndGraceMs = 3000;
 // The bell's length is not known beforehand.
 constexpr uint32_t kBellBoundMs = 5000;
+// The longest the end of the program waits for a sound being played.
+constexpr auto kLeaveWait = std::chrono::seconds(10);
 
 std::mutex g_lock;  // guards everything below
 ca_context* g_context = nullptr;
@@ -32,6 +34,22 @@ bool g_contextTried = false;
 bool g_noDevice = false;  // a play failed for want of a device: no more tries this run
 uint32_t g_nextId = 1;
 std::function<void(const std::string&)> g_observer;
+int g_inProgress = 0;             // playSound calls that have not returned
+std::condition_variable g_quiet;  // told when g_inProgress drops to 0
+
+// Counts one playSound call for as long as it runs.
+struct InProgress {
+    InProgress() {
+        std::lock_guard<std::mutex> g(g_lock);
+        ++g_inProgress;
+    }
+    ~InProgress() {
+        std::lock_guard<std::mutex> g(g_lock);
+        if (--g_inProgress == 0) g_quiet.notify_all();
+    }
+    InProgress(const InProgress&) = delete;
+    InProgress& operator=(const InProgress&) = delete;
+};
 
 struct Playing {
     std::mutex lock;
@@ -203,7 +221,13 @@ bool qtSoundDevice() {
     return !g_noDevice;
 }
 
+void qtWaitForSounds() {
+    std::unique_lock<std::mutex> g(g_lock);
+    g_quiet.wait_for(g, kLeaveWait, [] { return g_inProgress == 0; });
+}
+
 void playSound(const std::string& file) {
+    const InProgress counted;
     std::function<void(const std::string&)> observer;
     {
         std::lock_guard<std::mutex> g(g_lock);

@@ -3,10 +3,16 @@
 //                                     port error stop does
 //   zt_gui_exit_probe write DATA      a write of DATA starts (COM1 as COMPORTS.INI maps it) and
 //                                     Exit is pressed during the data transfer
+//   zt_gui_exit_probe sound MS        the program ends while a sound plays for MS ms more on a
+//                                     thread that then waits for ever; "heard" when it ended
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -34,17 +40,41 @@ bool inDataTransfer() {
     }));
 }
 
+// The observer stands for a sound that is still playing when the end begins (`leaving`) and
+// lasts `ms` from then. Its thread then waits for ever.
+std::atomic<bool> g_playing{false}, g_leaving{false};
+
+void soundAtTheEnd(int ms) {
+    qtSetSoundObserver([ms](const std::string&) {
+        g_playing = true;
+        while (!g_leaving) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::puts("heard");
+    });
+    std::thread([] {
+        playSound("end.wav");
+        std::promise<void>().get_future().wait();  // never told: not a thread to wait for
+    }).detach();
+    gui::waitFor([] { return g_playing.load(); });
+    g_leaving = true;
+    qtLeaveProgram(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::string mode = argc > 2 ? argv[1] : "";
     if (mode == "write") exitDuringWrite(argv[2]);
-    const int status = argc > 2 ? std::atoi(argv[2]) : 0;
+    const int number = argc > 2 ? std::atoi(argv[2]) : 0;
     QDialog dialog;
     dialog.show();
-    QTimer::singleShot(0, &dialog,
-                       [status] { std::thread([status] { exitProgram(status); }).detach(); });
+    if (mode == "sound") {
+        QTimer::singleShot(0, &dialog, [number] { soundAtTheEnd(number); });
+    } else {
+        QTimer::singleShot(0, &dialog,
+                           [number] { std::thread([number] { exitProgram(number); }).detach(); });
+    }
     app.exec();
     return 99;  // only when exitProgram did not end the program
 }

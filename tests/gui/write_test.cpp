@@ -67,6 +67,19 @@ std::string framed(const std::string& text) {
     return '\x02' + text + '\x03' + QString::asprintf("%02x", sum).toStdString();
 }
 
+// Runs the exit probe (offscreen) in `dir`: its exit status, -1 when it did not end by itself.
+int runProbe(const QStringList& args, const std::string& dir = ".", QByteArray* out = nullptr) {
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    probe.setProcessEnvironment(env);
+    probe.setWorkingDirectory(QString::fromStdString(dir));
+    probe.start(ZT_EXIT_PROBE, args);
+    if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit) return -1;
+    if (out) *out = probe.readAllStandardOutput();
+    return probe.exitCode();
+}
+
 bool isChooser(QWidget* w) {
     return w->windowTitle() == "画面データの指定";
 }
@@ -224,16 +237,13 @@ class WriteTest : public QObject {
         });
     }
 
-    // The port error stop ends the program from the worker thread with the given status.
-    void exitFromAWorkerThreadEndsTheProgram() {
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        probe.setProcessEnvironment(env);
-        probe.start(ZT_EXIT_PROBE, {"worker", "7"});
-        QVERIFY(probe.waitForFinished(10000));
-        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(probe.exitCode(), 7);
+    // The port error stop ends the program from the worker thread with the given status. The
+    // end lets a sound being played end, and waits for no thread otherwise.
+    void programEndsFromAWorkerAndAfterASound() {
+        QCOMPARE(runProbe({"worker", "7"}), 7);
+        QByteArray out;
+        QCOMPARE(runProbe({"sound", "300"}, ".", &out), 0);
+        QCOMPARE(out, QByteArray("heard\n"));
     }
 
     // Exit during the data transfer ends the program at once; nothing after the data is sent.
@@ -244,15 +254,7 @@ class WriteTest : public QObject {
         dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
         const std::string data = dir.file("sample.v3");
         std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        probe.setProcessEnvironment(env);
-        probe.setWorkingDirectory(QString::fromStdString(dir.path.string()));
-        probe.start(ZT_EXIT_PROBE, {"write", QString::fromStdString(data)});
-        QVERIFY(probe.waitForFinished(20000));
-        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(runProbe({"write", QString::fromStdString(data)}, dir.path.string()), 0);
         const std::string sent = sim.captured();
         QVERIFY(sent.find("Fimageerase") != std::string::npos);  // the job had begun
         QVERIFY(sent.find("FWE") == std::string::npos);
