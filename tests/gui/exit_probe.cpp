@@ -1,10 +1,10 @@
 // The desktop program's ends, in a process of their own:
 //   zt_gui_exit_probe worker STATUS   a worker thread ends the program with STATUS, as the
-//                                     port error stop does
+//                                     port error stop does, while a sound plays on another
+//                                     thread for 300 ms more, which then waits for ever; the
+//                                     probe prints "heard" when the sound has ended
 //   zt_gui_exit_probe write DATA      a write of DATA starts (COM1 as COMPORTS.INI maps it) and
 //                                     Exit is pressed during the data transfer
-//   zt_gui_exit_probe sound MS        the program ends while a sound plays for MS ms more on a
-//                                     thread that then waits for ever; "heard" when it ended
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
@@ -40,15 +40,16 @@ bool inDataTransfer() {
     }));
 }
 
-// The observer stands for a sound that is still playing when the end begins (`leaving`) and
-// lasts `ms` from then. Its thread then waits for ever.
+// What is left of the sound when the end begins (`leaving`).
+constexpr auto kSoundLeft = std::chrono::milliseconds(300);
 std::atomic<bool> g_playing{false}, g_leaving{false};
 
-void soundAtTheEnd(int ms) {
-    qtSetSoundObserver([ms](const std::string&) {
+// The observer stands for the sound.
+void playUntilAfterTheEnd() {
+    qtSetSoundObserver([](const std::string&) {
         g_playing = true;
         while (!g_leaving) std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        std::this_thread::sleep_for(kSoundLeft);
         std::puts("heard");
     });
     std::thread([] {
@@ -56,8 +57,6 @@ void soundAtTheEnd(int ms) {
         std::promise<void>().get_future().wait();  // never told: not a thread to wait for
     }).detach();
     gui::waitFor([] { return g_playing.load(); });
-    g_leaving = true;
-    qtLeaveProgram(0);
 }
 
 }  // namespace
@@ -66,15 +65,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::string mode = argc > 2 ? argv[1] : "";
     if (mode == "write") exitDuringWrite(argv[2]);
-    const int number = argc > 2 ? std::atoi(argv[2]) : 0;
+    const int status = argc > 2 ? std::atoi(argv[2]) : 0;
     QDialog dialog;
     dialog.show();
-    if (mode == "sound") {
-        QTimer::singleShot(0, &dialog, [number] { soundAtTheEnd(number); });
-    } else {
-        QTimer::singleShot(0, &dialog,
-                           [number] { std::thread([number] { exitProgram(number); }).detach(); });
-    }
+    QTimer::singleShot(0, &dialog, [status] {
+        playUntilAfterTheEnd();
+        g_leaving = true;
+        std::thread([status] { exitProgram(status); }).detach();
+    });
     app.exec();
     return 99;  // only when exitProgram did not end the program
 }
