@@ -78,8 +78,9 @@ void alsaMessage(const char* file, int line, const char* function, int err, cons
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    debugOut(std::string("ALSA ") + file + ":" + std::to_string(line) + " " + function + ": " +
-             text + (err ? std::string(": ") + snd_strerror(err) : std::string()));
+    const std::string where = std::string(file ? file : "?") + ":" + std::to_string(line);
+    debugOut("ALSA " + where + " " + (function ? function : "?") + ": " + text +
+             (err ? std::string(": ") + snd_strerror(err) : std::string()));
 }
 
 ca_context* soundContext() {
