@@ -11,6 +11,7 @@
 void setUpDesktopProgram() {
     QApplication::setApplicationName("ZemTabulo");
     QApplication::setWindowIcon(QIcon(":/icons/zemtabulo.png"));
+    qtInstallTranslations();
     qtShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
     useClockFromEnvironment();
 }

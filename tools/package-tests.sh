@@ -69,6 +69,7 @@ field_has() { grep -q "^$1: .*$2" "$WORK/control"; }
 check "Section: electronics" field_has Section 'electronics$'
 check "Depends: the Japanese font" field_has Depends fonts-ipafont-gothic
 check "Depends: the sound theme" field_has Depends sound-theme-freedesktop
+check "Depends: Qt's Japanese texts" field_has Depends qt6-translations-l10n
 check "Depends: from the shared libraries (Qt)" field_has Depends libqt6widgets6
 check "Maintainer" field_has Maintainer '<dev@zemtabulo.invalid>'
 

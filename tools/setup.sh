@@ -7,7 +7,8 @@ ZT_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
 
 ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
-             libssl-dev qt6-base-dev libcanberra-dev fonts-ipafont-gothic xvfb
+             libssl-dev qt6-base-dev qt6-translations-l10n libcanberra-dev libasound2-dev
+             fonts-ipafont-gothic xvfb
              clang libclang-rt-14-dev scdoc)
 
 # Installs those of the packages after "--" that are missing; what comes before goes to apt-get.

@@ -3,12 +3,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
+#include <QTreeView>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -20,6 +25,11 @@ namespace {
 
 // How long a thread that asked for the end waits for the GUI thread before ending by itself.
 constexpr auto kLeaveGrace = std::chrono::seconds(5);
+
+// The choosers' size in average character widths and lines of their font: room for the places
+// list beside the detail view's name, size, type and date columns.
+constexpr int kChooserChars = 120;
+constexpr int kChooserLines = 32;
 
 QString qs(const std::string& s) {
     return QString::fromUtf8(s.c_str(), qsizetype(s.size()));
@@ -114,16 +124,13 @@ QStringList nameFilters(const std::string& block) {
     return filters;
 }
 
-// Where the folder browser starts: a given folder, else the mount point of removable media,
-// else the home folder.
-QString browseStart(const std::string& folder) {
-    if (!folder.empty() && QDir(QFile::decodeName(folder.c_str())).exists())
-        return QFile::decodeName(folder.c_str());
-    const QString user = qEnvironmentVariable("USER");
-    for (const QString& media : {"/run/media/" + user, "/media/" + user, QString("/media")}) {
-        if (!user.isEmpty() && QDir(media).exists() && !QDir(media).isEmpty()) return media;
-    }
-    return QDir::homePath();
+// A chooser large enough for its columns, each as wide as what it shows (a localised file type
+// such as "plain text document" is far wider than Qt's default column).
+void sizeChooser(QFileDialog& dialog) {
+    const QFontMetrics fm(dialog.font());
+    dialog.resize(fm.averageCharWidth() * kChooserChars, fm.height() * kChooserLines);
+    if (auto* view = dialog.findChild<QTreeView*>())
+        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 }
 
 }  // namespace
@@ -158,6 +165,7 @@ bool chooseOpenFile(Window owner, std::string& path, size_t capacity, const std:
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);  // the chosen file must exist
         dialog.setNameFilters(nameFilters(filter));
+        sizeChooser(dialog);
         if (path.empty()) {
             dialog.setDirectory(QDir::currentPath());
         } else {
@@ -179,7 +187,10 @@ bool browseForFolder(Window owner, const std::string& title, std::string& folder
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
-        dialog.setDirectory(browseStart(folder));
+        sizeChooser(dialog);
+        const std::string home = QFile::encodeName(QDir::homePath()).toStdString();
+        const std::string user = qEnvironmentVariable("USER").toStdString();
+        dialog.setDirectory(QFile::decodeName(qtBrowseStart(folder, "/", user, home).c_str()));
         dialog.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
         folder = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
@@ -187,8 +198,31 @@ bool browseForFolder(Window owner, const std::string& title, std::string& folder
     });
 }
 
+std::string qtBrowseStart(const std::string& folder, const std::string& root,
+                          const std::string& user, const std::string& home) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!folder.empty() && fs::is_directory(folder, ec)) return folder;
+    if (user.empty()) return home;
+    for (const char* media : {"media", "run/media"}) {
+        const fs::path there = fs::path(root) / media / user;
+        if (fs::is_directory(there, ec)) return there.string();
+    }
+    return home;
+}
+
+void qtInstallTranslations() {
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    if (translator->load(QStringLiteral("qtbase_ja"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator.get()))
+        translator.release();  // owned by the application from now on
+}
+
 void qtLeaveProgram(int status) {
     for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
+    // The end sounds of a job are the operator's signal; one that has begun is heard out.
+    qtWaitForSounds();
     std::fflush(nullptr);
     std::_Exit(status);
 }

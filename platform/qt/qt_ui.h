@@ -38,6 +38,20 @@ bool qtSoundDevice();
 QFont qtDialogFont(const std::string& face, int pointSize);
 void qtBaseUnits(const QFont& font, int* baseX, int* baseY);
 
-// Ends the process with `status` at once: windows hidden, output flushed, no clean-up that
-// could race the write job's threads. GUI thread only.
+// Qt's own texts (the choosers' labels and buttons, their warnings) in Japanese like the rest
+// of the program, from Qt's installed translations; English where they are not installed.
+void qtInstallTranslations();
+
+// Where the folder browser starts: `folder` when it is a folder, else where removable media are
+// mounted for `user` below `root` ("/" but in tests): media/USER, else run/media/USER; else
+// `home`.
+std::string qtBrowseStart(const std::string& folder, const std::string& root,
+                          const std::string& user, const std::string& home);
+
+// Returns once no playSound call is running (at most a few seconds), at once when none is.
+void qtWaitForSounds();
+
+// Ends the process with `status`: windows hidden, a sound being played let end, output
+// flushed, no clean-up that could race the write job's threads (nor a wait for them, or for a
+// thread that may play a sound later). GUI thread only.
 [[noreturn]] void qtLeaveProgram(int status);

@@ -1,5 +1,6 @@
 // playSound through libcanberra: a wave file played to its end before the call returns, the
 // sound theme's bell for a missing file, and no wait at all where there is no sound device.
+#include <alsa/asoundlib.h>
 #include <canberra.h>
 
 #include <QCoreApplication>
@@ -7,12 +8,15 @@
 #include <QFileInfo>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/debug.h"
 #include "platform/qt/qt_ui.h"
 
 namespace {
@@ -21,6 +25,8 @@ namespace {
 constexpr uint32_t kEndGraceMs = 3000;
 // The bell's length is not known beforehand.
 constexpr uint32_t kBellBoundMs = 5000;
+// The longest the end of the program waits for a sound being played.
+constexpr auto kLeaveWait = std::chrono::seconds(10);
 
 std::mutex g_lock;  // guards everything below
 ca_context* g_context = nullptr;
@@ -28,6 +34,22 @@ bool g_contextTried = false;
 bool g_noDevice = false;  // a play failed for want of a device: no more tries this run
 uint32_t g_nextId = 1;
 std::function<void(const std::string&)> g_observer;
+int g_inProgress = 0;             // playSound calls that have not returned
+std::condition_variable g_quiet;  // told when g_inProgress drops to 0
+
+// Counts one playSound call for as long as it runs.
+struct InProgress {
+    InProgress() {
+        std::lock_guard<std::mutex> g(g_lock);
+        ++g_inProgress;
+    }
+    ~InProgress() {
+        std::lock_guard<std::mutex> g(g_lock);
+        if (--g_inProgress == 0) g_quiet.notify_all();
+    }
+    InProgress(const InProgress&) = delete;
+    InProgress& operator=(const InProgress&) = delete;
+};
 
 struct Playing {
     std::mutex lock;
@@ -43,11 +65,30 @@ struct ContextOwner {
     }
 } g_contextOwner;
 
+// Room for one ALSA message in the debug output; a longer one is cut.
+constexpr size_t kAlsaMessageSize = 512;
+
+// ALSA reports a missing card on stderr at every sound, for every program, which on a machine
+// without one is noise for the operator: its messages go to the debug output instead.
+void alsaMessage(const char* file, int line, const char* function, int err, const char* format,
+                 ...) {
+    if (!tracing()) return;
+    char text[kAlsaMessageSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    const std::string where = std::string(file ? file : "?") + ":" + std::to_string(line);
+    debugOut("ALSA " + where + " " + (function ? function : "?") + ": " + text +
+             (err ? std::string(": ") + snd_strerror(err) : std::string()));
+}
+
 ca_context* soundContext() {
     std::lock_guard<std::mutex> g(g_lock);
     if (g_noDevice) return nullptr;
     if (g_contextTried) return g_context;
     g_contextTried = true;
+    snd_lib_error_set_handler(alsaMessage);
     ca_context* c = nullptr;
     if (ca_context_create(&c) != CA_SUCCESS) return nullptr;
     ca_context_change_props(c, CA_PROP_APPLICATION_NAME, "ZemTabulo", nullptr);
@@ -181,7 +222,13 @@ bool qtSoundDevice() {
     return !g_noDevice;
 }
 
+void qtWaitForSounds() {
+    std::unique_lock<std::mutex> g(g_lock);
+    g_quiet.wait_for(g, kLeaveWait, [] { return g_inProgress == 0; });
+}
+
 void playSound(const std::string& file) {
+    const InProgress counted;
     std::function<void(const std::string&)> observer;
     {
         std::lock_guard<std::mutex> g(g_lock);

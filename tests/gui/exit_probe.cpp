@@ -1,12 +1,18 @@
 // The desktop program's ends, in a process of their own:
 //   zt_gui_exit_probe worker STATUS   a worker thread ends the program with STATUS, as the
-//                                     port error stop does
+//                                     port error stop does, while a sound plays on another
+//                                     thread for 300 ms more, which then waits for ever; the
+//                                     probe prints "heard" when the sound has ended
 //   zt_gui_exit_probe write DATA      a write of DATA starts (COM1 as COMPORTS.INI maps it) and
 //                                     Exit is pressed during the data transfer
 #include <QApplication>
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -34,6 +40,25 @@ bool inDataTransfer() {
     }));
 }
 
+// What is left of the sound when the end begins (`leaving`).
+constexpr auto kSoundLeft = std::chrono::milliseconds(300);
+std::atomic<bool> g_playing{false}, g_leaving{false};
+
+// The observer stands for the sound.
+void playUntilAfterTheEnd() {
+    qtSetSoundObserver([](const std::string&) {
+        g_playing = true;
+        while (!g_leaving) std::this_thread::yield();
+        std::this_thread::sleep_for(kSoundLeft);
+        std::puts("heard");
+    });
+    std::thread([] {
+        playSound("end.wav");
+        std::promise<void>().get_future().wait();  // never told: not a thread to wait for
+    }).detach();
+    gui::waitFor([] { return g_playing.load(); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,8 +68,11 @@ int main(int argc, char** argv) {
     const int status = argc > 2 ? std::atoi(argv[2]) : 0;
     QDialog dialog;
     dialog.show();
-    QTimer::singleShot(0, &dialog,
-                       [status] { std::thread([status] { exitProgram(status); }).detach(); });
+    QTimer::singleShot(0, &dialog, [status] {
+        playUntilAfterTheEnd();
+        g_leaving = true;
+        std::thread([status] { exitProgram(status); }).detach();
+    });
     app.exec();
     return 99;  // only when exitProgram did not end the program
 }

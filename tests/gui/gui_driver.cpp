@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -56,16 +55,6 @@ QMessageBox* shownBox(const std::string& caption) {
     return qobject_cast<QMessageBox*>(findShown([&](QWidget* w) {
         return qobject_cast<QMessageBox*>(w) && w->windowTitle().toStdString() == caption;
     }));
-}
-
-std::string boxText(QMessageBox* box) {
-    return box ? box->text().toStdString() : std::string();
-}
-
-QWidget* shownDialog(const std::string& title) {
-    return findShown([&](QWidget* w) {
-        return qobject_cast<QDialog*>(w) && w->windowTitle().toStdString() == title;
-    });
 }
 
 void click(Window dlg, int id) {

@@ -26,9 +26,6 @@ void whenShown(const std::function<bool(QWidget*)>& match, const std::function<v
 
 // A shown message box with this caption; nullptr when none.
 QMessageBox* shownBox(const std::string& caption);
-std::string boxText(QMessageBox* box);
-// A shown dialog (template dialog, chooser or box) with this title; nullptr when none.
-QWidget* shownDialog(const std::string& title);
 
 // Clicks control `id` of `dlg` as a mouse click would.
 void click(Window dlg, int id);

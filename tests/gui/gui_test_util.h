@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <filesystem>
 
 #include "../temp_dir.h"
@@ -18,10 +19,13 @@ inline void resetProgram() {
     mainDlg = nullptr;
 }
 
-// The desktop program's set-up, once per test process.
+// The desktop program's set-up, once per test process; Qt's saved settings (the choosers'
+// columns among them) in a folder of the process's own, not the user's.
 inline void setUpOnce() {
+    static TempDir settings;
     static bool done = false;
     if (done) return;
     done = true;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path.c_str());
     setUpDesktopProgram();
 }

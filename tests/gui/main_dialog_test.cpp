@@ -2,8 +2,11 @@
 // data file, the keys, and the export.
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 
 #include "app/templates.h"
@@ -20,22 +23,14 @@ bool isChooser(QWidget* w, const char* title) {
     return qobject_cast<QFileDialog*>(w) && w->windowTitle() == QString::fromUtf8(title);
 }
 
-// A message box as the test saw it before closing it.
-struct SeenBox {
-    bool seen = false;
-    std::string text, caption;
-    QWidget* parent = nullptr;
-    Qt::WindowModality modality = Qt::NonModal;
-};
-
-void closeNextBox(SeenBox& seen) {
-    gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-                   [&seen](QWidget* w) {
-                       auto* box = qobject_cast<QMessageBox*>(w);
-                       seen = {true, box->text().toStdString(), box->windowTitle().toStdString(),
-                               box->parentWidget(), box->windowModality()};
-                       box->done(QMessageBox::Ok);
-                   });
+// Every column of a chooser's detail view as wide as what it shows, and all of them in view.
+bool columnsWhole(QFileDialog* chooser) {
+    auto* view = chooser->findChild<QTreeView*>();
+    if (!view || view->model()->rowCount(view->rootIndex()) == 0) return false;
+    const QAbstractItemView* items = view;  // its size hint of a column is public
+    for (int c = 0; c < view->header()->count(); ++c)
+        if (view->header()->sectionSize(c) < items->sizeHintForColumn(c)) return false;
+    return view->header()->length() <= view->viewport()->width();
 }
 
 }  // namespace
@@ -47,10 +42,15 @@ class MainDialogTest : public QObject {
     void initTestCase() { setUpOnce(); }
     void init() { resetProgram(); }
 
+    // The list of line speeds offers four, 38400 chosen.
     void transferSettingsTogglesTheEightControls() {
         TempDir dir;
         dir.enter();
         gui::runProgram([] {
+            auto* combo = qobject_cast<QComboBox*>(qtWidget(dlgItem(mainDlg, IDC_LINE_SPEED)));
+            QCOMPARE(combo->count(), 4);
+            QCOMPARE(combo->currentText(), QString("38400"));
+            QCOMPARE(optLineSpeed(), 3);
             for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(mainDlg, id)));
             gui::click(mainDlg, IDC_TRANSFER_SETTINGS);
             QCOMPARE(optTransferSettings(), 1);
@@ -71,49 +71,53 @@ class MainDialogTest : public QObject {
         });
     }
 
-    void lineSpeedIs38400AfterStart() {
-        TempDir dir;
-        dir.enter();
-        gui::runProgram([] {
-            QCOMPARE(optLineSpeed(), 3);
-            auto* combo = qobject_cast<QComboBox*>(qtWidget(dlgItem(mainDlg, IDC_LINE_SPEED)));
-            QCOMPARE(combo->count(), 4);
-            QCOMPARE(combo->currentText(), QString("38400"));
-        });
+    // A given folder, else where removable media are mounted for the user (media/USER before
+    // run/media/USER), else home. The rows build on each other's folders.
+    void folderBrowserStartsWhereMediaAreMounted() {
+        TempDir root;
+        const std::string r = root.path.string(), media = r + "/media/op";
+        const struct {
+            const char* made;
+            std::string folder, user, want;
+        } rows[] = {{"", "", "op", "~"},
+                    {"run/media/op", "", "op", r + "/run/media/op"},
+                    {"media/op", "", "op", media},
+                    {"", "", "", "~"},  // no user: not media/ itself
+                    {"", r + "/run", "op", r + "/run"},
+                    {"", r + "/none", "op", media}};
+        for (const auto& row : rows) {
+            std::filesystem::create_directories(root.path / row.made);
+            QCOMPARE(qtBrowseStart(row.folder, r, row.user, "~"), row.want);
+        }
     }
 
-    void dataFileChooserCancelledLeavesTheLabel() {
+    // The chooser speaks Japanese and shows its columns whole (a plain text file's type is a
+    // long text). A cancel leaves the label; a chosen file shows in it, the chooser opens on it
+    // the next time, and a cancel then keeps it.
+    void chosenFilesShowInTheirLabels() {
         TempDir dir;
         dir.enter();
-        bool mustExist = false;
-        QStringList filters;
+        const std::string data = dir.write("screens.v3", "PAGE 1\r\n");
+        const std::string gaiji = dir.write("chars.txt", "glyphs\r\n");
+        bool mustExist = false, whole = false;
+        QString reopenedOn;
+        QStringList filters, gaijiFilters, texts;
         gui::runProgram([&] {
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) {
                                auto* fd = qobject_cast<QFileDialog*>(w);
                                mustExist = fd->fileMode() == QFileDialog::ExistingFile;
                                filters = fd->nameFilters();
+                               for (auto* b : fd->findChildren<QPushButton*>()) texts << b->text();
+                               for (auto* l : fd->findChildren<QLabel*>()) texts << l->text();
+                               whole = gui::waitFor([fd] { return columnsWhole(fd); });
                                fd->reject();
                            });
             gui::click(mainDlg, IDC_DATA_FILE);
             QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)),
                      std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
-        });
-        QVERIFY(dataFilePath.empty());
-        QVERIFY(mustExist);
-        QCOMPARE(filters, QStringList{"V3データファイル files(*.*) (*)"});
-    }
+            QVERIFY(dataFilePath.empty());
 
-    // A chosen file shows in the label; the chooser opens on it the next time, and a cancel
-    // then keeps it.
-    void chosenFilesShowInTheirLabels() {
-        TempDir dir;
-        dir.enter();
-        const std::string data = dir.write("screens.v3", "data\r\n");
-        const std::string gaiji = dir.write("chars.txt", "glyphs\r\n");
-        QString reopenedOn;
-        QStringList gaijiFilters;
-        gui::runProgram([&] {
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) { gui::chooseFile(w, data); });
             gui::click(mainDlg, IDC_DATA_FILE);
@@ -136,6 +140,11 @@ class MainDialogTest : public QObject {
             gui::click(mainDlg, IDC_GAIJI_FILE);
             QCOMPARE(windowText(dlgItem(mainDlg, IDC_GAIJI_PATH)), gaiji);
         });
+        QVERIFY(mustExist);
+        QCOMPARE(filters, QStringList{"V3データファイル files(*.*) (*)"});
+        QCOMPARE(texts, (QStringList{"開く(&O)", "キャンセル",
+                                     "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
+        QVERIFY(whole);
         QCOMPARE(dataFilePath, data);
         QCOMPARE(gaijiFilePath, gaiji);
         QCOMPARE(reopenedOn, QString::fromStdString(data));
@@ -143,54 +152,36 @@ class MainDialogTest : public QObject {
                  (QStringList{"外字ファイル files(*.txt) (*.txt)", "All Files(*.*) (*)"}));
     }
 
-    void startWithoutDataFileShowsTheMessage() {
+    // Escape and the close request leave the dialog open; Enter on a check box presses the
+    // default button, Start, which without a data file says so in a box owned by the dialog;
+    // Exit ends it.
+    void keysCloseRequestAndStartWithoutDataFile() {
         TempDir dir;
         dir.enter();
-        SeenBox seen;
         QWidget* main = nullptr;
-        gui::runProgram([&] {
+        QString seen;  // the box: its caption, text, and whether it is modal to the dialog
+        bool openAfterEscapeAndClose = false;
+        const int result = gui::runProgram([&] {
             main = qtWidget(mainDlg);
-            closeNextBox(seen);
-            gui::click(mainDlg, IDC_START);
-            QVERIFY(seen.seen);
+            QTest::keyClick(main, Qt::Key_Escape);
+            main->close();
+            openAfterEscapeAndClose = main->isVisible() && qtWidget(mainDlg);
+            gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
+                           [&](QWidget* w) {
+                               auto* box = qobject_cast<QMessageBox*>(w);
+                               const bool modal = box->windowModality() == Qt::WindowModal;
+                               seen = box->windowTitle() + "|" + box->text() + "|" +
+                                      (modal && box->parentWidget() == main ? "modal" : "");
+                               box->done(QMessageBox::Ok);
+                           });
+            qtWidget(dlgItem(mainDlg, IDC_VERTICAL))->setFocus();
+            QTest::keyClick(qtWidget(dlgItem(mainDlg, IDC_VERTICAL)), Qt::Key_Return);
+            QCOMPARE(seen, QString("ZemTabulo|データファイルが未設定です|modal"));
             QVERIFY(isWindowEnabled(dlgItem(mainDlg, IDC_START)));
             QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string());
-        });
-        QCOMPARE(seen.text, std::string("データファイルが未設定です"));
-        QCOMPARE(seen.caption, std::string("ZemTabulo"));
-        QCOMPARE(seen.parent, main);  // owned by the main dialog, modal to it
-        QCOMPARE(seen.modality, Qt::WindowModal);
-    }
-
-    void enterPressesStartAndEscapeIsIgnored() {
-        TempDir dir;
-        dir.enter();
-        SeenBox seen;
-        bool openAfterEscape = false;
-        gui::runProgram([&] {
-            QWidget* main = qtWidget(mainDlg);
-            QTest::keyClick(main, Qt::Key_Escape);
-            openAfterEscape = main->isVisible() && qtWidget(mainDlg);
-            // Focus on a check box: Enter still goes to the default button, Start.
-            qtWidget(dlgItem(mainDlg, IDC_VERTICAL))->setFocus();
-            closeNextBox(seen);
-            QTest::keyClick(qtWidget(dlgItem(mainDlg, IDC_VERTICAL)), Qt::Key_Return);
-        });
-        QVERIFY(openAfterEscape);
-        QCOMPARE(seen.text, std::string("データファイルが未設定です"));
-    }
-
-    void closeRequestIsIgnoredAndExitEnds() {
-        TempDir dir;
-        dir.enter();
-        bool openAfterClose = false;
-        const int result = gui::runProgram([&] {
-            QWidget* main = qtWidget(mainDlg);
-            main->close();
-            openAfterClose = main->isVisible();
             gui::click(mainDlg, IDC_EXIT);
         });
-        QVERIFY(openAfterClose);
+        QVERIFY(openAfterEscapeAndClose);
         QCOMPARE(result, 0);
         QVERIFY(!gui::findShown([](QWidget* w) { return qobject_cast<QDialog*>(w); }));
     }

@@ -20,30 +20,27 @@ class StartupTest : public QObject {
     void initTestCase() { setUpOnce(); }
     void init() { resetProgram(); }
 
-    void withoutIniFileCreatesItAndShowsTheDialog() {
-        TempDir dir;
-        dir.enter();
-        std::string title;
-        bool shown = false;
-        const int result = gui::runProgram([&] {
-            QWidget* w = qtWidget(mainDlg);
-            shown = w && w->isVisible();
-            title = w ? w->windowTitle().toStdString() : "";
-        });
-        QCOMPARE(result, 0);
-        QVERIFY(shown);
-        QCOMPARE(title, std::string("ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1"));
-        QCOMPARE(dir.read("SCI.INI"), std::string("COM1\r\n"));
-        QCOMPARE(portName, std::string("COM1"));
-    }
-
-    void withIniFileReadsThePortName() {
-        TempDir dir;
-        dir.enter();
-        dir.write("SCI.INI", "COM12\r\nCOM3\r\n");
-        gui::runProgram([] {});
-        QCOMPARE(portName, std::string("COM12"));
-        QCOMPARE(dir.read("SCI.INI"), std::string("COM12\r\nCOM3\r\n"));
+    // Without SCI.INI it is created holding COM1; one that is there is read, not written.
+    void readsOrCreatesTheIniFileAndShowsTheDialog() {
+        const struct {
+            const char *ini, *port, *after;
+        } rows[] = {{nullptr, "COM1", "COM1\r\n"},
+                    {"COM12\r\nCOM3\r\n", "COM12", "COM12\r\nCOM3\r\n"}};
+        for (const auto& row : rows) {
+            resetProgram();
+            TempDir dir;
+            dir.enter();
+            if (row.ini) dir.write("SCI.INI", row.ini);
+            QString title;
+            const int result = gui::runProgram([&] {
+                QWidget* w = qtWidget(mainDlg);
+                if (w && w->isVisible()) title = w->windowTitle();
+            });
+            QCOMPARE(result, 0);
+            QCOMPARE(title, QString("ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1"));
+            QCOMPARE(dir.read("SCI.INI"), std::string(row.after));
+            QCOMPARE(portName, std::string(row.port));
+        }
     }
 
     // The dialog as its template describes it, with Start, About and Port settings shown.
@@ -77,22 +74,13 @@ class StartupTest : public QObject {
                      std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
             QCOMPARE(windowText(dlgItem(mainDlg, IDC_EXPORT)),
                      std::string("USBメモリに\n書き出し"));
-        });
-    }
-
-    // Dialog units follow the dialog font: x by a quarter of its average character width,
-    // y by an eighth of its height.
-    void placesControlsInDialogUnitsOfItsFont() {
-        TempDir dir;
-        dir.enter();
-        gui::runProgram([] {
-            QWidget* w = qtWidget(mainDlg);
+            // Dialog units follow the dialog font: x by a quarter of its average character
+            // width, y by an eighth of its height.
             QCOMPARE(QFontInfo(w->font()).family(), QString("IPAPGothic"));
             int bx = 0, by = 0;
             qtBaseUnits(w->font(), &bx, &by);
             QVERIFY(bx > 3 && by > 8);
             QCOMPARE(w->size(), QSize((291 * bx + 2) / 4, (197 * by + 4) / 8));
-            QWidget* start = qtWidget(dlgItem(mainDlg, IDC_START));
             QCOMPARE(start->geometry(), QRect((230 * bx + 2) / 4, (100 * by + 4) / 8,
                                               (54 * bx + 2) / 4, (42 * by + 4) / 8));
             QWidget* path = qtWidget(dlgItem(mainDlg, IDC_DATA_PATH));
@@ -106,7 +94,7 @@ class StartupTest : public QObject {
         std::filesystem::path deep = dir.path;
         while (deep.string().size() <= kMaxWorkDirLength) deep /= std::string(40, 'd');
         std::filesystem::create_directories(deep);
-        std::filesystem::path previous = std::filesystem::current_path();
+        dir.enter();  // left again when the test ends
         std::filesystem::current_path(deep);
         std::string caption, text;
         bool owned = true;
@@ -119,7 +107,6 @@ class StartupTest : public QObject {
                            box->done(QMessageBox::Ok);
                        });
         const int result = zemtabuloMain();
-        std::filesystem::current_path(previous);
         QCOMPARE(result, 0);
         QCOMPARE(caption, std::string("ZemTabulo"));
         QCOMPARE(text, std::string("Scrivanaがあるフォルダの階層が深すぎます"));

@@ -22,6 +22,8 @@ namespace {
 // Virtual milliseconds per real one: the job's pauses of 1 s and 3 s take 50 and 150 ms.
 constexpr uint32_t kTimeScale = 20;
 constexpr int kJobTimeoutMs = 30000;
+// The job's own pauses: 1 s in flash mode, 1 s after the settings, 3 s before the sum query.
+constexpr int kJobPauseSeconds = 5;
 
 const QStringList kJobStatuses = {
     "画面書込み",     "ﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始", "ﾌﾗｯｼｭ消去終了",    "ﾃﾞｰﾀ書き込み中",
@@ -57,6 +59,26 @@ struct SoundLog {
         return files;
     }
 };
+
+// A framed command as the device receives it: STX, text, ETX, the XOR of the text's bytes.
+std::string framed(const std::string& text) {
+    unsigned sum = 0;
+    for (unsigned char c : text) sum ^= c;
+    return '\x02' + text + '\x03' + QString::asprintf("%02x", sum).toStdString();
+}
+
+// Runs the exit probe (offscreen) in `dir`: its exit status, -1 when it did not end by itself.
+int runProbe(const QStringList& args, const std::string& dir = ".", QByteArray* out = nullptr) {
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    probe.setProcessEnvironment(env);
+    probe.setWorkingDirectory(QString::fromStdString(dir));
+    probe.start(ZT_EXIT_PROBE, args);
+    if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit) return -1;
+    if (out) *out = probe.readAllStandardOutput();
+    return probe.exitCode();
+}
 
 bool isChooser(QWidget* w) {
     return w->windowTitle() == "画面データの指定";
@@ -101,17 +123,19 @@ class WriteTest : public QObject {
         QVERIFY(sim.start({"--jobs", "1", "--sum", "1234"},
                           {"ZEMTABULO_TIME_SCALE=" + std::to_string(kTimeScale)}));
         dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
-        const std::string data = dir.file("sample.v3");
-        std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
+        const std::string data = dir.write("screens.v3", "PAGE 1\r\nTEXT\r\nENDPAGE\r\n");
 
         StatusRecorder status;
-        bool sumBoxChecked = false, endBoxChecked = false;
+        bool scriptEnded = false;  // every check in the script was made
         QString endText;
+        qint64 elapsedMs = 0;
+        QElapsedTimer clock;  // holds the job's whole run
         gui::runProgram([&] {
             qtWidget(dlgItem(mainDlg, IDC_STATUS))->installEventFilter(&status);
             chooseData(data);
             QWidget* main = qtWidget(mainDlg);
             QCOMPARE(main->focusWidget(), qtWidget(dlgItem(mainDlg, IDC_START)));
+            clock.start();
             gui::click(mainDlg, IDC_START);
             QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
             // Enter while Start is disabled presses nothing, Exit least of all.
@@ -127,7 +151,6 @@ class WriteTest : public QObject {
             QCOMPARE(optVertical(), 1);
             QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string("書き込み終了"));
             QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
-            sumBoxChecked = true;
             box->done(QMessageBox::Ok);
 
             // The end box is owned by the main dialog and modal to it.
@@ -140,19 +163,25 @@ class WriteTest : public QObject {
             QCOMPARE(bar->maximum(), 100);
             QCOMPARE(bar->value(), 100);
             endText = end->text();
-            endBoxChecked = true;
+            elapsedMs = clock.elapsed();
             end->done(QMessageBox::Ok);
             QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
+            scriptEnded = true;
         });
-        QVERIFY(sumBoxChecked);
-        QVERIFY(endBoxChecked);
+        QVERIFY(scriptEnded);
         QCOMPARE(status.texts, kJobStatuses);
-        QVERIFY2(QRegularExpression("^書込みが終了しました\n書き込み時間は[0-9]+秒です$")
-                     .match(endText)
-                     .hasMatch(),
+        // The job's time in the scaled clock: at least its own pauses, at most what the test saw.
+        const QRegularExpression endLine("^書込みが終了しました\n書き込み時間は([0-9]+)秒です$");
+        const int seconds = endLine.match(endText).captured(1).toInt();
+        QVERIFY2(seconds >= kJobPauseSeconds && seconds <= (elapsedMs + 1) * kTimeScale / 1000,
                  qPrintable(endText));
         QCOMPARE(sounds.taken(), kAllSounds);
         QCOMPARE(sim.wait(5000), 0);  // the device saw its one job through
+        const std::string settings = framed("WD bf07b 0") + "\n" + framed("WD bf075 1") + "\n";
+        QCOMPARE(QByteArray::fromStdString(sim.captured()),
+                 QByteArray::fromStdString(framed("FWS") + "\r\nFS\nFimageerase\nPAGE 1\nTEXT\n" +
+                                           "ENDPAGE\nFs\nFWE\n" + settings + framed("UC") + "\n" +
+                                           framed("Sb") + "\r\n"));
     }
 
     // No device on COM1: eight failed opens, then the end is announced at once.
@@ -206,16 +235,12 @@ class WriteTest : public QObject {
         });
     }
 
-    // The port error stop ends the program from the worker thread with the given status.
-    void exitFromAWorkerThreadEndsTheProgram() {
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        probe.setProcessEnvironment(env);
-        probe.start(ZT_EXIT_PROBE, {"worker", "7"});
-        QVERIFY(probe.waitForFinished(10000));
-        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(probe.exitCode(), 7);
+    // The port error stop ends the program from the worker thread with the given status. The
+    // end lets a sound being played end, and waits for no thread otherwise.
+    void exitFromAWorkerThreadEndsTheProgramAfterTheSound() {
+        QByteArray out;
+        QCOMPARE(runProbe({"worker", "7"}, ".", &out), 7);
+        QCOMPARE(out, QByteArray("heard\n"));
     }
 
     // Exit during the data transfer ends the program at once; nothing after the data is sent.
@@ -226,15 +251,7 @@ class WriteTest : public QObject {
         dir.write("COMPORTS.INI", "COM1=" + sim.slavePath + "\n");
         const std::string data = dir.file("sample.v3");
         std::filesystem::copy_file(ZT_SAMPLE_DATA, data);
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        probe.setProcessEnvironment(env);
-        probe.setWorkingDirectory(QString::fromStdString(dir.path.string()));
-        probe.start(ZT_EXIT_PROBE, {"write", QString::fromStdString(data)});
-        QVERIFY(probe.waitForFinished(20000));
-        QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(runProbe({"write", QString::fromStdString(data)}, dir.path.string()), 0);
         const std::string sent = sim.captured();
         QVERIFY(sent.find("Fimageerase") != std::string::npos);  // the job had begun
         QVERIFY(sent.find("FWE") == std::string::npos);
