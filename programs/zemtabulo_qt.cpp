@@ -4,6 +4,7 @@
 
 #include "app/job_log.h"
 #include "app/startup.h"
+#include "platform/debug.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
 #include "programs/version_arg.h"
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
         std::puts(desktopVersionLine().c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    // The serial line's bytes and the sound system's complaints go to stderr only when asked.
+    setTracing(argGiven(argc, argv, "--trace"));
     QApplication app(argc, argv);
     setUpDesktopProgram();
     // A log that does not open is told at the first Start, which it refuses.

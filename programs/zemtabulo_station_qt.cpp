@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/station.h"
+#include "platform/debug.h"
 #include "programs/desktop_qt.h"
 #include "programs/version_arg.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
         std::puts(desktopVersionLine("zemtabulo-station").c_str());
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    // The serial line's bytes and the sound system's complaints go to stderr only when asked.
+    setTracing(argGiven(argc, argv, "--trace"));
     QApplication app(argc, argv);
     setUpDesktopProgram();
     QApplication::setDesktopFileName("org.zemtabulo.ZemTabulo.Station");
