@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <sstream>
 
 #include "job_fixture.h"
@@ -216,7 +217,7 @@ TEST_F(JobTest, SumWithBadCheckDigitsShowsNull) {
 
 TEST_F(JobTest, DataFileThatCannotBeReadIsRefusedBeforeAnythingIsSent) {
     startDevice();
-    // The second opens, but reading it fails at once (EIO).
+    // The second file opens, but reading it fails at once (EIO): the device keeps what it has.
     for (const auto& [path, error] : {std::pair{dir.file("vanished.v3"), ENOENT},
                                       std::pair{std::string("/proc/self/mem"), EIO}}) {
         SCOPED_TRACE(path);
@@ -233,6 +234,7 @@ TEST_F(JobTest, DataFileThatCannotBeReadIsRefusedBeforeAnythingIsSent) {
         ASSERT_EQ(rec.boxes.size(), 1u);
         EXPECT_TRUE(isEndBox(rec.boxes[0], 0));
     }
+    EXPECT_EQ(rec.startEnabled, 2);
 }
 
 // ---- A step the device never answers ----
