@@ -10,7 +10,20 @@ bool beginsPageSection(const std::string& piece) {
 
 }  // namespace
 
-std::string framed(const std::string& text) { return frameBuild(text.c_str()); }
+std::string framed(const std::string& text) {
+    unsigned sum = 0;
+    for (const unsigned char c : text) sum ^= c;
+    static const char kHex[] = "0123456789abcdef";
+    return '\x02' + text + '\x03' + kHex[sum >> 4] + kHex[sum & 0xf];
+}
+
+std::string registerLines(std::initializer_list<const char*> texts) {
+    std::string out;
+    for (const char* t : texts) out += framed(t) + "\n";
+    return out;
+}
+
+const std::string kSettingsOff = registerLines({"WD bf07b 0", "WD bf075 1", "UC"});
 
 void JobTest::installHooks() {
     HeadlessHooks hooks;
@@ -86,25 +99,10 @@ std::string ExpectedJob::dataPart() const {
     return out;
 }
 
-std::string ExpectedJob::settingsPart() const {
-    auto reg = [](const std::string& name, int v) {
-        return framed("WD " + name + " " + std::to_string(v)) + "\n";
-    };
-    std::string s = reg("bf07b", vertical) + reg("bf075", 1);
-    if (transferSettings) {
-        s += reg("bf07a", startupCheck) + reg("bf07c", keepSram ? 0 : 1) + reg("bf078", latin) +
-             reg("bf303", rs422);
-        static const int kValues[] = {0, 64, 128, 192};
-        if (lineSpeed >= 0 && lineSpeed < 4) s += reg(rs422 ? "bf305" : "bf304", kValues[lineSpeed]);
-        s += reg("bf306", responseCheck) + reg("bf307", flowControl) + reg("bf075", 1);
-    }
-    return s + framed("UC") + "\n";
-}
-
 std::string ExpectedJob::upToErase() const {
     return framed("FWS") + "\r\n" + "FS\n" + (skipBitmaps ? "Fpageerase\n" : "Fimageerase\n");
 }
 
 std::string ExpectedJob::whole() const {
-    return upToErase() + dataPart() + "Fs\n" + "FWE\n" + settingsPart() + framed("Sb") + "\r\n";
+    return upToErase() + dataPart() + "Fs\nFWE\n" + settings + framed("Sb") + "\r\n";
 }

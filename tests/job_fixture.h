@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,7 +14,6 @@
 #include "platform/clock.h"
 #include "sim_harness.h"
 #include "temp_dir.h"
-#include "writer/frame.h"
 #include "writer/worker.h"
 
 // Virtual milliseconds per real one in job tests: a job's 5 s of pauses take 1 s, and a device
@@ -30,6 +30,12 @@ struct JobRecord {
     int startEnabled = 0;
     int progressLow = 0, progressHigh = 0, progressPos = 0;
     bool ended = false;
+
+    // Forgets the last job's texts, sounds and end, for the next job in the same test.
+    void forget() {
+        std::lock_guard<std::mutex> lock(m);
+        statuses.clear(), boxes.clear(), sounds.clear(), ended = false;
+    }
 };
 
 struct JobTest : ::testing::Test {
@@ -57,21 +63,21 @@ struct JobTest : ::testing::Test {
     std::string lastStatus();
 };
 
-// What the device receives for a whole job with the given options, written independently of
-// the product: the data part as LF lines from the file's bytes.
+// The XOR frame: STX, text, ETX, two lowercase hex digits of the XOR of the text's bytes.
+std::string framed(const std::string& text);
+// Each text framed and ended by LF, as register writes and UC go out.
+std::string registerLines(std::initializer_list<const char*> texts);
+// The register lines of a job with the settings transfer off and the boxes unchecked.
+extern const std::string kSettingsOff;
+
+// What the device receives for a whole job, written independently of the product: the data
+// part as LF lines from the file's bytes, the register lines as the test gives them.
 struct ExpectedJob {
     std::string data;  // the file's bytes
     bool skipBitmaps = false;
-    bool vertical = false;
-    bool transferSettings = false;
-    bool startupCheck = false, keepSram = false, latin = false, rs422 = false;
-    bool responseCheck = false, flowControl = false;
-    int lineSpeed = 3;
+    std::string settings = kSettingsOff;
 
     std::string dataPart() const;
-    std::string settingsPart() const;
     std::string upToErase() const;
     std::string whole() const;
 };
-
-std::string framed(const std::string& text);

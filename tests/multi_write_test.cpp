@@ -95,9 +95,10 @@ TEST_F(MultiWrite, EveryPortGetsTheWholeJobAndEveryLineIsAnEvent) {
     ProgramResult r = write(args);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
-    ExpectedJob want{kData};
-    want.transferSettings = want.rs422 = true;
-    want.lineSpeed = 1;
+    const ExpectedJob want{kData, false,
+                           registerLines({"WD bf07b 0", "WD bf075 1", "WD bf07a 0", "WD bf07c 1",
+                                          "WD bf078 0", "WD bf303 1", "WD bf305 64", "WD bf306 0",
+                                          "WD bf307 0", "WD bf075 1", "UC"})};
     for (SimProcess& s : sims) EXPECT_EQ(s.captured(), want.whole()) << s.slavePath;
 
     const std::vector<Json> all = events(r.out);

@@ -29,36 +29,19 @@ struct ReplyWait : ::testing::Test {
         pty.send(bytes);
         ASSERT_TRUE(waitAvailable(ch, int(bytes.size())));
     }
-    // Virtual milliseconds from the start of the wait to the abort; -1 when it returned.
-    int64_t msUntilAbort(const DeviceCommand& cmd) {
+    // Virtual milliseconds the wait took, to its reply or to the end of the write.
+    uint32_t timedWait(const DeviceCommand& cmd) {
         const uint32_t t0 = g_manualNow;
         try {
             waitReply(&ch, cmd, buf, sizeof buf);
-            return -1;
         } catch (const WriteAborted&) {
-            return int64_t(uint32_t(g_manualNow - t0));
+            // Told by the channel given up.
         }
+        return g_manualNow - t0;
     }
 };
 
 }  // namespace
-
-TEST_F(ReplyWait, PrefixRuleTakesLongerLinesAndSkipsOthers) {
-    arrive("Data Save\rnoise\r\rData Save Start, 512 blocks\r");
-    EXPECT_STREQ(waitReply(&ch, device::kSaveStart, buf, sizeof buf),
-                 "Data Save Start, 512 blocks");
-    EXPECT_EQ(ch.writeBusy, 1);
-}
-
-TEST_F(ReplyWait, AnyLineRuleTakesAnEmptyLine) {
-    arrive("\r");
-    EXPECT_STREQ(waitReply(&ch, device::kWriteEnd, buf, sizeof buf), "");
-}
-
-TEST_F(ReplyWait, FramedRuleWaitsForStx) {
-    arrive("OK\rUC done\r\x02" "1234\x03" "04\r");
-    EXPECT_STREQ(waitReply(&ch, device::kSumQuery, buf, sizeof buf), "\x02" "1234\x03" "04");
-}
 
 TEST_F(ReplyWait, ReplyInPiecesIsTakenWhenItsCarriageReturnComes) {
     installManualClock(1000, 500);  // 0.5 ms real per slice: the 5 s wait lasts ~0.25 s
@@ -73,21 +56,46 @@ TEST_F(ReplyWait, ReplyInPiecesIsTakenWhenItsCarriageReturnComes) {
     device.join();
 }
 
-TEST_F(ReplyWait, SilenceEndsTheWriteAtTheFirstCheckPastTheTimeOut) {
-    EXPECT_EQ(msUntilAbort(device::kSaveStart), 5001);
-    EXPECT_EQ(ui.status(), resString(6));
-    EXPECT_EQ(ch.writeBusy, 0);
-    EXPECT_FALSE(ch.port.isOpen());
-}
-
-TEST_F(ReplyWait, LinesThatDoNotMatchDoNotExtendTheWait) {
-    arrive("Image Erase\rImage\rbusy\r");
-    EXPECT_EQ(msUntilAbort(device::kImageErase), 180001);
-}
-
-TEST_F(ReplyWait, TimeOutIsRightAcrossTheTickCountWrap) {
-    installManualClock(0xffffffffu - 2000u, 0);
-    EXPECT_EQ(msUntilAbort(device::kSumQuery), 30001);
+// Each command's rule and own time-out, written out here: a reply up to the time-out's last
+// millisecond is taken (a prefix rule takes a longer line, the framed rule only a line with STX,
+// FWE any line, even an empty one), lines the rule drops do not extend the wait, and silence
+// ends the write at the first check past the time-out; the same across the tick count's wrap.
+TEST_F(ReplyWait, EachCommandWaitsItsOwnTimeOut) {
+    // clang-format off
+    const struct {
+        const DeviceCommand& cmd;
+        uint32_t timeoutMs;
+        std::string dropped, reply;  // at once: lines the rule drops; later: the reply
+    } cases[] = {
+        {device::kFlashMode, 5000, "FlashRom Mode\rflashRom Mode Start\r", "FlashRom Mode Start\r"},
+        {device::kSaveStart, 5000, "Data Save\rnoise\r\r", "Data Save Start, 512 blocks\r"},
+        {device::kImageErase, 180000, "Image Erase\rImage\rbusy\r", "Image Erase End\r"},
+        {device::kPageErase, 180000, "PageData Erase\rImage Erase End\r", "PageData Erase End\r"},
+        {device::kSaveEnd, 5000, "Data Save Start\rData Save\r", "Data Save End\r"},
+        {device::kWriteEnd, 5000, "", "\r"},
+        {device::kSumQuery, 30000, "OK\rUC done\r1234\x03" "04\r", "\x02" "1234\x03" "04\r"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const uint32_t t = c.timeoutMs;
+        for (const uint32_t start : {1000u, 0xffffffffu - 2000u}) {
+            for (const uint32_t replyAt : {t - 1, t, 0u}) {  // 0: no reply
+                SCOPED_TRACE(std::string(c.cmd.text) + " at " + std::to_string(start) +
+                             ", reply at " + std::to_string(replyAt));
+                installManualClock(start, 0);
+                ASSERT_TRUE(ch.port.isOpen() || commOpen(pty.slavePath, &ch) != 0);
+                ch.writeBusy = 1;
+                setStatusText("", ch.statusWnd);
+                arrive(c.dropped);
+                if (replyAt) atManualTime(start + replyAt, [&] { arrive(c.reply); });
+                EXPECT_EQ(timedWait(c.cmd), replyAt ? replyAt : t + 1);
+                EXPECT_TRUE(!replyAt || buf + std::string("\r") == c.reply) << buf;
+                EXPECT_EQ(ch.writeBusy, replyAt ? 1 : 0);
+                EXPECT_EQ(ch.port.isOpen(), replyAt != 0);
+                EXPECT_EQ(ui.status(), replyAt ? "" : resString(6));
+            }
+        }
+    }
 }
 
 TEST_F(ReplyWait, SendCommandWritesFrameAndLineEnd) {
