@@ -20,14 +20,17 @@
 
 namespace {
 
-const std::string kScale = "ZEMTABULO_TIME_SCALE=20";
+// A few slots get 2.5 s of real time for a 5 s reply: 1 s was seen to run out on a loaded machine.
+// Many at once load it more with their devices and threads: they run in real time.
+const std::string kScale = "ZEMTABULO_TIME_SCALE=2";
+const std::string kRealTime = "ZEMTABULO_TIME_SCALE=1";
 const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
+constexpr size_t kUnplugDataBytes = 1 << 17;
 
 struct MultiWrite : ::testing::Test {
     TempDir dir;
     std::deque<SimProcess> sims;
     std::string data;
-    // Many slots at once load the machine: they get 1 s of real time for a 5 s reply.
     std::string scale = kScale;
 
     void SetUp() override { data = dir.write("d.v3", kData); }
@@ -127,8 +130,10 @@ TEST_F(MultiWrite, EveryPortGetsTheWholeJobAndEveryLineIsAnEvent) {
 }
 
 TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
-    data = dir.write("big.v3", std::string(20000, 'x') + "\n");
-    startSims({{"--jobs", "1"}, {"--silent-at", "erase"}, {"--hangup-after", "100"}, {}});
+    // Far more than a pseudo-terminal holds: the unplugged slot is still writing data when its
+    // line goes, however slowly its device reads.
+    data = dir.write("big.v3", std::string(kUnplugDataBytes, 'x') + "\n");
+    startSims({{"--jobs", "1"}, {"--silent-at", "fsave"}, {"--hangup-after", "100"}, {}});
     SerialPort held;  // another program has the last port
     ASSERT_EQ(serialOpen(sims[3].slavePath, held), 0);
     std::vector<std::string> args = portArgs();
@@ -138,9 +143,9 @@ TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
 
     auto ends = endsByPort(events(r.out));
     ASSERT_EQ(ends.size(), 4u);
-    EXPECT_EQ(ends[sims[0].slavePath].result, SlotResult::Ok);
-    EXPECT_EQ(ends[sims[1].slavePath].step, "erase");
-    EXPECT_EQ(ends[sims[1].slavePath].reason, "no answer within 180000 ms");
+    EXPECT_EQ(ends[sims[0].slavePath].result, SlotResult::Ok) << ends[sims[0].slavePath].reason;
+    EXPECT_EQ(ends[sims[1].slavePath].step, "fs_end");
+    EXPECT_EQ(ends[sims[1].slavePath].reason, "no answer within 5000 ms");
     EXPECT_EQ(ends[sims[2].slavePath].step, "data");
     EXPECT_NE(ends[sims[2].slavePath].reason.find("commPutc"), std::string::npos);
     EXPECT_EQ(ends[sims[3].slavePath].step, "open");
@@ -157,7 +162,7 @@ TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
     }
     EXPECT_EQ(byPort[sims[0].slavePath][8], "ok");
     EXPECT_EQ(byPort[sims[1].slavePath][8], "failed");
-    EXPECT_EQ(byPort[sims[1].slavePath][12], "erase");
+    EXPECT_EQ(byPort[sims[1].slavePath][12], "fs_end");
 }
 
 TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
@@ -267,7 +272,7 @@ TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
 }
 
 TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
-    scale = "ZEMTABULO_TIME_SCALE=5";
+    scale = kRealTime;
     std::vector<std::vector<std::string>> faults(16, std::vector<std::string>{"--jobs", "1"});
     startSims(faults);
     const std::string log = dir.file("shared.csv");
@@ -294,7 +299,7 @@ TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
 }
 
 TEST_F(MultiWrite, ThirtyTwoSlots) {
-    scale = "ZEMTABULO_TIME_SCALE=5";
+    scale = kRealTime;
     startSims(std::vector<std::vector<std::string>>(32, std::vector<std::string>{"--jobs", "1"}));
     ProgramResult r = write(portArgs());
     EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -40,13 +40,15 @@ struct PtyPair {
         }
     }
 
-    // Everything the code under test wrote, gathered until `quietMs` pass without more.
-    std::string receive(int quietMs = 50) const {
+    // Everything the code under test wrote, gathered until `quietMs` pass without more; while
+    // fewer than `expected` bytes came, a second. (Written bytes reach the master a moment later.)
+    std::string receive(int quietMs = 50, size_t expected = 0) const {
         std::string out;
         char buf[4096];
         for (;;) {
             pollfd pfd{master, POLLIN, 0};
-            if (poll(&pfd, 1, quietMs) <= 0 || !(pfd.revents & POLLIN)) return out;
+            const int wait = out.size() < expected ? 1000 : quietMs;
+            if (poll(&pfd, 1, wait) <= 0 || !(pfd.revents & POLLIN)) return out;
             ssize_t n = ::read(master, buf, sizeof buf);
             if (n <= 0) return out;
             out.append(buf, size_t(n));
