@@ -6,23 +6,11 @@
 // Usage: wait_bench PORT PEER [seconds-of-silent-wait (default 30)] [delay samples (default 50)]
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <thread>
-#include <vector>
 
-#include "app/dialogs.h"
-#include "app/startup.h"
-#include "app/templates.h"
-#include "platform/headless/headless.h"
-#include "writer/reply.h"
+#include "bench/wait_bench_run.h"
 
 namespace {
-
-// STX 1234 ETX, its check digits and the CR (octal escapes: a hex one would take the digits).
-constexpr char kSumReply[] = "\0021234\00304\r";
 
 double seconds(const FILETIME& t) {
     return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;  // 100 ns units
@@ -34,11 +22,6 @@ double cpuSeconds() {
     return seconds(kernel) + seconds(user);
 }
 
-double nowSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,43 +31,8 @@ int main(int argc, char** argv) {
     }
     const unsigned silentSeconds = argc > 3 ? unsigned(atoi(argv[3])) : 30;
     const int samples = argc > 4 ? atoi(argv[4]) : 50;
-
-    Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc);
-    Channel ch, peer;
-    if (!commOpen(argv[1], &ch) || !commOpen(argv[2], &peer)) return 1;
-    ch.statusWnd = mainChannel.statusWnd;
-
-    // 1. Silence.
-    DeviceCommand silent = device::kSumQuery;
-    silent.timeoutMs = silentSeconds * 1000;
-    char buf[kLineBufSize];
-    double c0 = cpuSeconds(), t0 = nowSeconds();
-    try {
-        waitReply(&ch, silent, buf, sizeof buf);
-    } catch (const WriteAborted&) {
-    }
-    double cpu = cpuSeconds() - c0, wall = nowSeconds() - t0;
-    std::printf("silent wait: %.1f s wall, %.3f s cpu = %.3f %% of one core (target <= 1 %%)\n",
-                wall, cpu, 100.0 * cpu / wall);
-
-    // 2. Reply delay.
-    std::vector<double> delays;
-    for (int i = 0; i < samples; ++i) {
-        commOpen(argv[1], &ch);
-        double sent = 0;
-        std::thread device([&] {
-            std::this_thread::sleep_for(std::chrono::microseconds(3000 + (i * 7919) % 9000));
-            sent = nowSeconds();
-            commPuts(kSumReply, &peer);
-        });
-        waitReply(&ch, device::kSumQuery, buf, sizeof buf);
-        double got = nowSeconds();
-        device.join();
-        delays.push_back((got - sent) * 1000.0);
-    }
-    std::sort(delays.begin(), delays.end());
-    std::printf("reply delay over %d replies: median %.3f ms, max %.3f ms (target <= 2 ms)\n",
-                samples, delays[delays.size() / 2], delays.back());
-    headlessDestroy(dlg);
-    return 0;
+    Channel peer;
+    if (!commOpen(argv[2], &peer)) return 1;
+    const auto reply = [&peer] { commPuts(bench::kSumReply, &peer); };
+    return bench::runWaitBench(argv[1], reply, cpuSeconds, silentSeconds, samples);
 }
