@@ -10,13 +10,6 @@ bool beginsPageSection(const std::string& piece) {
 
 }  // namespace
 
-std::string framed(const std::string& text) {
-    unsigned sum = 0;
-    for (const unsigned char c : text) sum ^= c;
-    static const char kHex[] = "0123456789abcdef";
-    return '\x02' + text + '\x03' + kHex[sum >> 4] + kHex[sum & 0xf];
-}
-
 std::string registerLines(std::initializer_list<const char*> texts) {
     std::string out;
     for (const char* t : texts) out += framed(t) + "\n";

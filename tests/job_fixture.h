@@ -63,8 +63,6 @@ struct JobTest : ::testing::Test {
     std::string lastStatus();
 };
 
-// The XOR frame: STX, text, ETX, two lowercase hex digits of the XOR of the text's bytes.
-std::string framed(const std::string& text);
 // Each text framed and ended by LF, as register writes and UC go out.
 std::string registerLines(std::initializer_list<const char*> texts);
 // The register lines of a job with the settings transfer off and the boxes unchecked.

@@ -169,3 +169,10 @@ std::string simDataSum(const std::string& dataBytes) {
     std::snprintf(buf, sizeof buf, "%04X", sum);
     return buf;
 }
+
+std::string framed(const std::string& text) {
+    unsigned sum = 0;
+    for (const unsigned char c : text) sum ^= c;
+    static const char kHex[] = "0123456789abcdef";
+    return '\x02' + text + '\x03' + kHex[sum >> 4] + kHex[sum & 0xf];
+}

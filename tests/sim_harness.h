@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// The XOR frame as the device and the tool send it, written apart from the product's framer:
+// STX, text, ETX, two lowercase hex digits of the XOR of the text's bytes.
+std::string framed(const std::string& text);
+
 // Runs build/bin/v3sim as a child process on a pseudo-terminal.
 struct SimProcess {
     SimProcess() = default;

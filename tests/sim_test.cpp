@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim_harness.h"
+#include "temp_dir.h"
 #include "writer/frame.h"
 
 namespace {
@@ -33,10 +34,6 @@ constexpr int kEndMs = 10000;
 
 int msSince(Clock::time_point t) {
     return int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
-
-std::string framed(const std::string& text) {
-    return frameBuild(text.c_str());
 }
 
 // The tool's side of the line, with plain POSIX calls: raw 8N1, reads that never wait.
@@ -198,21 +195,24 @@ void openSave(Client& client) {
 const std::string kData =
     "BMP 0001 00ff00ff\r\nMEM 2\n" + std::string(150, 'x') + "\nPAGE 1\nEND\n";
 
-TEST(SimDevice, AnswersAWholeJobAndEndsAfterItsJobs) {
+// A device started on this test's clock, and the tool's end of its line.
+struct SimDevice : ::testing::Test {
     SimProcess sim;
-    ASSERT_TRUE(sim.start({"--jobs", "1"}, kScaled));
     Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+    bool open(const std::vector<std::string>& args, const std::vector<std::string>& env = kScaled) {
+        return sim.start(args, env) && client.open(sim.slavePath);
+    }
+};
+
+TEST_F(SimDevice, AnswersAWholeJobAndEndsAfterItsJobs) {
+    ASSERT_TRUE(open({"--jobs", "1"}));
     std::string sent = runScript(client, jobScript(kData, simDataSum(kData)));
     EXPECT_EQ(sim.wait(kEndMs), 0);
     EXPECT_EQ(sim.captured(), sent);
 }
 
-TEST(SimDevice, SecondJobAfterReopeningReportsOnlyItsOwnData) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--jobs", "2"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, SecondJobAfterReopeningReportsOnlyItsOwnData) {
+    ASSERT_TRUE(open({"--jobs", "2"}));
     std::string sent = runScript(client, jobScript(kData, simDataSum(kData)));
     client.close();
     EXPECT_EQ(sim.wait(kQuietMs), -1) << "the device must outlive the port's close";
@@ -224,22 +224,16 @@ TEST(SimDevice, SecondJobAfterReopeningReportsOnlyItsOwnData) {
     EXPECT_EQ(sim.captured(), sent);
 }
 
-TEST(SimDevice, AnUnfinishedSaveGivesWayToANewJob) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, AnUnfinishedSaveGivesWayToANewJob) {
+    ASSERT_TRUE(open({}));
     runScript(client, jobScript("half a save\n", "0000"), "fsave");
     client.close();
     ASSERT_TRUE(client.open(sim.slavePath));
     runScript(client, jobScript(kData, simDataSum(kData)));
 }
 
-TEST(SimDevice, ClosingThePortDropsUnreadRepliesAndExclusiveUse) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--late-at", "fs:10000"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, ClosingThePortDropsUnreadRepliesAndExclusiveUse) {
+    ASSERT_TRUE(open({"--late-at", "fs:10000"}));
     ASSERT_EQ(ioctl(client.fd(), TIOCEXCL), 0);
     // As a killed tool: exclusive use left set, the reply comes later. The empty line after
     // the command is taken once the device has done with the reply.
@@ -256,11 +250,8 @@ TEST(SimDevice, ClosingThePortDropsUnreadRepliesAndExclusiveUse) {
     EXPECT_EQ(client.line(), "FlashRom Mode Start");
 }
 
-TEST(SimDevice, CommandsArrivingInPiecesAreAnswered) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, CommandsArrivingInPiecesAreAnswered) {
+    ASSERT_TRUE(open({}));
     for (char c : framed("FWS") + "\r\n") {
         client.send(std::string(1, c));
         poll(nullptr, 0, 3);
@@ -272,11 +263,8 @@ TEST(SimDevice, CommandsArrivingInPiecesAreAnswered) {
     EXPECT_EQ(client.line(), "Data Save Start");
 }
 
-TEST(SimDevice, FramesWithWrongCheckDigitsGetNoReply) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, FramesWithWrongCheckDigitsGetNoReply) {
+    ASSERT_TRUE(open({}));
     client.send(
         "\x02"
         "FWS\x03"
@@ -286,11 +274,8 @@ TEST(SimDevice, FramesWithWrongCheckDigitsGetNoReply) {
     EXPECT_EQ(client.line(), "FlashRom Mode Start");
 }
 
-TEST(SimDevice, RegisterRepliesAndAGivenSum) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--reply-registers", "--sum", "1234"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, RegisterRepliesAndAGivenSum) {
+    ASSERT_TRUE(open({"--reply-registers", "--sum", "1234"}));
     client.send(framed("WD bf07b 1") + "\n");
     EXPECT_EQ(client.line(), "OK");
     client.send(framed("UC") + "\n");
@@ -302,14 +287,11 @@ TEST(SimDevice, RegisterRepliesAndAGivenSum) {
               "04");
 }
 
-class SilentStep : public ::testing::TestWithParam<const char*> {};
+struct SilentStep : SimDevice, ::testing::WithParamInterface<const char*> {};
 
 TEST_P(SilentStep, GetsNoReplyWhileTheStepsBeforeItAreAnswered) {
     const std::string step = GetParam();
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--silent-at", step}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+    ASSERT_TRUE(open({"--silent-at", step}));
     std::vector<Exchange> script = jobScript(kData, simDataSum(kData));
     runScript(client, script, step);
     for (const Exchange& e : script)
@@ -320,11 +302,8 @@ TEST_P(SilentStep, GetsNoReplyWhileTheStepsBeforeItAreAnswered) {
 INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
                          ::testing::Values("fws", "fs", "erase", "fsave", "fwe", "sb"));
 
-TEST(SimDevice, LateAnswerAndEraseTakeTheirTimeInScaledClock) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--late-at", "fs:6000", "--erase-ms", "10000"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, LateAnswerAndEraseTakeTheirTimeInScaledClock) {
+    ASSERT_TRUE(open({"--late-at", "fs:6000", "--erase-ms", "10000"}));
     client.send(framed("FWS") + "\r\n");
     EXPECT_EQ(client.line(), "FlashRom Mode Start");
 
@@ -340,11 +319,8 @@ TEST(SimDevice, LateAnswerAndEraseTakeTheirTimeInScaledClock) {
     EXPECT_GE(msSince(t), 10000 / kScale - 10);
 }
 
-TEST(SimDevice, NoiseAndSplitRepliesStillCarryEachReplyWhole) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--noise", "--noise-bytes", "--split"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, NoiseAndSplitRepliesStillCarryEachReplyWhole) {
+    ASSERT_TRUE(open({"--noise", "--noise-bytes", "--split"}));
     for (const Exchange& e : jobScript(kData, simDataSum(kData))) {
         client.send(e.sent);
         if (!e.awaited) continue;
@@ -369,7 +345,7 @@ std::string sumReplyWith(const std::vector<std::string>& args) {
     return client.line().value_or("(no reply)");
 }
 
-TEST(SimDevice, SumFaultsSpoilOnlyWhatTheyName) {
+TEST_F(SimDevice, SumFaultsSpoilOnlyWhatTheyName) {
     char text[kFrameTextSize];
     std::string bad = sumReplyWith({"--sum", "1234", "--bad-sum"});
     EXPECT_EQ(bad.substr(0, 6),
@@ -392,11 +368,8 @@ TEST(SimDevice, SumFaultsSpoilOnlyWhatTheyName) {
     EXPECT_EQ(sumReplyWith({}), framed("0000"));  // nothing saved yet
 }
 
-TEST(SimDevice, HangsTheLineUpAfterTheGivenDataBytes) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--hangup-after", "100"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+TEST_F(SimDevice, HangsTheLineUpAfterTheGivenDataBytes) {
+    ASSERT_TRUE(open({"--hangup-after", "100"}));
     openSave(client);
     EXPECT_FALSE(client.hungUp(kQuietMs)) << "not before the data phase";
     client.send(std::string(300, 'd') + "\n");
@@ -404,13 +377,10 @@ TEST(SimDevice, HangsTheLineUpAfterTheGivenDataBytes) {
     EXPECT_EQ(sim.wait(kEndMs), 0);
 }
 
-TEST(SimDevice, RateSlowsTheReadingDown) {
+TEST_F(SimDevice, RateSlowsTheReadingDown) {
     // 3 x 3840 bytes at 3840 B/s are 3 s of device time: 300 ms at scale 10 (less a burst of at
     // most 614 bytes), and past the reply wait on a device that ignored the scale.
-    SimProcess sim;
-    ASSERT_TRUE(sim.start({"--rate", "3840"}, {"ZEMTABULO_TIME_SCALE=10"}));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+    ASSERT_TRUE(open({"--rate", "3840"}, {"ZEMTABULO_TIME_SCALE=10"}));
     openSave(client);
     auto t = Clock::now();
     client.send(std::string(3 * 3840 - 1, 'r') + "\nFs\n");
@@ -418,12 +388,9 @@ TEST(SimDevice, RateSlowsTheReadingDown) {
     EXPECT_GE(msSince(t), 250);
 }
 
-TEST(SimDevice, RateHoldsTheToolsWritesOnceTheLineIsFull) {
-    SimProcess sim;
+TEST_F(SimDevice, RateHoldsTheToolsWritesOnceTheLineIsFull) {
     // A byte a second of device time: once held, the line stays shut for seconds.
-    ASSERT_TRUE(sim.start({"--rate", "1"}, kScaled));
-    Client client;
-    ASSERT_TRUE(client.open(sim.slavePath));
+    ASSERT_TRUE(open({"--rate", "1"}));
     openSave(client);
     // Pieces as the tool writes them, each given a moment to be read, until the line stays shut:
     // a pseudo-terminal that is only full (some 20 to 64 KiB) opens as soon as the device reads.
@@ -440,26 +407,12 @@ TEST(SimDevice, RateHoldsTheToolsWritesOnceTheLineIsFull) {
     EXPECT_GE(sent, 3000u) << "held before 3000 bytes waited";
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "v3sim-test-XXXXXX").string();
-        if (mkdtemp(t.data())) path = t;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
-
-TEST(SimDevice, LinkPointsAtTheDeviceAndGoesAwayAtTheEnd) {
+TEST_F(SimDevice, LinkPointsAtTheDeviceAndGoesAwayAtTheEnd) {
     TempDir dir;
     fs::path link = dir.path / "v3dev";
     fs::create_symlink("/nonexistent", link);  // a stale link of an earlier run is replaced
-    SimProcess sim;
     ASSERT_TRUE(sim.start({"--link", link.string()}, kScaled));
     EXPECT_EQ(fs::read_symlink(link), sim.slavePath);
-    Client client;
     ASSERT_TRUE(client.open(link.string()));
     client.send(framed("FWS") + "\r\n");
     EXPECT_EQ(client.line(), "FlashRom Mode Start");
@@ -472,8 +425,7 @@ TEST(SimDevice, LinkPointsAtTheDeviceAndGoesAwayAtTheEnd) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
 }
 
-TEST(SimDevice, EndsAfterItsIdleTime) {
-    SimProcess sim;
+TEST_F(SimDevice, EndsAfterItsIdleTime) {
     const auto t = Clock::now();
     ASSERT_TRUE(sim.start({"--idle", "0.2"}, kScaled));  // real seconds, not scaled
     EXPECT_EQ(sim.wait(kEndMs), 0);
