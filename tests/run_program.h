@@ -21,7 +21,30 @@ inline std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// `restrict` runs in the child before the program starts: limits, privileges.
+// The environment of this process with `env`'s "NAME=value" entries set over it.
+inline std::vector<std::string> environmentWith(const std::vector<std::string>& env) {
+    std::vector<std::string> out;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& set : env) replaced = replaced || set.rfind(name, 0) == 0;
+        if (!replaced) out.push_back(entry);
+    }
+    out.insert(out.end(), env.begin(), env.end());
+    return out;
+}
+
+inline std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (std::string& t : texts) out.push_back(t.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+// `restrict` runs in the child before the program starts: limits, privileges. Tests run
+// programs from several threads at once, so the child only makes system calls: whatever it
+// needs is built before the fork (a lock held by another thread at the fork is never freed).
 inline ProgramResult runProgram(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& env = {},
                                 const std::string& cwd = "",
@@ -30,6 +53,8 @@ inline ProgramResult runProgram(const std::vector<std::string>& argv,
     char errName[] = "/tmp/zt-err-XXXXXX";
     int outFd = mkstemp(outName);
     int errFd = mkstemp(errName);
+    std::vector<std::string> argText = argv, envText = environmentWith(env);
+    const std::vector<char*> args = pointersTo(argText), envp = pointersTo(envText);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(outFd, 1);
@@ -37,12 +62,8 @@ inline ProgramResult runProgram(const std::vector<std::string>& argv,
         int nullFd = open("/dev/null", O_RDONLY);
         dup2(nullFd, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         if (restrict) restrict();
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
+        execve(args[0], args.data(), envp.data());
         _exit(127);
     }
     ProgramResult r;

@@ -60,13 +60,6 @@ struct SoundLog {
     }
 };
 
-// A framed command as the device receives it: STX, text, ETX, the XOR of the text's bytes.
-std::string framed(const std::string& text) {
-    unsigned sum = 0;
-    for (unsigned char c : text) sum ^= c;
-    return '\x02' + text + '\x03' + QString::asprintf("%02x", sum).toStdString();
-}
-
 // Runs the exit probe (offscreen) in `dir`: its exit status, -1 when it did not end by itself.
 int runProbe(const QStringList& args, const std::string& dir = ".", QByteArray* out = nullptr) {
     QProcess probe;
