@@ -19,18 +19,9 @@ SILENT="${1:-30}" SAMPLES="${2:-50}" KB="${3:-200}"
 RATE=3840 ERASE_MS=12000
 WORK="$(mktemp -d /tmp/zt-wine-bench.XXXXXX)"
 
-export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=tools/wine-work.sh
+source "$ROOT/tools/wine-work.sh"
 unset ZEMTABULO_TIME_SCALE ZEMTABULO_TICK_OFFSET
-
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    for f in "$WORK"/*.pid; do [ -e "$f" ] && kill "$(cat "$f")" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
 
 # A device that reads at the line rate and erases slowly, for one job; prints its terminal.
 start_sim() {

@@ -25,9 +25,8 @@ SHOTS="${ZT_SCREENSHOT_DIR:-$ROOT/docs}"
 DATA="$ROOT/examples/sample.v3"
 WORK="$(mktemp -d /tmp/zt-wine.XXXXXX)"
 
-export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all LC_ALL=C.UTF-8
-# No .NET or HTML engine installers in a fresh prefix.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=tools/wine-work.sh
+source "$ROOT/tools/wine-work.sh"
 # Device waits in virtual time, for the tool and for v3sim alike: a 5 s reply wait lasts 1 s,
 # room enough for an answer through Wine on a loaded machine (at 1/20, 250 ms were not).
 export ZEMTABULO_TIME_SCALE=5
@@ -38,15 +37,6 @@ PORT_TITLE='シリアルポートの設定'
 OPTS_A=(--vertical --transfer-settings --startup-check --latin --speed 9600 --response-check)
 OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --flow-control)
 
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    # Devices started in a command substitution, whose $! the script never sees.
-    for f in "$WORK"/*.pid; do [ -e "$f" ] && kill "$(cat "$f")" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
 
 # shellcheck source=tools/checks.sh
 source "$ROOT/tools/checks.sh"
