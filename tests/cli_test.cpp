@@ -26,13 +26,6 @@ namespace {
 const std::string kScale = "ZEMTABULO_TIME_SCALE=2";
 const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
 
-// Waits until the device has received `text`; false when it has not within a minute (a hang).
-bool waitReceived(const SimProcess& sim, const std::string& text) {
-    for (int i = 0; i < 6000; ++i, usleep(10000))
-        if (sim.captured().find(text) != std::string::npos) return true;
-    return false;
-}
-
 // Root opens any file. Without the override the tool, started after this, meets a file's mode
 // as a user does, and still reads its own program and data.
 void withoutFileOverride() {
@@ -151,7 +144,7 @@ TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
     ProgramResult r;
     std::thread tool([&] { r = write({"--port", sim.slavePath, "--data", data}); });
     // The tool waits for the erase now, and would for minutes: the signal finds it there.
-    const bool erasing = waitReceived(sim, "Fimageerase\n");
+    const bool erasing = sim.received("Fimageerase\n");
     const int pid = std::atoi(slurp(serialLockPath(sim.slavePath)).c_str());
     if (erasing && pid > 0) kill(pid, SIGTERM);
     tool.join();

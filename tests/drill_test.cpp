@@ -454,8 +454,7 @@ TEST_F(DrillTest, DesktopProgramIsRefusedWhileTheCommandLineToolWrites) {
         first = runProgram({ZT_CLI_PATH, "write", "--port", sim.slavePath, "--data", dataFilePath},
                            {"ZEMTABULO_TIME_SCALE=" + std::to_string(timeScale)});
     });
-    const bool erasing = waitFor(
-        [this] { return sim.captured().find(device::kImageErase.text) != std::string::npos; });
+    const bool erasing = sim.received(device::kImageErase.text, 10000);
     if (erasing) runJob();
     tool.join();
     ASSERT_TRUE(erasing);

@@ -125,6 +125,12 @@ std::string SimProcess::captured() const {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+bool SimProcess::received(const std::string& text, int timeoutMs) const {
+    for (int waited = 0; waited < timeoutMs; waited += 10, poll(nullptr, 0, 10))
+        if (captured().find(text) != std::string::npos) return true;
+    return false;
+}
+
 void SimProcess::reap(int status) {
     status_ = status;
     pid_ = -1;

@@ -25,6 +25,8 @@ struct SimProcess {
 
     std::string slavePath;         // the device path the tool opens
     std::string captured() const;  // bytes the device received so far
+    // Waits until the device has received `text`; false when it has not within `timeoutMs`.
+    bool received(const std::string& text, int timeoutMs = 60000) const;
 
     // Waits for the process to end by itself; its exit status (128 + signal when a signal
     // ended it), or -1 on time-out.
