@@ -27,7 +27,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/station.h"
+#include "app/station_window.h"
 #include "bench_util.h"
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"

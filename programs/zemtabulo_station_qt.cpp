@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station.h"
+#include "app/station_window.h"
 #include "platform/debug.h"
 #include "programs/desktop_qt.h"
 #include "programs/version_arg.h"

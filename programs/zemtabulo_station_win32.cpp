@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station.h"
+#include "app/station_window.h"
 #include "platform/clock.h"
 #include "platform/win32/windows_version.h"
 #include "programs/version_win32.h"

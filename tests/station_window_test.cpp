@@ -7,8 +7,8 @@
 #include <functional>
 #include <set>
 
-#include "app/station.h"
-#include "app/station_ini.h"
+#include "app/station_window.h"
+#include "app/station_window_ini.h"
 #include "job_fixture.h"
 #include "platform/headless/headless.h"
 #include "station/events.h"

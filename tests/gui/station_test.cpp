@@ -2,10 +2,10 @@
 // slot's job a zemtabulo-cli child (beside this test in build/bin) writing into its own v3sim.
 // clang-format off
 // Before Qt, whose `slots` keyword would take StationConfig::slots.
-#include "app/station_ini.h"
+#include "app/station_window_ini.h"
 // clang-format on
 
-#include "app/station.h"
+#include "app/station_window.h"
 
 #include <stdlib.h>
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "app/station.h"
+#include "app/station_window.h"
 #include "writer/options.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "app/job_log.h"
-#include "app/station.h"
-#include "app/station_ini.h"
+#include "app/station_window.h"
+#include "app/station_window_ini.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/hash.h"

@@ -1,9 +1,9 @@
-#include "app/station_ini.h"
+#include "app/station_window_ini.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "app/station.h"
+#include "app/station_window.h"
 #include "platform/files.h"
 #include "writer/options.h"
 
