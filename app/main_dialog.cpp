@@ -2,13 +2,12 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/startup.h"
+#include "app/main_dialog_ids.h"
+#include "app/settings_controls.h"
 #include "app/templates.h"
 #include "export/update_file.h"
-#include "writer/options.h"
 
 namespace {
-
 
 // The eight controls that follow the Transfer settings box.
 constexpr int kSettingsControls[] = {IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_LATIN,
@@ -31,13 +30,8 @@ const std::string kGaijiFilter =
     filterBlock({"外字ファイル files(*.txt)", "*.txt", "All Files(*.*)", "*.*"});
 
 void initMainDialog(Window dlg) {
-    mainDlg = dlg;
-    Window speeds = dlgItem(dlg, IDC_LINE_SPEED);
-    for (const char* s : kLineSpeedTexts) comboAdd(speeds, s);
-    comboSetSel(speeds, kDefaultLineSpeed);
-    mainChannel.progressWnd = dlgItem(dlg, IDC_PROGRESS);
-    mainChannel.statusWnd = dlgItem(dlg, IDC_STATUS);
-    mainChannel.notUsedWnd = dlgItem(dlg, IDC_NOT_USED);
+    desktopOf(dlg).dlg = dlg;
+    showSettings(dlg, WriteSettings{});
 }
 
 // Chooser for one of the two paths; the label shows the path whenever there is one.
@@ -61,19 +55,20 @@ bool mainDlgProc(Window dlg, unsigned msg, int id) {
         return true;
     }
     if (msg != kMsgCommand) return false;
+    Desktop& d = desktopOf(dlg);
     switch (id) {
         case IDC_EXIT: endDialog(dlg, IDC_EXIT); break;
         case IDC_GAIJI_FILE:
-            choosePath(dlg, gaijiFilePath, kGaijiFilter, "外字ファイルの指定", IDC_GAIJI_PATH);
+            choosePath(dlg, d.gaijiFilePath, kGaijiFilter, "外字ファイルの指定", IDC_GAIJI_PATH);
             break;
         case IDC_DATA_FILE:
-            choosePath(dlg, dataFilePath, kDataFilter, "画面データの指定", IDC_DATA_PATH);
+            choosePath(dlg, d.dataFilePath, kDataFilter, "画面データの指定", IDC_DATA_PATH);
             break;
-        case IDC_ABOUT: dialogBox(kAboutTemplate, dlg, aboutDlgProc); break;
-        case IDC_PORT_SETTINGS: dialogBox(kPortSettingsTemplate, dlg, portSettingsDlgProc); break;
+        case IDC_ABOUT: dialogBox(kAboutTemplate, dlg, aboutDlgProc, &d); break;
+        case IDC_PORT_SETTINGS: dialogBox(kPortSettingsTemplate, dlg, portSettingsDlgProc, &d); break;
         case IDC_TRANSFER_SETTINGS: followTransferSettings(dlg); break;
-        case IDC_EXPORT: exportCommand(dataFilePath, gaijiFilePath); break;
-        case IDC_START: startCommand(); break;
+        case IDC_EXPORT: exportCommand(d); break;
+        case IDC_START: startCommand(d); break;
         case IDC_V2:
         case IDC_V3: checkRadioButton(dlg, IDC_V2, IDC_V3, id); break;
         default: break;  // check boxes and the list change by themselves

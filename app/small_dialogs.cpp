@@ -35,9 +35,10 @@ void savePortChoice(Window dlg) {
     }
     std::string name = comboText(list, sel);
     if (name.size() > kPortEntryBufSize - 1) name.resize(kPortEntryBufSize - 1);
-    portName = name;
-    if (!writePortName(iniPath, portName)) {
-        messageBox(dlg, "設定ファイルに書き込めません: " + iniPath, "シリアルポートの設定", kMbOk);
+    Desktop& d = desktopOf(dlg);
+    d.portName = name;
+    if (!writePortName(d.iniPath, d.portName)) {
+        messageBox(dlg, "設定ファイルに書き込めません: " + d.iniPath, "シリアルポートの設定", kMbOk);
         return;  // the dialog stays open
     }
     endDialog(dlg, IDC_OK);
@@ -58,7 +59,7 @@ bool portSettingsDlgProc(Window dlg, unsigned msg, int id) {
     if (msg == kMsgInitDialog) {
         Window list = dlgItem(dlg, IDC_PORT_LIST);
         for (int n = 1; n <= kPortCount; ++n) comboAdd(list, portEntry(n));
-        comboSetSel(list, portPreselection(list, portName));
+        comboSetSel(list, portPreselection(list, desktopOf(dlg).portName));
         return true;
     }
     if (msg != kMsgCommand) return false;
@@ -75,7 +76,7 @@ bool portSettingsDlgProc(Window dlg, unsigned msg, int id) {
 
 bool aboutDlgProc(Window dlg, unsigned msg, int id) {
     if (msg == kMsgInitDialog) {
-        setWindowText(dlgItem(dlg, IDC_ABOUT_NOTE), resString(7));
+        setWindowText(dlgItem(dlg, IDC_ABOUT_NOTE), resString(kStrAboutNote));
         return true;
     }
     if (msg == kMsgCommand && (id == IDC_OK || id == IDC_CANCEL)) {

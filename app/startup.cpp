@@ -9,12 +9,6 @@
 #include "platform/ui.h"
 #include "writer/text_stream.h"
 
-std::string iniPath;
-std::string portName;
-std::string dataFilePath;
-std::string gaijiFilePath;
-Channel mainChannel;
-
 bool readPortName(const std::string& path, std::string& name) {
     TextStream file;
     if (file.open(path) != 0) return false;
@@ -36,28 +30,29 @@ bool writePortName(const std::string& path, const std::string& name) {
     return ok;
 }
 
-StartupResult loadConfiguration(const std::string& workDir) {
+StartupResult loadConfiguration(const std::string& workDir, PortConfig& out) {
     if (workDir.empty() || workDir.size() > kMaxWorkDirLength) return StartupResult::TooDeep;
-    iniPath = workDir;
-    if (!isPathSeparator(iniPath.back())) iniPath += kPathSeparator;
-    iniPath += "SCI.INI";
-    if (readPortName(iniPath, portName)) return StartupResult::Ready;
-    portName = "COM1";
-    return writePortName(iniPath, portName) ? StartupResult::Ready : StartupResult::NoIniFile;
+    out.iniPath = workDir;
+    if (!isPathSeparator(out.iniPath.back())) out.iniPath += kPathSeparator;
+    out.iniPath += "SCI.INI";
+    if (readPortName(out.iniPath, out.portName)) return StartupResult::Ready;
+    out.portName = "COM1";
+    return writePortName(out.iniPath, out.portName) ? StartupResult::Ready
+                                                    : StartupResult::NoIniFile;
 }
 
-int zemtabuloMain() {
-    switch (loadConfiguration(workingDirectory(kIniPathBufSize))) {
-        case StartupResult::TooDeep: {
-            // Two texts kept apart: the box shows entry 11 with entry 12 as its caption.
-            const std::string text = resString(11);
-            const std::string caption = resString(12);
-            messageBox(nullptr, text, caption, kMbOk);
+int zemtabuloMain(Desktop& desktop) {
+    PortConfig config;
+    switch (loadConfiguration(workingDirectory(kIniPathBufSize), config)) {
+        case StartupResult::TooDeep:
+            messageBox(nullptr, resString(kStrWorkDirTooDeep), resString(kStrAppName), kMbOk);
             return 0;
-        }
         case StartupResult::NoIniFile: return 0;
         case StartupResult::Ready: break;
     }
-    dialogBox(kMainTemplate, nullptr, mainDlgProc);
+    desktop.iniPath = config.iniPath;
+    desktop.portName = config.portName;
+    dialogBox(kMainTemplate, nullptr, mainDlgProc, &desktop);
+    desktop.dlg = nullptr;
     return 0;
 }

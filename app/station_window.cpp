@@ -9,7 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "app/job_log.h"
+#include "app/main_dialog_ids.h"
+#include "app/settings_controls.h"
 #include "app/station_window.h"
 #include "app/station_window_ini.h"
 #include "platform/clock.h"
@@ -21,7 +22,6 @@
 #include "station/log.h"
 #include "station/slot_job.h"
 #include "station/verdict.h"
-#include "writer/options.h"
 
 namespace {
 
@@ -116,7 +116,9 @@ std::unique_ptr<Station> g_station;
 Window item(int id) { return dlgItem(g_station->dlg, id); }
 Window slotItem(int slot, SlotPart part) { return item(slotControlId(slot, part)); }
 
-void box(const std::string& text) { messageBox(g_station->dlg, text, resString(12), kMbOk); }
+void box(const std::string& text) {
+    messageBox(g_station->dlg, text, resString(kStrAppName), kMbOk);
+}
 
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
@@ -160,18 +162,8 @@ void initStation(Window dlg) {
     Station& st = *g_station;
     st.dlg = dlg;
     const StationConfig& c = st.config;
-    Window speeds = item(IDC_LINE_SPEED);
-    for (const char* s : kLineSpeedTexts) comboAdd(speeds, s);
-    comboSetSel(speeds, c.settings.lineSpeed);
-    const struct {
-        int id;
-        bool on;
-    } boxes[] = {{IDC_VERTICAL, c.settings.vertical},         {IDC_SKIP_BITMAPS, c.settings.skipBitmaps},
-                 {IDC_TRANSFER_SETTINGS, c.settings.transferSettings},
-                 {IDC_STARTUP_CHECK, c.settings.startupCheck}, {IDC_LATIN, c.settings.latin},
-                 {IDC_RESPONSE_CHECK, c.settings.responseCheck},
-                 {IDC_FLOW_CONTROL, c.settings.flowControl},   {IDC_ST_FIRST_SUM, c.firstSum}};
-    for (const auto& b : boxes) setButtonState(dlg, b.id, b.on ? kChecked : kUnchecked);
+    showSettings(dlg, c.settings);
+    setButtonState(dlg, IDC_ST_FIRST_SUM, c.firstSum ? kChecked : kUnchecked);
     st.dataPath = c.data;
     if (!c.data.empty()) setWindowText(item(IDC_ST_DATA_PATH), c.data);
     setWindowText(item(IDC_ST_EXPECT), c.expectSum);
@@ -193,9 +185,8 @@ StationConfig shownConfig() {
     Window dlg = st.dlg;
     auto on = [dlg](int id) { return buttonState(dlg, id) == kChecked; };
     c.data = st.dataPath;
-    c.settings = {on(IDC_VERTICAL),      on(IDC_SKIP_BITMAPS), on(IDC_TRANSFER_SETTINGS),
-                  on(IDC_STARTUP_CHECK), on(IDC_LATIN),        on(IDC_RESPONSE_CHECK),
-                  on(IDC_FLOW_CONTROL),  std::max(0, comboSel(item(IDC_LINE_SPEED)))};
+    c.settings = settingsFromDialog(dlg, st.config.settings);
+    c.settings.lineSpeed = std::max(0, c.settings.lineSpeed);
     const std::string expect = trimmed(windowText(item(IDC_ST_EXPECT)));
     // A sum learnt from the first device holds for this session only.
     c.expectSum = !st.learnedSum.empty() && expect == st.learnedSum ? st.config.expectSum : expect;
@@ -220,7 +211,7 @@ void saveConfig() {
 bool readyToStart() {
     Station& st = *g_station;
     if (st.dataPath.empty()) {
-        box(resString(13));
+        box(resString(kStrNoDataFile));
         return false;
     }
     if (const int err = sha256File(st.dataPath, st.dataSha256, st.dataBytes); err != 0) {
@@ -245,7 +236,7 @@ bool readyToStart() {
         }
         st.log = std::move(log);
     }
-    st.flags = settingsFlagsOf(st.dlg);
+    st.flags = writeSettingsFlags(settingsFromDialog(st.dlg, st.config.settings));
     return true;
 }
 
@@ -467,7 +458,7 @@ void stopAll() {
 void exitCommand() {
     if (anyRunning()) {
         if (!askYesNo(g_station->dlg, "書込み中の治具があります。\n書込みを中止して終了しますか?",
-                      resString(12)))
+                      resString(kStrAppName)))
             return;
         stopAll();
     }

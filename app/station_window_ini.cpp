@@ -5,27 +5,12 @@
 
 #include "app/station_window.h"
 #include "platform/files.h"
-#include "writer/options.h"
 
 namespace {
 
 // STATION.INI is a few hundred bytes; anything past this is not ours and is not read.
 constexpr size_t kMaxIniBytes = 64 * 1024;
 constexpr size_t kReadBlock = 4096;
-
-struct BoolKey {
-    const char* key;
-    bool StationSettings::*field;
-};
-constexpr BoolKey kSettingKeys[] = {
-    {"vertical", &StationSettings::vertical},
-    {"skip-bitmaps", &StationSettings::skipBitmaps},
-    {"transfer-settings", &StationSettings::transferSettings},
-    {"startup-check", &StationSettings::startupCheck},
-    {"latin", &StationSettings::latin},
-    {"response-check", &StationSettings::responseCheck},
-    {"flow-control", &StationSettings::flowControl},
-};
 
 bool parseFlag(const std::string& v, bool& out) {
     if (v != "0" && v != "1") return false;
@@ -49,8 +34,12 @@ bool parseSlotKey(const std::string& key, int& index, std::string& part) {
 // Applies one "key=value"; false when the key is unknown or the value is not valid for it.
 bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& count,
               const std::string& key, const std::string& value) {
-    for (const BoolKey& k : kSettingKeys)
-        if (key == k.key) return parseFlag(value, c.settings.*k.field);
+    for (const SettingRow& row : kSettingRows) {
+        if (!row.iniKey || key != row.iniKey) continue;
+        if (row.member) return parseFlag(value, c.settings.*row.member);
+        const int speed = lineSpeedIndex(value);
+        return speed >= 0 && (c.settings.lineSpeed = speed, true);
+    }
     if (key == "slots") {
         if (value.empty() || value.size() > 2 ||
             !std::all_of(value.begin(), value.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
@@ -59,11 +48,6 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
         if (n < 1 || n > kMaxStationSlots) return false;
         count = n;
         return true;
-    }
-    if (key == "line-speed") {
-        for (int i = 0; i < kLineSpeedCount; ++i)
-            if (value == kLineSpeedTexts[i]) return c.settings.lineSpeed = i, true;
-        return false;
     }
     if (key == "data") return c.data = value, true;
     if (key == "expect-sum") return c.expectSum = value, true;
@@ -126,8 +110,10 @@ std::string formatStationIni(const StationConfig& c) {
         put(prefix + ".port", c.slots[i].port);
     }
     put("data", c.data);
-    for (const BoolKey& k : kSettingKeys) put(k.key, c.settings.*k.field ? "1" : "0");
-    put("line-speed", kLineSpeedTexts[std::clamp(c.settings.lineSpeed, 0, kLineSpeedCount - 1)]);
+    for (const SettingRow& row : kSettingRows)
+        if (row.iniKey && row.member) put(row.iniKey, c.settings.*row.member ? "1" : "0");
+    const SettingRow& speed = settingRow(nullptr);
+    put(speed.iniKey, kLineSpeedTexts[std::clamp(c.settings.lineSpeed, 0, kLineSpeedCount - 1)]);
     put("expect-sum", c.expectSum);
     put("first-sum", c.firstSum ? "1" : "0");
     put("log", c.log);

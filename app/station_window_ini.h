@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "writer/options.h"
+#include "writer/settings.h"
 
 constexpr const char* kStationIniName = "STATION.INI";
 constexpr const char* kDefaultLogName = "zemtabulo-log.csv";
@@ -15,22 +15,11 @@ struct StationSlotConfig {
     std::string port;
 };
 
-// The settings boxes and the Line speed list, as the main dialog has them.
-struct StationSettings {
-    bool vertical = false;
-    bool skipBitmaps = false;
-    bool transferSettings = false;
-    bool startupCheck = false;
-    bool latin = false;
-    bool responseCheck = false;
-    bool flowControl = false;
-    int lineSpeed = kDefaultLineSpeed;  // index into kLineSpeedTexts
-};
-
 struct StationConfig {
     std::vector<StationSlotConfig> slots;  // 1 to 16
     std::string data;
-    StationSettings settings;
+    // Those of the settings table's rows that have a STATION.INI key; the others stay off.
+    WriteSettings settings;
     std::string expectSum;
     bool firstSum = false;  // the first good device's sum becomes the expected one
     std::string log = kDefaultLogName;

@@ -1,6 +1,6 @@
 #include "app/templates.h"
 
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 namespace {
 

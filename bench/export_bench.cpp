@@ -22,7 +22,7 @@
 #include "app/templates.h"
 #include "export/update_file.h"
 #include "platform/headless/headless.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 #include "writer/text_stream.h"
 
 extern char** environ;
@@ -110,8 +110,9 @@ int main(int argc, char** argv) {
         }
     };
     headlessSetHooks(std::move(hooks));
-    Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc);
-    dataFilePath = data;
+    Desktop desktop;
+    Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc, &desktop);
+    desktop.dataFilePath = data;
 
     double bestCp = 1e9, bestCpSync = 1e9, bestExport = 1e9, bestCheck = 1e9;
     for (int i = 0; i < kRounds && ok; ++i) {

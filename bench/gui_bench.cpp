@@ -26,7 +26,7 @@
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ class ShownWatch : public QObject {
 
   protected:
     bool eventFilter(QObject* o, QEvent* e) override {
-        if (shownAt == 0 && e->type() == QEvent::Paint && mainDlg && o == qtWidget(mainDlg))
+        if (shownAt == 0 && e->type() == QEvent::Paint && gui::mainDlg() && o == qtWidget(gui::mainDlg()))
             shownAt = nowRealtimeMs();
         return false;
     }
@@ -82,7 +82,7 @@ bool isEndBox(QMessageBox* b) {
 
 bool halfwayThroughData() {
     int low = 0, high = 0, pos = 0;
-    qtProgress(dlgItem(mainDlg, IDC_PROGRESS), &low, &high, &pos);
+    qtProgress(dlgItem(gui::mainDlg(), IDC_PROGRESS), &low, &high, &pos);
     return high > 1000 && pos >= high / 2;
 }
 
@@ -96,17 +96,17 @@ bool closeWhenShown(bool (*match)(QMessageBox*)) {
 bool runWrite(const std::string& data, const std::string& shot) {
     gui::whenShown([](QWidget* w) { return w->windowTitle() == "画面データの指定"; },
                    [data](QWidget* w) { gui::chooseFile(w, data); });
-    gui::click(mainDlg, IDC_DATA_FILE);
+    gui::click(gui::mainDlg(), IDC_DATA_FILE);
     QElapsedTimer timer;
     timer.start();
-    gui::click(mainDlg, IDC_START);
+    gui::click(gui::mainDlg(), IDC_START);
     if (!shot.empty() && gui::waitFor(halfwayThroughData, kJobTimeoutMs)) {
         gui::waitFor([] { return false; }, 50);  // let the bar and the status line paint
-        qtWidget(mainDlg)->grab().save(QString::fromStdString(shot));
+        qtWidget(gui::mainDlg())->grab().save(QString::fromStdString(shot));
     }
     if (!closeWhenShown(isSumBox) || !closeWhenShown(isEndBox)) return false;
     std::printf("write took %.1f s\n", timer.elapsed() / 1000.0);
-    return gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); });
+    return gui::waitFor([] { return isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)); });
 }
 
 void saveAbout(const std::string& file) {
@@ -116,7 +116,7 @@ void saveAbout(const std::string& file) {
                        w->grab().save(QString::fromStdString(file));
                        endDialog(qtWindow(w), 1);
                    });
-    gui::click(mainDlg, IDC_ABOUT);
+    gui::click(gui::mainDlg(), IDC_ABOUT);
 }
 
 }  // namespace

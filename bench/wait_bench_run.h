@@ -9,10 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/dialogs.h"
-#include "app/startup.h"
-#include "app/templates.h"
-#include "platform/headless/headless.h"
 #include "writer/reply.h"
 
 namespace bench {
@@ -29,17 +25,18 @@ inline double nowSeconds() {
 //  2. over `samples` replies, the delay from `sendReply` to the wait's return.
 inline int runWaitBench(const char* port, const std::function<void()>& sendReply,
                         double (*cpuSeconds)(), unsigned silentSeconds, int samples) {
-    Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc);
     Channel ch;
-    if (!commOpen(port, &ch)) return 1;
-    ch.statusWnd = mainChannel.statusWnd;
+    if (commOpen(port, &ch) != 0) return 1;
+    JobObserver quiet;
+    JobResult result;
+    JobContext job{ch, quiet, result};
 
     DeviceCommand silent = device::kSumQuery;
     silent.timeoutMs = silentSeconds * 1000;
     char buf[kLineBufSize];
     const double c0 = cpuSeconds(), t0 = nowSeconds();
     try {
-        waitReply(&ch, silent, buf, sizeof buf);
+        waitReply(job, silent, buf, sizeof buf);
     } catch (const WriteAborted&) {
     }
     const double cpu = cpuSeconds() - c0, wall = nowSeconds() - t0;
@@ -55,7 +52,7 @@ inline int runWaitBench(const char* port, const std::function<void()>& sendReply
             sent = nowSeconds();
             sendReply();
         });
-        waitReply(&ch, device::kSumQuery, buf, sizeof buf);
+        waitReply(job, device::kSumQuery, buf, sizeof buf);
         const double got = nowSeconds();
         device.join();
         delays.push_back((got - sent) * 1000.0);
@@ -64,7 +61,6 @@ inline int runWaitBench(const char* port, const std::function<void()>& sendReply
     if (!delays.empty())
         std::printf("reply delay over %d replies: median %.3f ms, max %.3f ms (target <= 2 ms)\n",
                     samples, delays[delays.size() / 2], delays.back());
-    headlessDestroy(dlg);
     return 0;
 }
 

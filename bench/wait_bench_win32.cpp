@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     const unsigned silentSeconds = argc > 3 ? unsigned(atoi(argv[3])) : 30;
     const int samples = argc > 4 ? atoi(argv[4]) : 50;
     Channel peer;
-    if (!commOpen(argv[2], &peer)) return 1;
+    if (commOpen(argv[2], &peer) != 0) return 1;
     const auto reply = [&peer] { commPuts(bench::kSumReply, &peer); };
     return bench::runWaitBench(argv[1], reply, cpuSeconds, silentSeconds, samples);
 }

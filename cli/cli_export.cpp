@@ -1,13 +1,16 @@
-// zemtabulo-cli export: the Export command on the headless dialog; --to answers the folder
-// browser. Every message box is printed.
+// zemtabulo-cli export: the Export command on the headless main dialog, its settings boxes
+// checked from the flags; --to answers the folder browser. Every message box is printed.
 #include <cstdio>
 #include <string>
 
-#include "app/startup.h"
+#include "app/desktop.h"
+#include "app/dialogs.h"
+#include "app/main_dialog_ids.h"
+#include "app/settings_controls.h"
+#include "app/templates.h"
 #include "cli/cli.h"
 #include "export/update_file.h"
 #include "platform/headless/headless.h"
-#include "writer/options.h"
 
 namespace {
 
@@ -47,11 +50,13 @@ int cliExport(const CliOptions& o) {
     };
     headlessSetHooks(std::move(hooks));
 
-    Window dlg = cliMainDialog(o);
-    dataFilePath = o.data;
-    gaijiFilePath = o.gaiji;
-    setWindowText(dlgItem(dlg, IDC_DATA_PATH), dataFilePath);
-    if (!gaijiFilePath.empty()) setWindowText(dlgItem(dlg, IDC_GAIJI_PATH), gaijiFilePath);
+    Desktop desktop;
+    Window dlg = headlessCreateDialog(kMainTemplate, mainDlgProc, &desktop);
+    showSettings(dlg, o.settings);
+    desktop.dataFilePath = o.data;
+    desktop.gaijiFilePath = o.gaiji;
+    setWindowText(dlgItem(dlg, IDC_DATA_PATH), o.data);
+    if (!o.gaiji.empty()) setWindowText(dlgItem(dlg, IDC_GAIJI_PATH), o.gaiji);
     headlessClick(dlg, IDC_EXPORT);
 
     headlessSetHooks({});

@@ -1,33 +1,32 @@
-// zemtabulo-cli write: the Start command on the headless dialog, reported line by line.
+// zemtabulo-cli write with one port: the write job run on this thread, reported line by line
+// (or as events with --json).
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
-#include "app/dialogs.h"
-#include "app/job_log.h"
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
-#include "platform/headless/headless.h"
+#include "cli/write_run.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
-#include "cli/write_run.h"
-#include "platform/process.h"
-#include "writer/job_report.h"
-#include "writer/options.h"
+#include "writer/job.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The end box of the desktop program, printed as the line that ends a job.
+constexpr const char* kEndCaption = "ZemScrivana";
+
 // Terminal progress of the data phase: bytes sent, rate, time left. The phase runs from the
 // status text that announces it to the next status text.
-constexpr const char* kDataPhaseText = "ﾃﾞｰﾀ書き込み中";
-constexpr const char* kBadDataText = "画面ﾃﾞｰﾀ異常";
-
 struct ProgressLine {
     bool onTerminal = false;
     bool active = false;
@@ -76,113 +75,156 @@ private:
     }
 };
 
-struct JobWatch {
-    std::mutex m;
-    std::string lastPrinted;  // the sum box and the status line that repeats it print once
-    std::string lastStatus;   // with --json: the last status event's text
-    std::condition_variable cv;
-    bool started = false;  // Start was disabled: a job (or its announcement) is under way
-    bool ended = false;
-    bool finished = false;  // the end reported: nothing more is printed
-    ProgressLine progress;
-    // With --json: events instead of lines.
-    WriteRun* run = nullptr;
-    std::string port;
-    ProgressThrottle throttle;
-    Clock::time_point jobStarted;
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// The job's progress as lines on stdout, or as events with --json; its end told once, with
+// its record. The job's thread reports; an interrupt may end it from another thread.
+class CliJob : public JobObserver {
+public:
+    CliJob(WriteRun& run, std::string port, bool onTerminal) : run_(run), port_(std::move(port)) {
+        progress_.onTerminal = onTerminal;
+        started_ = Clock::now();
+    }
+
+    void status(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_);
+        lastStatus_ = text;
+        if (finished_ || text.empty()) return;
+        if (run_.events) {
+            emitProgress(true);  // the data's end is told before what follows it
+            // Every text in order; the open's passes may repeat one.
+            if (text != lastEvent_) run_.events->emit(statusEvent(port_, text));
+            lastEvent_ = text;
+            return;
+        }
+        progress_.end();
+        if (text == lastPrinted_) return;
+        lastPrinted_ = text;
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+        if (text == jobtext::kDataPhase) progress_.begin();
+    }
+    void progressRange(int32_t high) override { progressBar(high, 0); }
+    void progressPos(int32_t pos) override { progressBar(high_, pos); }
+    void step(const char* step) override {
+        std::lock_guard<std::mutex> lock(m_);
+        step_ = step;
+    }
+    void dataProgress(uint64_t sent, uint64_t total) override {
+        std::lock_guard<std::mutex> lock(m_);
+        sent_ = sent;
+        total_ = total;
+    }
+    void sumRead(const std::string& text, const char* sum) override {
+        std::lock_guard<std::mutex> lock(m_);
+        if (finished_) return;
+        if (run_.events) {
+            run_.events->emit(sumEvent(port_, sum ? sum : ""));
+            return;
+        }
+        printBox(text, "");
+    }
+
+    // A box of the job's end, as the desktop program shows it: on a line of its own.
+    void box(const std::string& text, const std::string& caption) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (!finished_ && !run_.events) printBox(text, caption);
+    }
+
+    // Tells the end once: the end event or a line for a sum that is wrong, and the log
+    // record; then the done event unless the job is one slot of several. The exit status:
+    // the job's, or 1 when its record was lost.
+    int end(const JobResult& result, const std::string& expectSum) {
+        std::lock_guard<std::mutex> lock(m_);
+        std::string sum;
+        const EndInfo end = jobEndOf(result, lastStatus_, expectSum, secondsSince(started_), sum);
+        return tell(end, sum);
+    }
+    // The interrupted end at the step the job had reached; nullopt when the end was told.
+    std::optional<int> interrupted(int signal, bool& erased) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (finished_) return std::nullopt;
+        erased = erasedByStep(step_);
+        return tell(interruptedEnd(step_, secondsSince(started_), signal), "");
+    }
+    std::string lastStatus() {
+        std::lock_guard<std::mutex> lock(m_);
+        return lastStatus_;
+    }
+
+private:
+    int tell(const EndInfo& end, const std::string& sum) {
+        finished_ = true;
+        progress_.end();
+        int status = end.exit;
+        if (!logSlot(run_, port_, end, sum) && status != kExitInterrupted) status = kExitSomeFailed;
+        if (run_.events) {
+            EndInfo told = end;
+            told.exit = status;
+            run_.events->emit(endEvent(port_, told));
+            if (!run_.slotMode) run_.events->emit(doneEvent(status));
+        } else if (end.result != SlotResult::Ok && end.result != SlotResult::Failed) {
+            std::fprintf(stderr, "%s: %s%s%s\n", port_.c_str(), slotResultName(end.result),
+                         end.reason.empty() ? "" : ": ", end.reason.c_str());
+        }
+        return status;
+    }
+    void progressBar(int32_t high, int32_t pos) {
+        std::lock_guard<std::mutex> lock(m_);
+        high_ = high;
+        if (finished_) return;
+        if (run_.events) {
+            emitProgress(false);
+        } else {
+            progress_.update(high, pos);
+        }
+    }
+    // The data progress the job has reached, once more than what was last told.
+    void emitProgress(bool force) {
+        if (total_ == 0 && sent_ == 0) return;
+        if (!throttle_.due(sent_, total_, force)) return;
+        run_.events->emit(progressEvent(port_, sent_, total_));
+    }
+    void printBox(const std::string& text, const std::string& caption) {
+        progress_.end();
+        lastPrinted_ = text;
+        if (caption.empty()) {
+            std::printf("%s\n", text.c_str());
+        } else {
+            std::printf("[%s] %s\n", caption.c_str(), text.c_str());
+        }
+        std::fflush(stdout);
+    }
+
+    std::mutex m_;
+    WriteRun& run_;
+    const std::string port_;
+    Clock::time_point started_;
+    std::string lastPrinted_;  // the sum box and the status line that repeats it print once
+    std::string lastEvent_;    // with --json: the last status event's text
+    std::string lastStatus_;   // the status line as it stands
+    std::string step_;
+    uint64_t sent_ = 0, total_ = 0;
+    int32_t high_ = 0;
+    bool finished_ = false;  // the end told: nothing more goes out
+    ProgressLine progress_;
+    ProgressThrottle throttle_;
 };
 
-void finishJob(JobWatch& watch);
-
-bool isPortErrorCaption(const std::string& caption) {
-    return caption == "commGetc" || caption == "commPutc";
-}
-
-// The data progress the job has reached, once more than what was last told.
-void emitProgress(JobWatch& watch, bool force) {
-    const JobSnapshot snap = jobReportSnapshot();
-    if (snap.total == 0 && snap.sent == 0) return;
-    if (!watch.throttle.due(snap.sent, snap.total, force)) return;
-    watch.run->events->emit(progressEvent(watch.port, snap.sent, snap.total));
-}
-
-void onStatusText(JobWatch& watch, const std::string& text) {
-    if (watch.run->events) {
-        emitProgress(watch, true);  // the data's end is told before what follows it
-        // Every text in order; the Start command's passes may repeat one.
-        if (text != watch.lastStatus) watch.run->events->emit(statusEvent(watch.port, text));
-        watch.lastStatus = text;
-        return;
-    }
-    watch.progress.end();
-    if (text == watch.lastPrinted) return;
-    watch.lastPrinted = text;
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-    if (text == kDataPhaseText) watch.progress.begin();
-}
-
-void onBox(JobWatch& watch, const std::string& text, const std::string& caption) {
-    if (isPortErrorCaption(caption)) jobReportFail(caption + ": " + text);
-    if (watch.run->events) {
-        // The sum box: the only one without a caption, shown once the sum is read.
-        const JobSnapshot snap = jobReportSnapshot();
-        if (caption.empty() && snap.sumState != SumState::None)
-            watch.run->events->emit(sumEvent(watch.port, snap.sum));
-        return;
-    }
-    watch.progress.end();
-    watch.lastPrinted = text;
-    if (caption.empty()) {
-        std::printf("%s\n", text.c_str());
-    } else {
-        std::printf("[%s] %s\n", caption.c_str(), text.c_str());
-    }
-    std::fflush(stdout);
-}
-
-void installHooks(JobWatch& watch, Window start) {
-    HeadlessHooks hooks;
-    hooks.onText = [&watch](Window ctl, const std::string& text) {
-        if (ctl != mainChannel.statusWnd || text.empty()) return;
-        std::lock_guard<std::mutex> lock(watch.m);
-        if (!watch.finished) onStatusText(watch, text);
-    };
-    hooks.onProgress = [&watch](Window, int, int high, int pos) {
-        std::lock_guard<std::mutex> lock(watch.m);
-        if (watch.finished) return;
-        if (watch.run->events) {
-            emitProgress(watch, false);
-        } else {
-            watch.progress.update(high, pos);
-        }
-    };
-    hooks.onMessageBox = [&watch](Window, const std::string& text, const std::string& caption) {
-        std::lock_guard<std::mutex> lock(watch.m);
-        if (watch.finished) return;
-        onBox(watch, text, caption);
-        // The port error stop ends the program right after its box: the job's end is told now.
-        if (isPortErrorCaption(caption)) finishJob(watch);
-    };
-    hooks.onEnable = [&watch, start](Window ctl, bool enabled) {
-        if (ctl != start) return;
-        std::lock_guard<std::mutex> lock(watch.m);
-        if (!enabled) watch.started = true;
-        if (enabled && watch.started) watch.ended = true;
-        watch.cv.notify_all();
-    };
-    headlessSetHooks(std::move(hooks));
-}
-
-bool loadPort(const CliOptions& o) {
+bool loadPort(const CliOptions& o, std::string& port) {
     if (!o.ports.empty()) {
-        portName = o.ports.front();
+        port = o.ports.front();
         return true;
     }
     const std::string dir = workingDirectory(kIniPathBufSize);
-    switch (loadConfiguration(dir)) {
-        case StartupResult::Ready: return true;
-        case StartupResult::TooDeep: std::fprintf(stderr, "%s\n", resString(11).c_str()); return false;
+    PortConfig config;
+    switch (loadConfiguration(dir, config)) {
+        case StartupResult::Ready: port = config.portName; return true;
+        case StartupResult::TooDeep:
+            std::fprintf(stderr, "%s\n", resString(kStrWorkDirTooDeep).c_str());
+            return false;
         case StartupResult::NoIniFile:
             std::fprintf(stderr, "SCI.INI cannot be created in %s\n", dir.c_str());
             return false;
@@ -190,109 +232,73 @@ bool loadPort(const CliOptions& o) {
     return false;
 }
 
-double secondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
+// The port that did not open: the system's reason on stderr and what the operator can do.
+void tellOpenFailure(const std::string& port, int err) {
+    const std::string device = portDeviceName(port);
+    std::fprintf(stderr, "%s: %s\n", device.empty() ? port.c_str() : device.c_str(),
+                 systemErrorText(err).c_str());
+    const std::string hint = openHint(err, device);
+    if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
 }
 
-// Tells the end once: the end event or a line for a sum that is wrong, and the log record.
-// Runs with the watch locked. The exit status: the job's, or 1 when its record was lost.
-int tellEnd(JobWatch& watch, const EndInfo& end, const std::string& sum) {
-    watch.finished = true;
-    watch.progress.end();
-    int status = end.exit;
-    if (!logSlot(*watch.run, watch.port, end, sum) && status != kExitInterrupted)
-        status = kExitSomeFailed;
-    if (watch.run->events) {
-        EndInfo told = end;
-        told.exit = status;
-        watch.run->events->emit(endEvent(watch.port, told));
-    } else if (end.result != SlotResult::Ok && end.result != SlotResult::Failed) {
-        std::fprintf(stderr, "%s: %s%s%s\n", watch.port.c_str(), slotResultName(end.result),
-                     end.reason.empty() ? "" : ": ", end.reason.c_str());
+// The job from the open to the sum, as the desktop program's Start runs it; the end box's
+// seconds on the job's clock.
+JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port) {
+    const uint32_t startTick = tickCount();
+    JobResult result;
+    if (o.data.empty()) {
+        out.box(resString(kStrNoDataFile), resString(kStrAppName));
+        return result;
     }
-    return status;
-}
-
-// Runs with the watch locked.
-void finishJob(JobWatch& watch) {
-    std::string sum;
-    const EndInfo end = jobEndOf(jobReportSnapshot(), "", watch.run->expectSum,
-                                 secondsSince(watch.jobStarted), sum);
-    const int status = tellEnd(watch, end, sum);
-    if (watch.run->events && !watch.run->slotMode) watch.run->events->emit(doneEvent(status));
-    portErrorExitStatus.store(status);
+    Channel channel;
+    if (openJobPort(channel, port, out, result) == 0)
+        result = runWriteJob(channel, o.settings, o.data, out, result);
+    if (result.portFault()) {
+        out.box(systemErrorText(result.portFaultError), result.portFaultOp);
+        return result;
+    }
+    const uint32_t seconds = (tickCount() - startTick) / 1000u;
+    out.box("書込みが終了しました\n書き込み時間は" + std::to_string(seconds) + "秒です", kEndCaption);
+    return result;
 }
 
 }  // namespace
 
 int cliWrite(const CliOptions& o) {
     if (o.ports.size() > 1) return cliWriteMany(o);
-    portErrorExitStatus.store(kExitFailed);
-    if (!loadPort(o)) return kExitFailed;
+    std::string port;
+    if (!loadPort(o, port)) return kExitFailed;
 
-    Window dlg = cliMainDialog(o);
-    WriteRun run;
-    run.ports = {portName};
-    run.slotMode = o.slot;
-    if (const int status = prepareRun(o, checkedSettingsFlags(), run, false); status != 0) {
-        headlessDestroy(dlg);
+    // Shared with the interrupt's thread, which outlives this call.
+    auto run = std::make_shared<WriteRun>();
+    run->ports = {port};
+    run->slotMode = o.slot;
+    if (const int status = prepareRun(o, writeSettingsFlags(o.settings), *run, false); status != 0)
         return status;
-    }
     if (o.json) {
-        run.events = std::make_unique<EventWriter>(stdout);
+        run->events = std::make_unique<EventWriter>(stdout);
         if (!o.slot)
-            run.events->emit(startEvent({programVersion(), run.ports, run.data, run.sha256, run.bytes}));
+            run->events->emit(
+                startEvent({programVersion(), run->ports, run->data, run->sha256, run->bytes}));
     }
 
-    JobWatch watch;
-    watch.run = &run;
-    watch.port = portName;
-    watch.progress.onTerminal = !o.json && stdoutIsTerminal();
-    onInterrupt([&watch](int signal) {
-        std::unique_lock<std::mutex> lock(watch.m);
-        if (watch.finished) return;
-        const JobSnapshot snap = jobReportSnapshot();
-        const int status = tellEnd(watch, interruptedEnd(snap.step, secondsSince(watch.jobStarted), signal), "");
-        if (watch.run->events) {
-            if (!watch.run->slotMode) watch.run->events->emit(doneEvent(status));
-        } else if (erasedByStep(snap.step)) {
-            std::fprintf(stderr, "%s\n", kErasedWarning);
-        }
+    auto out = std::make_shared<CliJob>(*run, port, !o.json && stdoutIsTerminal());
+    onInterrupt([out, run](int signal) {
+        bool erased = false;
+        if (!out->interrupted(signal, erased)) return;
+        if (!run->events && erased) std::fprintf(stderr, "%s\n", kErasedWarning);
         std::fflush(stdout);
         std::fflush(stderr);
-        serialReleaseLocksForExit();  // _Exit runs no exit handlers
+        // The job may be inside a write to the port: the program ends here, its ports' lock
+        // files given back first, since _Exit runs no exit handlers.
+        serialReleaseLocksForExit();
         std::_Exit(kExitInterrupted);
     });
-    Window start = dlgItem(dlg, IDC_START);
-    installHooks(watch, start);
-    dataFilePath = o.data;
-    setWindowText(dlgItem(dlg, IDC_DATA_PATH), dataFilePath);
 
-    watch.jobStarted = Clock::now();
-    headlessClick(dlg, IDC_START);
-    std::unique_lock<std::mutex> lock(watch.m);
-    // Start refused without a job (no data file) leaves the button as it was.
-    if (watch.started) watch.cv.wait(lock, [&watch] { return watch.ended; });
-
-    const std::string status = windowText(mainChannel.statusWnd);
-    if (status == kPortUnusableText) {
-        const int err = commLastOpenError.load();
-        const std::string device = portDeviceName(portName);
-        std::fprintf(stderr, "%s: %s\n", device.empty() ? portName.c_str() : device.c_str(),
-                     systemErrorText(err).c_str());
-        const std::string hint = openHint(err, device);
-        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
-    }
+    const JobResult result = runJob(*out, o, port);
+    if (result.openError != 0) tellOpenFailure(port, result.openError);
     // Which file, and why: the status line cannot say.
-    const std::string reason = jobReportSnapshot().reason;
-    if (status == kBadDataText && !reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
-    std::string sum;
-    const EndInfo end = jobEndOf(jobReportSnapshot(), status, run.expectSum,
-                                 secondsSince(watch.jobStarted), sum);
-    const int exitStatus = tellEnd(watch, end, sum);
-    if (run.events && !o.slot) run.events->emit(doneEvent(exitStatus));
-    lock.unlock();
-    headlessSetHooks({});
-    headlessDestroy(dlg);
-    return exitStatus;
+    if (out->lastStatus() == jobtext::kBadData && !result.reason.empty())
+        std::fprintf(stderr, "%s\n", result.reason.c_str());
+    return out->end(result, run->expectSum);
 }

@@ -15,11 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/job_log.h"
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
 #include "cli/write_run.h"
-#include "platform/headless/headless.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "station/slot_job.h"
@@ -331,10 +329,8 @@ int cliWriteMany(const CliOptions& o) {
             return kExitUsage;
         }
     }
-    // The settings as the dialog takes them, in the words each port's job is given.
-    Window dlg = cliMainDialog(o);
-    const std::vector<std::string> flags = checkedSettingsFlags();
-    headlessDestroy(dlg);
+    // The settings in the words each port's job is given.
+    const std::vector<std::string> flags = writeSettingsFlags(o.settings);
     WriteRun run;
     run.ports = o.ports;
     if (const int status = prepareRun(o, flags, run, true); status != 0) return status;

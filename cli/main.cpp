@@ -1,7 +1,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/cli_platform.h"
@@ -12,17 +12,18 @@
 
 namespace {
 
-void addOptionFlags(CLI::App* cmd, CliOptions& o) {
-    cmd->add_flag("--vertical", o.vertical, "Vertical display");
-    cmd->add_flag("--transfer-settings", o.transferSettings, "Transfer settings");
-    cmd->add_flag("--startup-check", o.startupCheck, "Startup check");
-    cmd->add_flag("--keep-sram", o.keepSram, "Keep SRAM");
-    cmd->add_flag("--latin", o.latin, "Latin language mode");
-    cmd->add_flag("--rs422", o.rs422, "Main port RS-422");
-    cmd->add_option("--speed", o.speed, "Line speed of the device's main port")
-        ->check(CLI::IsMember({4800, 9600, 19200, 38400}));
-    cmd->add_flag("--response-check", o.responseCheck, "Response check");
-    cmd->add_flag("--flow-control", o.flowControl, "Hardware flow control");
+// The settings flags a command takes, from the settings table.
+void addSettingsFlags(CLI::App* cmd, CliOptions& o, SettingCommands command) {
+    for (const SettingRow& row : kSettingRows) {
+        if (!(row.commands & command)) continue;
+        if (row.member) {
+            cmd->add_flag(row.flag, o.settings.*row.member, row.help);
+            continue;
+        }
+        std::vector<int> speeds;
+        for (const char* text : kLineSpeedTexts) speeds.push_back(std::stoi(text));
+        cmd->add_option(row.flag, o.speed, row.help)->check(CLI::IsMember(speeds));
+    }
 }
 
 }  // namespace
@@ -40,8 +41,7 @@ int main(int argc, char** argv) {
                       "COMn (see COMPORTS.INI) or a device path; repeat for several devices at "
                       "once; default: SCI.INI");
     write->add_option("--data", o.data, "V3 data file")->required();
-    addOptionFlags(write, o);
-    write->add_flag("--skip-bitmaps", o.skipBitmaps, "Skip bitmaps: send only the page part");
+    addSettingsFlags(write, o, kForWrite);
     write->add_flag("--trace", o.trace, "Show debug output and every byte sent and received");
     write->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
     write->add_option("--expect-sum", o.expectSum, "The sum every device must give (hex)")
@@ -56,10 +56,7 @@ int main(int argc, char** argv) {
     exp->add_option("--data", o.data, "V3 data file")->required();
     exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
     exp->add_option("--gaiji", o.gaiji, "External character file");
-    exp->add_flag("--transfer-gaiji", o.transferGaiji,
-                  "Copy the external character file as v3gaiji.dat");
-    exp->add_flag("--invert", o.invert, "Invert display");
-    addOptionFlags(exp, o);
+    addSettingsFlags(exp, o, kForExport);
 
     CLI::App* ports =
         app.add_subcommand("ports", "List serial devices and the COMn names for them");
@@ -73,17 +70,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    o.settings.lineSpeed = lineSpeedIndex(std::to_string(o.speed));
     useClockFromEnvironment();
     setTracing(o.trace);
     releasePortLocksOnSignals();
-    if (*write) {
-        // The job's watcher thread may still be returning from its last call: leave without
-        // running static destructors under it.
-        const int status = cliWrite(o);
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(status);
-    }
+    if (*write) return cliWrite(o);
     if (*exp) return cliExport(o);
     if (*ports) return cliPorts();
     return kExitUsage;

@@ -6,10 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/startup.h"
 #include "platform/files.h"
 #include "platform/serial.h"
-#include "writer/options.h"
 #include "writer/text_stream.h"
 
 namespace {
@@ -62,7 +60,7 @@ ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& da
         // Checked before the copy began; a file changed since then is refused all the same.
         if (std::memchr(block.data(), 0, n)) return {kDataNulText, dataPath, 0, -1};
         const uint64_t pos = in.rawPosition() >> shift;
-        if (pos - shown >= step) setProgressPos(int32_t(shown = pos), progress);
+        if (pos - shown >= step) progressSetPos(progress, int32_t(shown = pos));
         if (int err = writeText(out, block.data(), n)) return {kWriteFailedText, dest, err};
         lineOpen = block[n - 1] != '\n';
     }
@@ -71,16 +69,14 @@ ExportFault copyData(TextStream& in, ReplacementFile& out, const std::string& da
     // be glued to it, and the device would read neither.
     if (lineOpen)
         if (int err = out.write(kCrLf, 2)) return {kWriteFailedText, dest, err};
-    setProgressPos(int32_t(in.rawPosition() >> shift), progress);
+    progressSetPos(progress, int32_t(in.rawPosition() >> shift));
     return {};
-}
-
-void showFault(const ExportFault& fault) {
-    messageBox(mainDlg, faultText(fault), kExportCaption, kMbOk);
 }
 
 // A path that does not fit its buffer is refused rather than cut.
 bool fits(const std::string& path, size_t bufSize) { return path.size() < bufSize; }
+
+}  // namespace
 
 ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaijiPath) {
     if (!fits(dataPath, kPathBufSize)) return {kPathTooLongText, dataPath, kErrNameTooLong};
@@ -88,9 +84,8 @@ ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaij
     return {};
 }
 
-// The destination names for the chosen folder, both checked against their buffer.
-ExportFault destinations(const std::string& folder, std::string& updateDest,
-                         std::string& gaijiDest) {
+ExportFault exportDestinations(const std::string& folder, std::string& updateDest,
+                               std::string& gaijiDest) {
     if (folder.empty()) return {kNoFolderText, std::string(), 0};
     if (!fits(folder, kFolderBufSize)) return {kPathTooLongText, folder, kErrNameTooLong};
     updateDest = joinFolder(folder, kUpdateFileName);
@@ -107,36 +102,13 @@ ExportFault copyGaiji(const std::string& gaijiPath, const std::string& dest) {
     return {kWriteFailedText, dest, r.err};
 }
 
-}  // namespace
-
 std::string joinFolder(const std::string& folder, const char* name) {
     if (!folder.empty() && isPathSeparator(folder.back())) return folder + name;
     return folder + kPathSeparator + name;
 }
 
-std::vector<std::string> updateSettingsLines() {
-    std::vector<std::string> lines;
-    lines.push_back(optVertical() ? "WD bf07b 1" : "WD bf07b 0");
-    lines.push_back(optInvert() ? "ROTATE 1" : "ROTATE 0");
-    if (optTransferSettings()) {
-        lines.push_back(optStartupCheck() ? "WD bf07a 1" : "WD bf07a 0");
-        lines.push_back(optKeepSram() ? "WD bf07c 0" : "WD bf07c 1");
-        lines.push_back(optLatin() ? "WD bf078 1" : "WD bf078 0");
-        const bool rs422 = optRs422() != 0;
-        lines.push_back(rs422 ? "WD bf303 1" : "WD bf303 0");
-        // Without a selected speed the device keeps the one it has.
-        const int speed = lineSpeedValue(optLineSpeed());
-        if (speed >= 0)
-            lines.push_back(std::string(rs422 ? "WD bf305 " : "WD bf304 ") + std::to_string(speed));
-        lines.push_back(optResponseCheck() ? "WD bf306 1" : "WD bf306 0");
-        lines.push_back(optFlowControl() ? "WD bf307 1" : "WD bf307 0");
-    }
-    lines.push_back("WD bf075 1");
-    return lines;
-}
-
 ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest,
-                            Window progress) {
+                            const WriteSettings& settings, Window progress) {
     TextStream in;
     if (int err = in.open(dataPath)) return {kDataOpenFailedText, dataPath, err};
     // The serial write refuses these files before it erases the device; the stick gets none
@@ -144,14 +116,14 @@ ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest
     const DataCheck check = checkDataFile(dataPath);
     if (check.err != 0) return {kDataReadFailedText, dataPath, check.err};
     if (check.nulAt >= 0) return {kDataNulText, dataPath, 0, check.nulAt};
-    setProgressRange(0, int32_t(in.size() >> progressShift(in.size())), progress);
-    setProgressPos(0, progress);
+    progressSetRange(progress, 0, int32_t(in.size() >> progressShift(in.size())));
+    progressSetPos(progress, 0);
 
     ReplacementFile out;
     if (int err = out.open(dest)) return {kWriteFailedText, dest, err};
     ExportFault fault = copyData(in, out, dataPath, dest, progress);
     if (fault.failed()) return fault;
-    for (const std::string& line : updateSettingsLines())
+    for (const std::string& line : updateSettingsLines(settings))
         if (int err = writeLine(out, line)) return {kWriteFailedText, dest, err};
     if (int err = out.commit()) return {kWriteFailedText, dest, err};
     return {};
@@ -163,27 +135,4 @@ std::string faultText(const ExportFault& fault) {
     if (fault.err != 0) text += "\n" + systemErrorText(fault.err);
     if (fault.nulAt >= 0) text += "\n" + std::string(kNulOffsetLabel) + offsetText(fault.nulAt);
     return text;
-}
-
-void exportCommand(const std::string& dataPath, const std::string& gaijiPath) {
-    if (dataPath.empty()) {
-        messageBox(mainDlg, kNoDataText, kExportCaption, kMbOk);
-        return;
-    }
-    ExportFault fault = checkInputPaths(dataPath, gaijiPath);
-    if (fault.failed()) return showFault(fault);
-    if (optTransferGaiji() && gaijiPath.empty())
-        messageBox(mainDlg, kNoGaijiText, kExportCaption, kMbOk);  // the export goes on
-
-    std::string folder;
-    if (!browseForFolder(mainDlg, kBrowseTitle, folder)) return;
-    std::string updateDest, gaijiDest;
-    fault = destinations(folder, updateDest, gaijiDest);
-    if (!fault.failed())
-        fault = writeUpdateFile(dataPath, updateDest, dlgItem(mainDlg, IDC_PROGRESS));
-    // The box is read again: the operator may have changed it while choosing the folder.
-    if (!fault.failed() && optTransferGaiji() && !gaijiPath.empty())
-        fault = copyGaiji(gaijiPath, gaijiDest);
-    if (fault.failed()) return showFault(fault);
-    messageBox(nullptr, kExportDoneText, "", kMbOk);
 }

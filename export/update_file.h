@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "platform/ui.h"
+#include "writer/settings.h"
+
+// The file choosers' path buffers: an input path that does not fit is refused, not cut.
+constexpr size_t kPathBufSize = 500;
 
 // The chosen folder and each destination name, NUL included: longer paths are refused.
 constexpr size_t kFolderBufSize = 264;
@@ -34,21 +38,26 @@ struct ExportFault {
     bool failed() const { return what != nullptr; }
 };
 
-// Command 1061 of the main dialog.
-void exportCommand(const std::string& dataPath, const std::string& gaijiPath);
+// Input paths longer than the choosers could give are refused.
+ExportFault checkInputPaths(const std::string& dataPath, const std::string& gaijiPath);
+
+// The update file's and the external character file's names in the chosen folder, both
+// checked against their buffers.
+ExportFault exportDestinations(const std::string& folder, std::string& updateDest,
+                               std::string& gaijiDest);
+
+// Copies the external character file to `dest`, replacing it only when the copy is whole.
+ExportFault copyGaiji(const std::string& gaijiPath, const std::string& dest);
 
 // `folder` joined with `name`, with a separator unless the folder already ends with one.
 std::string joinFolder(const std::string& folder, const char* name);
 
-// The settings lines of the update file as the dialog's options stand now, without line ends.
-std::vector<std::string> updateSettingsLines();
-
-// Writes the update file `dest`: the data file's text with CR LF line ends, then the settings
-// lines. Drives the progress bar `progress` through the data file. A data file that holds a
+// Writes the update file `dest`: the data file's text with CR LF line ends, then the lines of
+// `settings`. Drives the progress bar `progress` through the data file. A data file that holds a
 // NUL byte or cannot be read to its end is refused before anything is written. The file at
 // `dest` is replaced only when the new one is complete.
 ExportFault writeUpdateFile(const std::string& dataPath, const std::string& dest,
-                            Window progress);
+                            const WriteSettings& settings, Window progress);
 
 // The text of the message box that reports a fault.
 std::string faultText(const ExportFault& fault);

@@ -71,8 +71,11 @@ enum : unsigned { kMsgInitDialog = 0x0110, kMsgCommand = 0x0111 };
 // Returns true when the message was handled.
 using DlgProc = bool (*)(Window dlg, unsigned msg, int id);
 
-// Runs a dialog modally and returns the result given to endDialog.
-int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc);
+// Runs a dialog modally and returns the result given to endDialog. `data` is the state the
+// dialog's procedure works on (see dialogData), owned by the caller.
+int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc, void* data = nullptr);
+// The `data` the dialog was opened with, from its first message on; nullptr for none.
+void* dialogData(Window dlg);
 void endDialog(Window dlg, int result);
 
 // From any thread: the command `id` for the dialog's procedure, delivered on the dialog thread

@@ -6,7 +6,7 @@
 #include "app/templates.h"
 #include "platform/clock.h"
 #include "platform/qt/qt_ui.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 void setUpDesktopProgram() {
     QApplication::setApplicationName("ZemTabulo");

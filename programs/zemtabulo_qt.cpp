@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     setUpDesktopProgram();
     // A log that does not open is told at the first Start, which it refuses.
-    if (const std::string log = logArgument(argc, argv); !log.empty()) useJobLog(log);
+    Desktop desktop;
+    if (const std::string log = logArgument(argc, argv); !log.empty()) useJobLog(desktop.log, log);
     // Exit may end the main dialog while a write job runs; the program ends at once then,
     // without tearing down what the job's threads still use.
-    qtLeaveProgram(zemtabuloMain());
+    qtLeaveProgram(zemtabuloMain(desktop));
 }

@@ -8,13 +8,13 @@
 #include <cstdio>
 
 #include "app/job_log.h"
-#include "app/startup.h"
+#include "app/desktop.h"
 #include "app/templates.h"
 #include "platform/clock.h"
 #include "platform/win32/win32_ui.h"
 #include "platform/win32/windows_version.h"
 #include "programs/version_win32.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before any ...A call: on an older system their texts would come out garbled.
@@ -31,8 +31,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The template hides these three buttons and nothing else issues their commands.
     win32ShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
     useClockFromEnvironment();
-    if (const std::string log = logArgument(__argc, __argv); !log.empty()) useJobLog(log);
-    const int status = zemtabuloMain();
+    Desktop desktop;
+    if (const std::string log = logArgument(__argc, __argv); !log.empty()) useJobLog(desktop.log, log);
+    const int status = zemtabuloMain(desktop);
     // Exit may end the dialog while a write job runs: the program ends at once, the job's
     // threads with it.
     std::fflush(nullptr);

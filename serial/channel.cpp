@@ -5,18 +5,23 @@
 #include "platform/debug.h"
 #include "serial/commands.h"
 
-std::atomic<int> portErrorExitStatus{0};
-std::atomic<int> commLastOpenError{0};
+namespace {
+
+[[noreturn]] void portFault(const char* op) {
+    const int err = serialLastError();
+    debugOut(std::string(op) + ": " + systemErrorText(err));
+    throw PortFault{op, err};
+}
+
+}  // namespace
 
 int commOpen(const std::string& portName, Channel* ch) {
-    int err = serialOpen(portDeviceName(portName), ch->port);
-    commLastOpenError.store(err);
-    if (err != 0) return 0;
+    if (const int err = serialOpen(portDeviceName(portName), ch->port); err != 0) return err;
     // A refused line setting leaves the port as it is; the device then simply won't answer.
     serialSetRaw8N1(ch->port, device::kOpenBaud);
     ch->baudRate = device::kOpenBaud;
     ch->lineBuf[0] = '\0';
-    return -1;
+    return 0;
 }
 
 void commSetBaud(Channel* ch) { serialSetBaud(ch->port, ch->baudRate); }
@@ -24,14 +29,14 @@ void commSetBaud(Channel* ch) { serialSetBaud(ch->port, ch->baudRate); }
 int commGetc(Channel* ch) {
     unsigned char byte = 0;
     int got = serialRead(ch->port, &byte, 1);
-    if (got < 0) portErrorStop("commGetc");
+    if (got < 0) portFault("commGetc");
     if (got == 0) return -1;
     ch->rxByte = byte;
     return ch->rxByte;
 }
 
 void commPuts(const char* text, Channel* ch) {
-    if (!serialWrite(ch->port, text, std::strlen(text))) portErrorStop("commPutc");
+    if (!serialWrite(ch->port, text, std::strlen(text))) portFault("commPutc");
 }
 
 char* commReadLine(Channel* ch, char* out, size_t len) {
@@ -64,16 +69,7 @@ char* commReadLine(Channel* ch, char* out, size_t len) {
 }
 
 void commWaitInput(Channel* ch, uint32_t ms) {
-    if (serialWaitReadable(ch->port, ms) == WaitResult::Failed) portErrorStop("commGetc");
+    if (serialWaitReadable(ch->port, ms) == WaitResult::Failed) portFault("commGetc");
 }
 
 void commClose(Channel* ch) { ch->port.close(); }
-
-void portErrorStop(const char* caption) {
-    std::string text = systemErrorText(serialLastError());
-    debugOut(std::string(caption) + ": " + text);
-    messageBox(nullptr, text, caption, kMbOk | kMbIconInformation);
-    // Some front ends end the process without running exit handlers.
-    serialReleaseLocksForExit();
-    exitProgram(portErrorExitStatus.load());
-}

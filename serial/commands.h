@@ -39,7 +39,7 @@ inline constexpr DeviceCommand kPageErase{"Fpageerase\n",       false,  "",     
 inline constexpr DeviceCommand kSaveEnd{"Fs\n",          false, "",      ReplyKind::Prefix,
                                         "Data Save End", 5000,  "fs_end"};
 inline constexpr DeviceCommand kWriteEnd{"FWE\n", false, "", ReplyKind::AnyLine, "", 5000, "fwe"};
-// Register writes ("WD bf07b 1" ...) and "UC" are framed and followed by "\n"; no reply.
+// Register writes ("WD <register> <value>") and "UC" are framed and followed by "\n"; no reply.
 inline constexpr const char* kRegisterLineEnd = "\n";
 inline constexpr DeviceCommand kUpdate{"UC", true, "\n", ReplyKind::None, "", 0, ""};
 inline constexpr DeviceCommand kSumQuery{"Sb", true, "\r\n", ReplyKind::Framed, "", 30000, "sb"};

@@ -80,7 +80,7 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
     return r;
 }
 
-EndInfo jobEndOf(const JobSnapshot& report, const std::string& status,
+EndInfo jobEndOf(const JobResult& report, const std::string& status,
                  const std::string& expected, double seconds, std::string& sum) {
     EndInfo end;
     end.seconds = seconds;

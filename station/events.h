@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "station/log.h"
-#include "writer/job_report.h"
+#include "writer/job.h"
 #include "station/verdict.h"
 
 using Json = nlohmann::json;
@@ -63,7 +63,7 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
 // What a single job came to, from its report: the sum it read (empty when the reply could not
 // be read, or none came) into `sum`; the reason of a failure, else the job's last status text;
 // the expected sum, empty for none.
-EndInfo jobEndOf(const JobSnapshot& report, const std::string& status,
+EndInfo jobEndOf(const JobResult& report, const std::string& status,
                  const std::string& expected, double seconds, std::string& sum);
 
 // Writes events as lines on a stream, each whole and flushed, from any thread.

@@ -165,7 +165,7 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
     SimProcess held, locked;
     ASSERT_TRUE(sim.start({}, {kScale}) && held.start({}, {kScale}) && locked.start({}, {kScale}));
     Channel holder;
-    ASSERT_NE(commOpen(held.slavePath, &holder), 0);
+    ASSERT_EQ(commOpen(held.slavePath, &holder), 0);
     std::ofstream(serialLockPath(locked.slavePath)) << lockText(other.pid);
     const std::string denied = dir.write("denied", ""),
                       nul = dir.write("nul.v3", {"PAGE 1\n\0", 8});

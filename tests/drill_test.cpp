@@ -23,7 +23,6 @@
 #include "platform/serial_lock.h"
 #include "run_program.h"
 #include "serial/commands.h"
-#include "writer/job_report.h"
 
 namespace {
 
@@ -84,8 +83,8 @@ struct DrillTest : JobTest {
     }
 
     void expectChannelGivenUp() {
-        EXPECT_EQ(mainChannel.writeBusy, 0);
-        EXPECT_FALSE(mainChannel.port.isOpen());
+        EXPECT_EQ(ui.desk.job.busy, 0);
+        EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
     }
 };
 
@@ -109,8 +108,8 @@ std::string noisyJob(DrillTest& t, uint32_t seed, bool spoil) {
     EXPECT_EQ(whole.compare(0, got.size(), got), 0) << "the device got more than the job";
     t.expectChannelGivenUp();
     if (got == whole && t.lastStatus() == sumStatus(want)) return "";
-    EXPECT_EQ(t.lastStatus(), resString(6));
-    const JobSnapshot job = jobReportSnapshot();
+    EXPECT_EQ(t.lastStatus(), resString(kStrTransferFailed));
+    const JobResult job = t.ui.result();
     EXPECT_EQ(job.reason.rfind("no answer within ", 0), 0u) << job.reason;
     return job.step;
 }
@@ -166,7 +165,7 @@ TEST_P(LateDevice, WholeJobWaitsForEachStepsOwnTimeOut) {
         EXPECT_EQ(lastStatus(), sumStatus(want));
         return;
     }
-    EXPECT_EQ(lastStatus(), resString(6));
+    EXPECT_EQ(lastStatus(), resString(kStrTransferFailed));
     EXPECT_EQ(sim.captured(), framed("FWS") + "\r\n");
 }
 
@@ -210,8 +209,8 @@ struct Unplugged : DrillTest, ::testing::WithParamInterface<Unplug> {
     // In the death test's child: statuses and boxes go to stderr, where the parent reads them.
     void runUntilPortErrorStop() {
         HeadlessHooks& hooks = headlessHooks();
-        hooks.onText = [](Window ctl, const std::string& text) {
-            if (ctl == mainChannel.statusWnd && !text.empty())
+        hooks.onText = [this](Window ctl, const std::string& text) {
+            if (ctl == dlgItem(ui.dlg, IDC_STATUS) && !text.empty())
                 std::fprintf(stderr, "STATUS %s\n", text.c_str());
         };
         hooks.onMessageBox = [](Window, const std::string& text, const std::string& caption) {
@@ -293,7 +292,7 @@ class NoReadOverride {
 void expectRefusedUnsent(DrillTest& t) {
     EXPECT_EQ(t.sim.captured(), "");
     EXPECT_EQ(t.rec.statuses, std::vector<std::string>{kBadData});
-    EXPECT_EQ(writeDone, 0);
+    EXPECT_EQ(t.ui.desk.job.written, 0);
     ASSERT_EQ(t.rec.boxes.size(), 1u);  // the end box only
     t.expectChannelGivenUp();
 }
@@ -322,7 +321,7 @@ TEST_F(DrillTest, NulByteIsRefusedBeforeTheDeviceIsErased) {
     useData(data);
     runJob();
     expectRefusedUnsent(*this);
-    EXPECT_EQ(jobReportSnapshot().reason, dataFilePath + ": a NUL byte at offset 24 (0x18)");
+    EXPECT_EQ(ui.result().reason, dataFilePath + ": a NUL byte at offset 24 (0x18)");
 }
 
 std::string binaryData(bool withNul) {
@@ -356,7 +355,7 @@ TEST_F(DrillTest, BinaryDataWithNulBytesIsRefusedAtTheFirst) {
     useData(data);
     runJob();
     expectRefusedUnsent(*this);
-    const std::string reason = jobReportSnapshot().reason;
+    const std::string reason = ui.result().reason;
     EXPECT_NE(reason.find("offset " + std::to_string(data.find('\0')) + " "), std::string::npos)
         << reason;
 }
@@ -432,7 +431,7 @@ TEST_F(DrillTest, SecondProgramIsRefusedWhileTheDesktopProgramWrites) {
         runProgram({ZT_CLI_PATH, "write", "--port", sim.slavePath, "--data", dataFilePath},
                    {"ZEMTABULO_TIME_SCALE=" + std::to_string(timeScale)});
     EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.out.find(kPortUnusableText), std::string::npos) << second.out;
+    EXPECT_NE(second.out.find(jobtext::kPortUnusable), std::string::npos) << second.out;
     EXPECT_NE(second.err.find("another program"), std::string::npos) << second.err;
     // The refused program left the first one's lock alone.
     EXPECT_EQ(slurp(serialLockPath(sim.slavePath)), lockText(getpid()));
@@ -459,7 +458,7 @@ TEST_F(DrillTest, DesktopProgramIsRefusedWhileTheCommandLineToolWrites) {
     tool.join();
     ASSERT_TRUE(erasing);
 
-    EXPECT_EQ(rec.statuses, std::vector<std::string>(8, kPortUnusableText));
+    EXPECT_EQ(rec.statuses, std::vector<std::string>(8, jobtext::kPortUnusable));
     ASSERT_EQ(rec.boxes.size(), 1u);  // the end announced at once
     EXPECT_EQ(first.status, 0) << first.out << first.err;
     EXPECT_EQ(sim.captured(), ExpectedJob{kSmallData}.whole());

@@ -25,6 +25,9 @@ struct Box {
 // folder browser answers `folder` (the sub-folder "usb" of a fresh directory).
 struct ExportRig {
     HeadlessMain main;
+    // The files the operator chose.
+    std::string& dataFilePath = main.desk.dataFilePath;
+    std::string& gaijiFilePath = main.desk.gaijiFilePath;
     TempDir dir;
     std::vector<Box> boxes;
     std::string folder;
@@ -48,12 +51,6 @@ struct ExportRig {
             return true;
         };
         headlessSetHooks(std::move(hooks));
-        dataFilePath.clear();
-        gaijiFilePath.clear();
-    }
-    ~ExportRig() {
-        dataFilePath.clear();
-        gaijiFilePath.clear();
     }
 
     void data(const std::string& bytes) { dataFilePath = dir.write("data.v3", bytes); }
@@ -80,7 +77,7 @@ struct ExportRig {
     // The one box shown, a failure naming `file` and the system's reason for `err`.
     void expectFailure(const std::string& file, int err) const {
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].owner, mainDlg);
+        EXPECT_EQ(boxes[0].owner, main.dlg);
         EXPECT_EQ(boxes[0].caption, kExportCaption);
         EXPECT_NE(boxes[0].text.find(file), std::string::npos) << boxes[0].text;
         EXPECT_NE(boxes[0].text.find(std::strerror(err)), std::string::npos) << boxes[0].text;

@@ -15,6 +15,7 @@
 #include "export/update_file.h"
 #include "export_rig.h"
 #include "run_program.h"
+#include "app/settings_controls.h"
 #include "settings_model.h"
 
 namespace {
@@ -144,7 +145,8 @@ TEST(UpdateFile, SettingsLinesFollowTheOptions) {
             const unsigned options = boxes | speed << kSpeedShift;
             setOptions(main.dlg, options);
             std::string lines;
-            for (const std::string& line : updateSettingsLines()) lines += line + "\r\n";
+            for (const std::string& line : updateSettingsLines(settingsFromDialog(main.dlg)))
+                lines += line + "\r\n";
             ASSERT_EQ(lines, settingsModel(options)) << std::hex << options;
         }
     }
@@ -171,7 +173,7 @@ TEST(ExportCommand, AsksForTheDataFileFirstAndStopsOnCancel) {
     ExportRig rig;
     rig.run();
     ASSERT_EQ(rig.boxes.size(), 1u);
-    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].owner, rig.main.dlg);
     EXPECT_EQ(rig.boxes[0].text, kNoDataText);
     EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
     EXPECT_EQ(rig.browsed, 0);
@@ -238,7 +240,7 @@ TEST(ExportCommand, GaijiCopyFollowsTheBoxAndTheFile) {
     rig.main.check(IDC_TRANSFER_GAIJI);
     rig.run();
     ASSERT_EQ(rig.boxes.size(), 2u);
-    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].owner, rig.main.dlg);
     EXPECT_EQ(rig.boxes[0].text, kNoGaijiText);
     EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
     EXPECT_TRUE(rig.succeeded());
@@ -247,7 +249,7 @@ TEST(ExportCommand, GaijiCopyFollowsTheBoxAndTheFile) {
 
     // A file, box off: no copy, no warning.
     const std::string glyphs("G\r\n\x1a\0\xff\n", 7);
-    gaijiFilePath = rig.dir.write("glyphs.txt", glyphs);
+    rig.gaijiFilePath = rig.dir.write("glyphs.txt", glyphs);
     rig.main.check(IDC_TRANSFER_GAIJI, false);
     rig.run();
     EXPECT_EQ(rig.boxes.size(), 1u);
@@ -259,7 +261,7 @@ TEST(ExportCommand, GaijiCopyFollowsTheBoxAndTheFile) {
     rig.run();
     EXPECT_TRUE(rig.succeeded());
     EXPECT_EQ(rig.read(kGaijiFileName), glyphs);
-    gaijiFilePath = rig.usb(kGaijiFileName);
+    rig.gaijiFilePath = rig.usb(kGaijiFileName);
     rig.run();
     EXPECT_TRUE(rig.succeeded());
     EXPECT_EQ(rig.read(kGaijiFileName), glyphs);
@@ -270,16 +272,16 @@ TEST(ExportCommand, MissingInputFilesAreReported) {
     ExportRig rig;
     rig.put(kUpdateFileName, "old update");
     rig.put(kGaijiFileName, "old glyphs");
-    dataFilePath = rig.dir.file("gone.v3");
+    rig.dataFilePath = rig.dir.file("gone.v3");
     rig.run();
-    rig.expectFailure(dataFilePath, ENOENT);
+    rig.expectFailure(rig.dataFilePath, ENOENT);
     EXPECT_EQ(rig.read(kUpdateFileName), "old update");
 
     rig.data("PAGE 1\n");
     rig.main.check(IDC_TRANSFER_GAIJI);
-    gaijiFilePath = rig.dir.file("gone.txt");
+    rig.gaijiFilePath = rig.dir.file("gone.txt");
     rig.run();
-    rig.expectFailure(gaijiFilePath, ENOENT);
+    rig.expectFailure(rig.gaijiFilePath, ENOENT);
     EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
     EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
 }
@@ -288,20 +290,20 @@ TEST(ExportCommand, DataFileWithANulByteOrUnreadableTouchesNothingOnTheStick) {
     ExportRig rig;
     rig.put(kUpdateFileName, "old update");
     rig.put(kGaijiFileName, "old glyphs");
-    gaijiFilePath = rig.dir.write("glyphs.txt", "G 1\r\n");
+    rig.gaijiFilePath = rig.dir.write("glyphs.txt", "G 1\r\n");
     rig.main.check(IDC_TRANSFER_GAIJI);
     // The serial write refuses this file; the stick must not take it either.
     rig.data(std::string("PAGE 1\r\nB 00\0FF\r\n", 17));
     rig.run();
     ASSERT_EQ(rig.boxes.size(), 1u);
-    EXPECT_EQ(rig.boxes[0].owner, mainDlg);
+    EXPECT_EQ(rig.boxes[0].owner, rig.main.dlg);
     EXPECT_EQ(rig.boxes[0].caption, kExportCaption);
-    EXPECT_EQ(rig.boxes[0].text, "書き込みデータにNULバイトがあります\n" + dataFilePath +
+    EXPECT_EQ(rig.boxes[0].text, "書き込みデータにNULバイトがあります\n" + rig.dataFilePath +
                                      "\n位置 12 (0xC)");  // bytes on disk, CRs counted
 
-    dataFilePath = "/proc/self/mem";  // opens, but reading fails (EIO)
+    rig.dataFilePath = "/proc/self/mem";  // opens, but reading fails (EIO)
     rig.run();
-    rig.expectFailure(dataFilePath, EIO);
+    rig.expectFailure(rig.dataFilePath, EIO);
     EXPECT_EQ(rig.read(kUpdateFileName), "old update");
     EXPECT_EQ(rig.read(kGaijiFileName), "old glyphs");
     EXPECT_EQ(rig.usbFiles(), (std::vector<std::string>{kGaijiFileName, kUpdateFileName}));
@@ -323,7 +325,7 @@ TEST(ExportCommand, UnwritableFolderKeepsTheOldFile) {
     const auto rx = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                     fs::perms::others_read | fs::perms::others_exec;
     fs::permissions(rig.dir.path, rx);
-    fs::permissions(dataFilePath, fs::perms::owner_read | fs::perms::owner_write |
+    fs::permissions(rig.dataFilePath, fs::perms::owner_read | fs::perms::owner_write |
                                       fs::perms::group_read | fs::perms::others_read);
     fs::permissions(rig.folder, rx & ~fs::perms::owner_write);
     const auto texts = exportInChild(rig, dropRoot);
@@ -348,7 +350,7 @@ TEST(ExportCommand, FullStickKeepsTheOldFiles) {
 
     // The update file fits, the glyphs do not.
     rig.data("PAGE 1\n");
-    gaijiFilePath = rig.dir.write("glyphs.txt", std::string(100000, 'g'));
+    rig.gaijiFilePath = rig.dir.write("glyphs.txt", std::string(100000, 'g'));
     rig.main.check(IDC_TRANSFER_GAIJI);
     texts = exportInChild(rig, [] { limitFileSize(4096); });
     ASSERT_EQ(texts.size(), 1u);

@@ -21,7 +21,7 @@ const std::string kSettingsOff = registerLines({"WD bf07b 0", "WD bf075 1", "UC"
 void JobTest::installHooks() {
     HeadlessHooks hooks;
     hooks.onText = [this](Window ctl, const std::string& text) {
-        if (ctl != mainChannel.statusWnd || text.empty()) return;
+        if (ctl != dlgItem(ui.dlg, IDC_STATUS) || text.empty()) return;
         std::lock_guard<std::mutex> lock(rec.m);
         rec.statuses.push_back(text);
     };

@@ -14,7 +14,7 @@
 #include "platform/clock.h"
 #include "sim_harness.h"
 #include "temp_dir.h"
-#include "writer/worker.h"
+#include "writer/job.h"
 
 // Virtual milliseconds per real one in job tests: a job's 5 s of pauses take 1 s, and a device
 // has a whole real second for each 5 s reply even on a busy machine.
@@ -42,6 +42,9 @@ struct JobTest : ::testing::Test {
     TempDir dir;
     SimProcess sim;
     HeadlessMain ui;
+    // The program's state the tests set: the port and the chosen data file.
+    std::string& portName = ui.desk.portName;
+    std::string& dataFilePath = ui.desk.dataFilePath;
     JobRecord rec;
     uint32_t timeScale = kJobTimeScale;
 
@@ -49,8 +52,6 @@ struct JobTest : ::testing::Test {
     void TearDown() override {
         useScaledClock(1, 0);
         failNextSerialOpens(0);
-        portName.clear();
-        dataFilePath.clear();
     }
 
     void installHooks();

@@ -2,12 +2,12 @@
 #include <sstream>
 
 #include "job_fixture.h"
+#include "job_observer.h"
 #include "manual_clock.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
 #include "platform/thread.h"
 #include "pty_pair.h"
-#include "writer/job_report.h"
 
 namespace {
 
@@ -86,9 +86,9 @@ TEST_F(JobTest, WholeJobWithSettingsOff) {
     EXPECT_EQ(rec.sounds, kAllSounds);
     EXPECT_EQ(rec.progressHigh, 100);
     EXPECT_EQ(rec.progressPos, 100);
-    EXPECT_EQ(mainChannel.writeBusy, 0);
-    EXPECT_FALSE(mainChannel.port.isOpen());
-    EXPECT_EQ(writeDone, 1);
+    EXPECT_EQ(ui.desk.job.busy, 0);
+    EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
+    EXPECT_EQ(ui.desk.job.written, 1);
     EXPECT_EQ(rec.startDisabled, 1);
     EXPECT_EQ(rec.startEnabled, 1);
     EXPECT_EQ(sim.wait(5000), 0);
@@ -223,10 +223,10 @@ TEST_F(JobTest, DataFileThatCannotBeReadIsRefusedBeforeAnythingIsSent) {
         runJob();
         EXPECT_EQ(sim.captured(), "");
         EXPECT_EQ(rec.statuses, std::vector<std::string>{"画面ﾃﾞｰﾀ異常"});
-        EXPECT_EQ(jobReportSnapshot().reason, path + ": " + systemErrorText(error));
-        EXPECT_EQ(mainChannel.writeBusy, 0);
-        EXPECT_FALSE(mainChannel.port.isOpen());
-        EXPECT_EQ(writeDone, 0);
+        EXPECT_EQ(ui.result().reason, path + ": " + systemErrorText(error));
+        EXPECT_EQ(ui.desk.job.busy, 0);
+        EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
+        EXPECT_EQ(ui.desk.job.written, 0);
         EXPECT_EQ(rec.sounds, kEndSounds);
         ASSERT_EQ(rec.boxes.size(), 1u);
         EXPECT_TRUE(isEndBox(rec.boxes[0], 0));
@@ -263,10 +263,10 @@ TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
         want.upToErase() + want.dataPart() + "Fs\nFWE\n",
     };
     EXPECT_EQ(sim.captured(), through[s.sentThrough]);
-    EXPECT_EQ(lastStatus(), resString(6));
-    EXPECT_EQ(mainChannel.writeBusy, 0);
-    EXPECT_FALSE(mainChannel.port.isOpen());
-    EXPECT_EQ(writeDone, 0);
+    EXPECT_EQ(lastStatus(), resString(kStrTransferFailed));
+    EXPECT_EQ(ui.desk.job.busy, 0);
+    EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
+    EXPECT_EQ(ui.desk.job.written, 0);
     EXPECT_EQ(rec.sounds, kEndSounds);  // no first sounds: the data was not all written
     ASSERT_EQ(rec.boxes.size(), 1u);  // only the end box: no sum was shown
     EXPECT_TRUE(isEndBox(rec.boxes[0], s.leastSeconds));
@@ -282,7 +282,7 @@ TEST_F(JobTest, AnswerTooLateIsATimeOut) {
     useData(kSmallData);
     runJob();
     EXPECT_EQ(sim.captured(), framed("FWS") + "\r\nFS\n");
-    EXPECT_EQ(lastStatus(), resString(6));
+    EXPECT_EQ(lastStatus(), resString(kStrTransferFailed));
 }
 
 // ---- The Start command ----
@@ -294,14 +294,14 @@ TEST_F(JobTest, StartWithoutDataFileOnlyAsksForOne) {
     EXPECT_EQ(rec.boxes[0], "owner:ZemTabulo|データファイルが未設定です");
     EXPECT_EQ(rec.startDisabled, 0);
     EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
-    EXPECT_FALSE(mainChannel.port.isOpen());
+    EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
     EXPECT_EQ(sim.captured(), "");
 }
 
 TEST_F(JobTest, PortHeldElsewhereIsTriedEightTimesThenAnnounced) {
     startDevice();
     Channel holder;
-    ASSERT_NE(commOpen(sim.slavePath, &holder), 0);
+    ASSERT_EQ(commOpen(sim.slavePath, &holder), 0);
     useData(kSmallData);
     runJob();
     EXPECT_EQ(rec.statuses, std::vector<std::string>(8, "ﾎﾟｰﾄが使用できません"));
@@ -310,7 +310,7 @@ TEST_F(JobTest, PortHeldElsewhereIsTriedEightTimesThenAnnounced) {
     ASSERT_EQ(rec.boxes.size(), 1u);
     EXPECT_TRUE(isEndBox(rec.boxes[0], 0));
     EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
-    EXPECT_EQ(mainChannel.writeBusy, 0);
+    EXPECT_EQ(ui.desk.job.busy, 0);
 }
 
 TEST_F(JobTest, FirstOpenFailingThenSucceedingStartsOneJob) {
@@ -346,8 +346,8 @@ TEST_F(JobTest, ThreadThatCannotStartEndsTheJob) {
         failThreadStart(which);
         runJob();
         EXPECT_EQ(lastStatus(), kThreadFailedText);
-        EXPECT_EQ(mainChannel.writeBusy, 0);
-        EXPECT_FALSE(mainChannel.port.isOpen());
+        EXPECT_EQ(ui.desk.job.busy, 0);
+        EXPECT_FALSE(ui.desk.job.channel.port.isOpen());
         EXPECT_TRUE(isWindowEnabled(dlgItem(ui.dlg, IDC_START)));
         // Without a watcher Start comes back at once; the watcher announces a worker that failed.
         ASSERT_EQ(rec.boxes.size(), size_t(which - 1));
@@ -361,25 +361,22 @@ TEST_F(JobTest, ThreadThatCannotStartEndsTheJob) {
 
 struct HandPlayedJob : ::testing::Test {
     RealClockAfter restoreClock;
-    HeadlessMain ui;
     TempDir dir;
     PtyPair pty;
     Channel ch;
+    RecordingObserver obs;
+    WriteSettings settings;
     const std::string data = "BMP 1\nPAGE 1\n";
 
     void SetUp() override {
         installManualClock(77);
-        ASSERT_NE(commOpen(pty.slavePath, &ch), 0);
-        ch.statusWnd = mainChannel.statusWnd;
-        ch.progressWnd = mainChannel.progressWnd;
-        ch.writeBusy = 1;
-        writeDone = 0;
+        ASSERT_EQ(commOpen(pty.slavePath, &ch), 0);
     }
-    // Runs the worker on this thread; the virtual milliseconds it took.
+    // Runs the job on this thread; the virtual milliseconds it took.
     uint32_t run(const std::string& replies) {
         pty.send(replies);
         const uint32_t t0 = g_manualNow;
-        writeWorker(&ch, dir.write("d.v3", data));
+        runWriteJob(ch, settings, dir.write("d.v3", data), obs);
         return g_manualNow - t0;
     }
 };
@@ -387,17 +384,15 @@ struct HandPlayedJob : ::testing::Test {
 TEST_F(HandPlayedJob, EraseThatNeverEndsTimesOutAfterThreeMinutes) {
     for (const bool skipBitmaps : {false, true}) {
         SCOPED_TRACE(skipBitmaps ? "page erase" : "image erase");
-        ui.check(IDC_SKIP_BITMAPS, skipBitmaps);
-        ASSERT_TRUE(ch.port.isOpen() || commOpen(pty.slavePath, &ch) != 0);
-        ch.writeBusy = 1;
+        settings.skipBitmaps = skipBitmaps;
+        ASSERT_TRUE(ch.port.isOpen() || commOpen(pty.slavePath, &ch) == 0);
         const uint32_t took = run("FlashRom Mode Start\rData Save Start\r");
         ExpectedJob want{data};
         want.skipBitmaps = skipBitmaps;
         EXPECT_EQ(pty.receive(), want.upToErase());
-        EXPECT_EQ(ui.status(), resString(6));
-        EXPECT_EQ(ch.writeBusy, 0);
+        EXPECT_EQ(obs.last(), resString(kStrTransferFailed));
         EXPECT_FALSE(ch.port.isOpen());
-        EXPECT_EQ(writeDone, 0);
+        EXPECT_EQ(obs.writtenCount(), 0);
         EXPECT_EQ(took, 1000u + 180001u);  // the pause after flash mode, then the erase wait
     }
 }
@@ -407,9 +402,9 @@ TEST_F(HandPlayedJob, SumThatNeverComesTimesOutAfterThirtySeconds) {
         "FlashRom Mode Start\rData Save Start\rImage Erase End\rData Save End\r"
         "FlashRom Mode End\rnot a frame\r");
     EXPECT_EQ(pty.receive(), ExpectedJob{data}.whole());
-    EXPECT_EQ(ui.status(), resString(6));
-    EXPECT_EQ(ch.writeBusy, 0);
-    EXPECT_EQ(writeDone, 1);
+    EXPECT_EQ(obs.last(), resString(kStrTransferFailed));
+    EXPECT_FALSE(ch.port.isOpen());
+    EXPECT_EQ(obs.writtenCount(), 1);
     EXPECT_EQ(took, 1000u + 1000u + 3000u + 30001u);  // pauses, then the sum wait
 }
 
@@ -433,9 +428,8 @@ TEST(EndBox, GivesTheWholeSecondsSinceStart) {
     // clang-format on
     for (const auto& c : cases) {
         installManualClock(c.start + c.elapsed);
-        startTick = c.start;
-        Channel ch;  // writeBusy 0: the job has ended
-        completionWatcher(&ch);
+        ui.desk.job.startTick = c.start;  // busy 0: the job has ended
+        completionWatcher(ui.desk);
         ASSERT_FALSE(boxes.empty());
         EXPECT_EQ(boxes.back(), endText(c.seconds)) << c.elapsed << " ms";
     }

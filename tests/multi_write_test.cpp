@@ -311,11 +311,11 @@ TEST_F(JobTest, DesktopLogRecordsEveryJobAndRefusesStartWithoutOne) {
     startDevice({"--jobs", "2", "--sum", "5A3C"});
     useData(kData);
     setButtonState(ui.dlg, IDC_VERTICAL, kChecked);
-    ASSERT_EQ(useJobLog(dir.file("desk.csv")), 0);
+    ASSERT_EQ(useJobLog(ui.desk.log, dir.file("desk.csv")), 0);
     runJob();
-    useJobLog(dir.file("no/such/folder.csv"));
+    useJobLog(ui.desk.log, dir.file("no/such/folder.csv"));
     runJob();  // refused with a box: nothing sent
-    useJobLog("");
+    useJobLog(ui.desk.log, "");
     const auto rows = readCsv(dir.read("desk.csv"));
     ASSERT_EQ(rows.size(), 2u);
     const std::vector<std::string>& r = rows[1];

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "headless_main.h"
+#include "job_observer.h"
 #include "manual_clock.h"
 #include "platform/resources.h"
 #include "pty_pair.h"
@@ -14,16 +14,16 @@ namespace {
 
 struct ReplyWait : ::testing::Test {
     RealClockAfter restoreClock;
-    HeadlessMain ui;
     PtyPair pty;
     Channel ch;
+    RecordingObserver obs;
+    JobResult result;
+    JobContext job{ch, obs, result};
     char buf[kReplyBufSize];
 
     void SetUp() override {
         installManualClock(1000, 0);
-        ASSERT_NE(commOpen(pty.slavePath, &ch), 0);
-        ch.statusWnd = mainChannel.statusWnd;
-        ch.writeBusy = 1;
+        ASSERT_EQ(commOpen(pty.slavePath, &ch), 0);
     }
     void arrive(const std::string& bytes) {
         pty.send(bytes);
@@ -33,7 +33,7 @@ struct ReplyWait : ::testing::Test {
     uint32_t timedWait(const DeviceCommand& cmd) {
         const uint32_t t0 = g_manualNow;
         try {
-            waitReply(&ch, cmd, buf, sizeof buf);
+            waitReply(job, cmd, buf, sizeof buf);
         } catch (const WriteAborted&) {
             // Told by the channel given up.
         }
@@ -52,7 +52,7 @@ TEST_F(ReplyWait, ReplyInPiecesIsTakenWhenItsCarriageReturnComes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         pty.send("rt\n\r");
     });
-    EXPECT_STREQ(waitReply(&ch, device::kFlashMode, buf, sizeof buf), "FlashRom Mode Start");
+    EXPECT_STREQ(waitReply(job, device::kFlashMode, buf, sizeof buf), "FlashRom Mode Start");
     device.join();
 }
 
@@ -83,26 +83,24 @@ TEST_F(ReplyWait, EachCommandWaitsItsOwnTimeOut) {
                 SCOPED_TRACE(std::string(c.cmd.text) + " at " + std::to_string(start) +
                              ", reply at " + std::to_string(replyAt));
                 installManualClock(start, 0);
-                ASSERT_TRUE(ch.port.isOpen() || commOpen(pty.slavePath, &ch) != 0);
-                ch.writeBusy = 1;
-                setStatusText("", ch.statusWnd);
+                ASSERT_TRUE(ch.port.isOpen() || commOpen(pty.slavePath, &ch) == 0);
+                obs.status("");
                 arrive(c.dropped);
                 if (replyAt) atManualTime(start + replyAt, [&] { arrive(c.reply); });
                 EXPECT_EQ(timedWait(c.cmd), replyAt ? replyAt : t + 1);
                 EXPECT_TRUE(!replyAt || buf + std::string("\r") == c.reply) << buf;
-                EXPECT_EQ(ch.writeBusy, replyAt ? 1 : 0);
                 EXPECT_EQ(ch.port.isOpen(), replyAt != 0);
-                EXPECT_EQ(ui.status(), replyAt ? "" : resString(6));
+                EXPECT_EQ(obs.last(), replyAt ? "" : resString(kStrTransferFailed));
             }
         }
     }
 }
 
 TEST_F(ReplyWait, SendCommandWritesFrameAndLineEnd) {
-    sendCommand(&ch, device::kFlashMode);
-    sendCommand(&ch, device::kSaveStart);
-    sendCommand(&ch, device::kSumQuery);
-    sendCommand(&ch, device::kUpdate);
+    sendCommand(job, device::kFlashMode);
+    sendCommand(job, device::kSaveStart);
+    sendCommand(job, device::kSumQuery);
+    sendCommand(job, device::kUpdate);
     EXPECT_EQ(pty.receive(),
               "\x02" "FWS\x03" "42\r\nFS\n\x02" "Sb\x03" "31\r\n\x02" "UC\x03" "16\n");
 }

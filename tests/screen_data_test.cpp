@@ -5,13 +5,12 @@
 
 #include <string>
 
-#include "headless_main.h"
+#include "job_observer.h"
 #include "manual_clock.h"
 #include "platform/resources.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
-#include "writer/reply.h"
-#include "writer/worker.h"
+#include "writer/job_internal.h"
 
 namespace {
 
@@ -24,17 +23,16 @@ std::string shortLines(int count) {
 
 struct DataPhase : ::testing::Test {
     RealClockAfter restoreClock;
-    HeadlessMain ui;
     TempDir dir;
     PtyPair pty;
     Channel ch;
+    RecordingObserver obs;
+    JobResult result;
+    JobContext job{ch, obs, result};
 
     void SetUp() override {
         installManualClock(1000);
-        ASSERT_NE(commOpen(pty.slavePath, &ch), 0);
-        ch.statusWnd = mainChannel.statusWnd;
-        ch.progressWnd = mainChannel.progressWnd;
-        ch.writeBusy = 1;
+        ASSERT_EQ(commOpen(pty.slavePath, &ch), 0);
     }
 
     // Runs the screen data transfer over `data`; false when the job ended inside it.
@@ -44,16 +42,14 @@ struct DataPhase : ::testing::Test {
         TextStream file;
         EXPECT_EQ(file.open(dir.write("d.v3", data)), 0);
         try {
-            sendScreenData(&ch, file);
+            sendScreenData(job, file, false);
             return true;
         } catch (const WriteAborted&) {
             return false;
         }
     }
     void progress(int* high, int* pos) const {
-        int low = -1;
-        headlessProgress(ch.progressWnd, &low, high, pos);
-        EXPECT_EQ(low, 0);
+        obs.bar(high, pos);
     }
 };
 
@@ -81,7 +77,7 @@ TEST_P(Polls, OneLineIsTakenAfterEveryEleventhPiece) {
     EXPECT_EQ(transferData(shortLines(c.pieces), replies), c.completes);
     const std::string wire = kWireUpToData + shortLines(c.pieces) + "Fs\n";
     EXPECT_EQ(pty.receive(50, wire.size()), wire);
-    EXPECT_EQ(ui.status(), c.completes ? "ﾃﾞｰﾀ書込み終了" : resString(6));
+    EXPECT_EQ(obs.last(), c.completes ? "ﾃﾞｰﾀ書込み終了" : resString(kStrTransferFailed));
     EXPECT_EQ(ch.port.isOpen(), c.completes);
 }
 
@@ -115,8 +111,7 @@ TEST_F(DataPhase, NulByteFoundWhileSendingLeavesTheSaveOpen) {
     // piece with the NUL is not sent, what went before it is.
     EXPECT_FALSE(transferData(std::string("PAGE 1\nB 00\0FF\nENDPAGE\n", 23), kUpToData));
     EXPECT_EQ(pty.receive(50, kWireUpToData.size() + 7), kWireUpToData + "PAGE 1\n");
-    EXPECT_EQ(ui.status(), "画面ﾃﾞｰﾀ異常");
-    EXPECT_EQ(ch.writeBusy, 0);
+    EXPECT_EQ(obs.last(), "画面ﾃﾞｰﾀ異常");
     EXPECT_FALSE(ch.port.isOpen());
 }
 

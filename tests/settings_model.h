@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/ui.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 // Bit i of an options word checks box i; bits 12 to 14 hold the Line speed entry plus one.
 inline constexpr int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,         IDC_TRANSFER_SETTINGS,

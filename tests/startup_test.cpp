@@ -11,8 +11,9 @@ namespace {
 
 std::string portFrom(const TempDir& dir, const std::string& content) {
     dir.write("SCI.INI", content);
-    EXPECT_EQ(loadConfiguration(dir.path.string()), StartupResult::Ready);
-    return portName;
+    PortConfig config;
+    EXPECT_EQ(loadConfiguration(dir.path.string(), config), StartupResult::Ready);
+    return config.portName;
 }
 
 #ifndef _WIN32
@@ -34,13 +35,14 @@ std::string deepDir(const TempDir& base, size_t length) {
 
 TEST(SciIni, FirstStartCreatesTheFileWithCom1) {
     TempDir dir;
-    EXPECT_EQ(loadConfiguration(dir.path.string()), StartupResult::Ready);
-    EXPECT_EQ(portName, "COM1");
-    EXPECT_EQ(iniPath, dir.file("SCI.INI"));
+    PortConfig config;
+    EXPECT_EQ(loadConfiguration(dir.path.string(), config), StartupResult::Ready);
+    EXPECT_EQ(config.portName, "COM1");
+    EXPECT_EQ(config.iniPath, dir.file("SCI.INI"));
     EXPECT_EQ(dir.read("SCI.INI"), "COM1\r\n");
-    portName.clear();
-    EXPECT_EQ(loadConfiguration(dir.path.string()), StartupResult::Ready);
-    EXPECT_EQ(portName, "COM1");
+    config = {};
+    EXPECT_EQ(loadConfiguration(dir.path.string(), config), StartupResult::Ready);
+    EXPECT_EQ(config.portName, "COM1");
 }
 
 TEST(SciIni, FirstLineGivesAtMostFiveCharacters) {
@@ -59,14 +61,16 @@ TEST(SciIni, FirstLineGivesAtMostFiveCharacters) {
 #ifndef _WIN32
 TEST(SciIni, WorkingDirectoryOf400IsFine401IsTooDeep) {
     TempDir base;
-    EXPECT_EQ(loadConfiguration(deepDir(base, 400)), StartupResult::Ready);
-    EXPECT_EQ(loadConfiguration(deepDir(base, 401)), StartupResult::TooDeep);
+    PortConfig config;
+    EXPECT_EQ(loadConfiguration(deepDir(base, 400), config), StartupResult::Ready);
+    EXPECT_EQ(loadConfiguration(deepDir(base, 401), config), StartupResult::TooDeep);
 }
 
 #endif
 
 TEST(SciIni, NoFileAndNoWayToCreateOne) {
-    EXPECT_EQ(loadConfiguration("/nonexistent-zt/dir"), StartupResult::NoIniFile);
+    PortConfig config;
+    EXPECT_EQ(loadConfiguration("/nonexistent-zt/dir", config), StartupResult::NoIniFile);
 }
 
 #ifndef _WIN32
@@ -84,7 +88,8 @@ TEST(Startup, TooDeepShowsEntry11CaptionedEntry12AndEnds) {
     bool dialogRan = false;
     hooks.onDialog = [&](Window) { dialogRan = true; };
     headlessSetHooks(hooks);
-    EXPECT_EQ(zemtabuloMain(), 0);
+    Desktop desktop;
+    EXPECT_EQ(zemtabuloMain(desktop), 0);
     headlessSetHooks({});
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "ZemTabulo|Scrivanaがあるフォルダの階層が深すぎます");
@@ -104,9 +109,11 @@ TEST(Startup, RunsTheMainDialogUntilExit) {
         headlessClick(dlg, IDC_EXIT);
     };
     headlessSetHooks(hooks);
-    EXPECT_EQ(zemtabuloMain(), 0);
+    Desktop desktop;
+    EXPECT_EQ(zemtabuloMain(desktop), 0);
     headlessSetHooks({});
     EXPECT_EQ(shown, 1);
+    EXPECT_EQ(desktop.portName, "COM1");
     EXPECT_EQ(dir.read("SCI.INI"), "COM1\r\n");
 }
 
@@ -114,6 +121,8 @@ TEST(PortSettings, OkWithNothingSelectedKeepsThePortAndTheFile) {
     TempDir dir;
     ASSERT_EQ(portFrom(dir, "LPT1\r\n"), "LPT1");  // begins no entry: nothing preselected
     HeadlessMain ui;
+    ui.desk.portName = "LPT1";
+    ui.desk.iniPath = dir.file("SCI.INI");
     int selected = 0, result = 0;
     bool ended = false;
     HeadlessHooks hooks;
@@ -127,7 +136,7 @@ TEST(PortSettings, OkWithNothingSelectedKeepsThePortAndTheFile) {
     EXPECT_EQ(selected, -1);
     EXPECT_TRUE(ended);
     EXPECT_EQ(result, IDC_OK);
-    EXPECT_EQ(portName, "LPT1");
+    EXPECT_EQ(ui.desk.portName, "LPT1");
     EXPECT_EQ(dir.read("SCI.INI"), "LPT1\r\n");
 }
 

@@ -12,7 +12,7 @@
 #include "job_fixture.h"
 #include "platform/headless/headless.h"
 #include "station/events.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 namespace {
 

@@ -8,17 +8,24 @@
 #include "platform/debug.h"
 #include "platform/resources.h"
 #include "writer/frame.h"
-#include "writer/job_report.h"
-#include "writer/options.h"
 
-void sendCommand(Channel* ch, const DeviceCommand& cmd) {
-    if (*cmd.step) jobReportStep(cmd.step);
+void JobContext::step(const char* name) {
+    result.step = name;
+    obs.step(name);
+}
+
+void JobContext::fail(const std::string& reason) {
+    if (result.reason.empty()) result.reason = reason;
+}
+
+void sendCommand(JobContext& job, const DeviceCommand& cmd) {
+    if (*cmd.step) job.step(cmd.step);
     if (cmd.framed) {
-        commPuts(frameBuild(cmd.text).c_str(), ch);
+        commPuts(frameBuild(cmd.text).c_str(), &job.ch);
     } else {
-        commPuts(cmd.text, ch);
+        commPuts(cmd.text, &job.ch);
     }
-    if (*cmd.lineEnd) commPuts(cmd.lineEnd, ch);
+    if (*cmd.lineEnd) commPuts(cmd.lineEnd, &job.ch);
 }
 
 bool replyAccepted(const DeviceCommand& cmd, const char* line) {
@@ -31,7 +38,7 @@ bool replyAccepted(const DeviceCommand& cmd, const char* line) {
     return false;
 }
 
-char* waitReply(Channel* ch, const DeviceCommand& cmd, char* buf, size_t cap) {
+char* waitReply(JobContext& job, const DeviceCommand& cmd, char* buf, size_t cap) {
     const bool traceEvery = cmd.replyKind == ReplyKind::Framed;
     const uint32_t t0 = tickCount();
     for (;;) {
@@ -39,10 +46,10 @@ char* waitReply(Channel* ch, const DeviceCommand& cmd, char* buf, size_t cap) {
         uint32_t elapsed = tickCount() - t0;
         if (elapsed > cmd.timeoutMs) {
             if (traceEvery) debugOut("Timeout");
-            jobReportFail("no answer within " + std::to_string(cmd.timeoutMs) + " ms");
-            abortWrite(ch);
+            job.fail("no answer within " + std::to_string(cmd.timeoutMs) + " ms");
+            abortWrite(job);
         }
-        if (commReadLine(ch, buf, cap)) {
+        if (commReadLine(&job.ch, buf, cap)) {
             if (traceEvery) debugOut(buf);
             if (replyAccepted(cmd, buf)) {
                 if (cmd.replyKind == ReplyKind::AnyLine) debugOut(buf);
@@ -52,18 +59,14 @@ char* waitReply(Channel* ch, const DeviceCommand& cmd, char* buf, size_t cap) {
         }
         // Wait for input, but never past the first moment the time-out can be declared.
         uint32_t remaining = cmd.timeoutMs - elapsed + 1;
-        commWaitInput(ch, std::min(remaining, kPollSliceMs));
+        commWaitInput(&job.ch, std::min(remaining, kPollSliceMs));
     }
 }
 
-void endWrite(Channel* ch) {
-    // Closed before writeBusy drops, so that the next Start finds the port free.
-    commClose(ch);
-    ch->writeBusy.store(0);
-}
-
-void abortWrite(Channel* ch) {
-    setStatusText(resString(6), ch->statusWnd);
-    endWrite(ch);
+void failWrite(JobContext& job, const std::string& status) {
+    job.status(status);
+    commClose(&job.ch);
     throw WriteAborted{};
 }
+
+void abortWrite(JobContext& job) { failWrite(job, resString(kStrTransferFailed)); }

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "serial/channel.h"
 #include "serial/commands.h"
+#include "writer/job.h"
 
 // Reply buffers of the screen data transfer and the FWE wait.
 constexpr size_t kReplyBufSize = 100;
@@ -13,23 +15,34 @@ constexpr size_t kReplyBufSize = 100;
 // tested often, long enough that an idle wait costs next to no processor time.
 constexpr uint32_t kPollSliceMs = 10;
 
-// Thrown by abortWrite; caught only at the top of the write worker, so that nothing of the
+// One job under way: its channel, its observer and the result it is building.
+struct JobContext {
+    Channel& ch;
+    JobObserver& obs;
+    JobResult& result;
+
+    void step(const char* name);
+    // The first failure's reason stays: what follows from it says less.
+    void fail(const std::string& reason);
+    void status(const std::string& text) { obs.status(text); }
+};
+
+// Thrown to end a job early; caught only at the top of the job, so that nothing of the
 // caller's later steps runs.
 struct WriteAborted {};
 
 // Writes the command (framed or plain) and its line end.
-void sendCommand(Channel* ch, const DeviceCommand& cmd);
+void sendCommand(JobContext& job, const DeviceCommand& cmd);
 
 // Polls reply lines until one is accepted by cmd's rule (the first poll is always made; the
 // time is tested before each). Lines not accepted are dropped. Returns the accepted line in
 // `buf`; when more than cmd.timeoutMs pass, runs abortWrite instead.
-char* waitReply(Channel* ch, const DeviceCommand& cmd, char* buf, size_t cap);
+char* waitReply(JobContext& job, const DeviceCommand& cmd, char* buf, size_t cap);
 
 // True when `line` is accepted by the rule of `cmd`.
 bool replyAccepted(const DeviceCommand& cmd, const char* line);
 
-// Status line "ﾃﾞｰﾀ転送に失敗しました", then endWrite, then unwinds the write job.
-[[noreturn]] void abortWrite(Channel* ch);
-
-// Ends the job's hold on the channel: the port closed, then writeBusy 0.
-void endWrite(Channel* ch);
+// Status line "ﾃﾞｰﾀ転送に失敗しました", the port closed, and the job unwound.
+[[noreturn]] void abortWrite(JobContext& job);
+// The same with another status text.
+[[noreturn]] void failWrite(JobContext& job, const std::string& status);

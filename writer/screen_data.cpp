@@ -1,10 +1,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
-#include "writer/job_report.h"
-#include "writer/options.h"
-#include "writer/reply.h"
-#include "writer/worker.h"
+#include "writer/job_internal.h"
 
 namespace {
 
@@ -13,10 +10,10 @@ bool startsPageSection(const char* piece) {
            std::strncmp(piece, "PAG", 3) == 0;
 }
 
-void command(Channel* ch, const DeviceCommand& cmd) {
+void command(JobContext& job, const DeviceCommand& cmd) {
     char reply[kReplyBufSize];
-    sendCommand(ch, cmd);
-    waitReply(ch, cmd, reply, sizeof reply);
+    sendCommand(job, cmd);
+    waitReply(job, cmd, reply, sizeof reply);
 }
 
 // How the data went out.
@@ -25,13 +22,19 @@ struct Streamed {
     bool lineOpen = false;  // the last piece sent did not end its line
 };
 
+void reportProgress(JobContext& job, uint64_t sent, uint64_t total) {
+    job.result.sent = sent;
+    job.result.total = total;
+    job.obs.dataProgress(sent, total);
+}
+
 // Streams the pieces; with `skipping`, those before the page section are read but not sent.
-Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
+Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
     const int shift = progressShift(file.size());
-    setProgressRange(0, int32_t(file.size() >> shift), ch->progressWnd);
-    setStatusText("ﾃﾞｰﾀ書き込み中", ch->statusWnd);
-    jobReportStep(jobstep::kData);
-    jobReportProgress(0, file.size());
+    job.obs.progressRange(int32_t(file.size() >> shift));
+    job.status(jobtext::kDataPhase);
+    job.step(jobstep::kData);
+    reportProgress(job, 0, file.size());
     uint64_t count = 0;
     int sincePoll = 0;
     char piece[kPieceBufSize];
@@ -43,14 +46,14 @@ Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
         // device would join what it got to the next line, and still report a good save.
         if (std::strlen(piece) != n) return {false, result.lineOpen};
         count += n;
-        setProgressPos(int32_t(count >> shift), ch->progressWnd);
-        jobReportProgress(file.rawPosition(), file.size());
+        job.obs.progressPos(int32_t(count >> shift));
+        reportProgress(job, file.rawPosition(), file.size());
         if (skipping && startsPageSection(piece)) skipping = false;
         if (!skipping) {
-            commPuts(piece, ch);
+            commPuts(piece, &job.ch);
             result.lineOpen = piece[n - 1] != '\n';
             if (++sincePoll >= device::kPiecesPerPoll) {
-                commReadLine(ch, reply, sizeof reply);  // whatever came is dropped
+                commReadLine(&job.ch, reply, sizeof reply);  // whatever came is dropped
                 sincePoll = 0;
             }
         }
@@ -61,34 +64,33 @@ Streamed streamPieces(Channel* ch, TextStream& file, bool skipping) {
 
 }  // namespace
 
-void sendScreenData(Channel* ch, TextStream& file) {
-    ch->baudRate = device::kWriteBaud;
-    commSetBaud(ch);
-    const bool skipping = optSkipBitmaps() == 1;
-    setStatusText("画面書込み", ch->statusWnd);
+void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps) {
+    job.ch.baudRate = device::kWriteBaud;
+    commSetBaud(&job.ch);
+    job.status(jobtext::kScreenWrite);
 
-    command(ch, device::kFlashMode);
+    command(job, device::kFlashMode);
     sleepMs(device::kFlashModePauseMs);
-    command(ch, device::kSaveStart);
+    command(job, device::kSaveStart);
 
-    const DeviceCommand& erase = skipping ? device::kPageErase : device::kImageErase;
+    const DeviceCommand& erase = skipBitmaps ? device::kPageErase : device::kImageErase;
     char reply[kReplyBufSize];
-    sendCommand(ch, erase);
-    setStatusText("ﾃﾞｰﾀ領域ﾌﾗｯｼｭ消去開始", ch->statusWnd);
-    waitReply(ch, erase, reply, sizeof reply);
-    setStatusText("ﾌﾗｯｼｭ消去終了", ch->statusWnd);
+    sendCommand(job, erase);
+    job.status(jobtext::kEraseStart);
+    waitReply(job, erase, reply, sizeof reply);
+    job.status(jobtext::kEraseEnd);
 
-    const Streamed sent = streamPieces(ch, file, skipping);
+    const Streamed sent = streamPieces(job, file, skipBitmaps);
     // A file that could not be read or sent to its end must not be sealed as if it had been.
-    if (!sent.whole) jobReportFail("the data file holds a NUL byte");
-    if (file.error() != 0) jobReportFail(systemErrorText(file.error()));
-    if (!sent.whole || file.error() != 0) failWrite(ch, "画面ﾃﾞｰﾀ異常");
-    jobReportProgress(file.size(), file.size());
+    if (!sent.whole) job.fail("the data file holds a NUL byte");
+    if (file.error() != 0) job.fail(systemErrorText(file.error()));
+    if (!sent.whole || file.error() != 0) failWrite(job, jobtext::kBadData);
+    reportProgress(job, file.size(), file.size());
     file.close();
     // A last line without its line end is ended here: glued to it, "Fs" is no command the
     // device can see, and the save would never be closed.
-    if (sent.lineOpen) commPuts("\n", ch);
+    if (sent.lineOpen) commPuts("\n", &job.ch);
 
-    command(ch, device::kSaveEnd);
-    setStatusText("ﾃﾞｰﾀ書込み終了", ch->statusWnd);
+    command(job, device::kSaveEnd);
+    job.status(jobtext::kDataEnd);
 }

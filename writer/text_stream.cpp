@@ -137,3 +137,9 @@ std::string dataCheckText(const DataCheck& check) {
     if (check.nulAt >= 0) return "a NUL byte at offset " + offsetText(check.nulAt);
     return std::string();
 }
+
+int progressShift(uint64_t total) {
+    int shift = 0;
+    while ((total >> shift) > uint64_t(INT32_MAX)) ++shift;
+    return shift;
+}

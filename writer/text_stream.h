@@ -30,6 +30,10 @@ std::string dataCheckText(const DataCheck& check);
 // An offset in a file, in decimal and in hexadecimal: "1234 (0x4D2)".
 std::string offsetText(int64_t offset);
 
+// The progress bar takes signed 32-bit values; a larger total is shifted right by this many
+// bits (and every position with it), so the bar still runs from empty to full.
+int progressShift(uint64_t total);
+
 class TextStream {
 public:
     TextStream() = default;

@@ -11,7 +11,7 @@
 
 // Builds a dialog from its template and sends it the initialisation message. It stays until
 // headlessDestroy; endDialog only marks it ended.
-Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc);
+Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc, void* data = nullptr);
 void headlessDestroy(Window dlg);
 
 // As if the operator clicked control `id`: an automatic check box toggles (a radio button is

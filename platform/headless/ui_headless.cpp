@@ -25,6 +25,7 @@ struct WindowObj {
     uint32_t colour = kNoColour;
     // Dialogs only.
     DlgProc proc = nullptr;
+    void* data = nullptr;
     bool ended = false;
     int result = 0;
     std::vector<std::unique_ptr<WindowObj>> children;
@@ -52,7 +53,7 @@ std::string upper(std::string s) {
 void headlessSetHooks(HeadlessHooks hooks) { g_hooks = std::move(hooks); }
 HeadlessHooks& headlessHooks() { return g_hooks; }
 
-Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc) {
+Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc, void* data) {
     Window dlg;
     {
         Lock lock(g_lock);
@@ -62,6 +63,7 @@ Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc) {
     dlg->id = tmpl.id;
     dlg->text = tmpl.title;
     dlg->proc = proc;
+    dlg->data = data;
     for (const ControlTemplate& c : tmpl.controls) {
         auto ctl = std::make_unique<WindowObj>();
         ctl->parent = dlg;
@@ -161,8 +163,10 @@ void headlessProgress(Window bar, int* low, int* high, int* pos) {
     *pos = bar->pos;
 }
 
-int dialogBox(const DialogTemplate& tmpl, Window, DlgProc proc) {
-    Window dlg = headlessCreateDialog(tmpl, proc);
+void* dialogData(Window dlg) { return dlg ? dlg->data : nullptr; }
+
+int dialogBox(const DialogTemplate& tmpl, Window, DlgProc proc, void* data) {
+    Window dlg = headlessCreateDialog(tmpl, proc, data);
     if (g_hooks.onDialog) g_hooks.onDialog(dlg);
     int result = 2;
     if (!headlessEnded(dlg, &result)) result = 2;

@@ -388,14 +388,17 @@ void qtBaseUnits(const QFont& font, int* baseX, int* baseY) {
     *baseY = fm.height();
 }
 
-int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
-    if (!onGuiThread()) return onGui([&] { return dialogBox(tmpl, owner, proc); });
+void* dialogData(Window dlg) { return dlg ? dlg->data : nullptr; }
+
+int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc, void* data) {
+    if (!onGuiThread()) return onGui([&] { return dialogBox(tmpl, owner, proc, data); });
     auto dlg = std::make_unique<WindowObj>();
     dlg->dialog = dlg.get();
     dlg->id = tmpl.id;
     dlg->isDialog = true;
     dlg->text = tmpl.title;
     dlg->proc = proc;
+    dlg->data = data;
     QWidget* ownerW = ownerWidget(owner);
     std::unique_ptr<TemplateDialog> w = buildDialog(tmpl, dlg.get(), ownerW);
     registerWindow(dlg.get());

@@ -25,6 +25,7 @@ struct WindowObj {
     uint32_t colour = kNoColour;           // static text background
     // Dialogs only.
     DlgProc proc = nullptr;
+    void* data = nullptr;
     bool ended = false;
     int result = 0;
     std::vector<std::unique_ptr<WindowObj>> children;

@@ -62,6 +62,7 @@ using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
 struct DialogRun {
     DlgProc proc;
     const DialogTemplate* tmpl;
+    void* data = nullptr;
     bool ended = false;
     std::vector<Font> largeFaces{};
     std::map<HWND, uint32_t> colours{};   // controls given a background, 0xRRGGBB
@@ -207,10 +208,15 @@ void win32ShowHiddenControls(int dialogId, std::initializer_list<int> ids) {
     g_revealed[dialogId] = std::vector<int>(ids);
 }
 
-int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc) {
+void* dialogData(Window dlg) {
+    const DialogRun* run = dlg ? runOf(hwndOf(dlg)) : nullptr;
+    return run ? run->data : nullptr;
+}
+
+int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc, void* data) {
     static const bool controlsReady = registerCommonControls();
     (void)controlsReady;
-    DialogRun run{proc, &tmpl};
+    DialogRun run{proc, &tmpl, data};
     HINSTANCE self = GetModuleHandleW(nullptr);
     const LPARAM param = reinterpret_cast<LPARAM>(&run);
     if (hasDialogResource(self, tmpl.id))

@@ -19,12 +19,12 @@
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 namespace {
 
 bool inDataTransfer() {
-    return windowText(dlgItem(mainDlg, IDC_STATUS)) == "ﾃﾞｰﾀ書き込み中";
+    return windowText(dlgItem(gui::mainDlg(), IDC_STATUS)) == "ﾃﾞｰﾀ書き込み中";
 }
 
 [[noreturn]] void exitDuringWrite(const std::string& data) {
@@ -33,10 +33,10 @@ bool inDataTransfer() {
     qtLeaveProgram(gui::runProgram([data] {
         gui::whenShown([](QWidget* w) { return w->windowTitle() == "画面データの指定"; },
                        [data](QWidget* w) { gui::chooseFile(w, data); });
-        gui::click(mainDlg, IDC_DATA_FILE);
-        gui::click(mainDlg, IDC_START);
+        gui::click(gui::mainDlg(), IDC_DATA_FILE);
+        gui::click(gui::mainDlg(), IDC_START);
         if (!gui::waitFor(inDataTransfer)) qtLeaveProgram(3);
-        gui::click(mainDlg, IDC_EXIT);
+        gui::click(gui::mainDlg(), IDC_EXIT);
     }));
 }
 

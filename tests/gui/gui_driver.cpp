@@ -7,10 +7,11 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
+#include <memory>
 
 #include "app/startup.h"
 #include "platform/qt/qt_ui.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
 
 namespace gui {
 
@@ -77,15 +78,25 @@ void closeBoxes() {
         qobject_cast<QMessageBox*>(w)->done(QMessageBox::Ok);
 }
 
+namespace {
+std::unique_ptr<Desktop> g_desktop;
+}  // namespace
+
+Desktop& desktop() {
+    if (!g_desktop) g_desktop = std::make_unique<Desktop>();
+    return *g_desktop;
+}
+
+// The last one is left to the process's end: a job's threads may still hold it.
+void freshDesktop() { g_desktop.release(), g_desktop = std::make_unique<Desktop>(); }
+
 int runProgram(const std::function<void()>& script) {
     QTimer::singleShot(0, qApp, [script] {
         script();
         closeBoxes();
-        if (mainDlg && qtWidget(mainDlg)) endDialog(mainDlg, IDC_EXIT);
+        if (mainDlg() && qtWidget(mainDlg())) endDialog(mainDlg(), IDC_EXIT);
     });
-    const int result = zemtabuloMain();
-    mainDlg = nullptr;
-    return result;
+    return zemtabuloMain(desktop());
 }
 
 }  // namespace gui

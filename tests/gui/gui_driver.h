@@ -2,6 +2,8 @@
 // and the GUI benchmark. Everything here runs on the GUI thread.
 #pragma once
 
+#include "app/desktop.h"
+
 #include <functional>
 #include <string>
 
@@ -34,6 +36,14 @@ void clickLater(Window dlg, int id);
 
 // In a file chooser: picks `path` and confirms it.
 void chooseFile(QWidget* chooser, const std::string& path);
+
+// The program's state that runProgram runs on: one per test (see resetProgram), as a fresh
+// run of the program has.
+Desktop& desktop();
+// Forgets it: the next runProgram starts from a state as new.
+void freshDesktop();
+// The main dialog while it is open, else nullptr.
+inline Window mainDlg() { return desktop().dlg; }
 
 // Runs zemtabuloMain() with `script` started inside its main dialog. When the script returns,
 // message boxes still shown are closed and a main dialog still open is ended with Exit.

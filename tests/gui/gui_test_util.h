@@ -8,16 +8,15 @@
 #include "../temp_dir.h"
 #include "app/startup.h"
 #include "programs/desktop_qt.h"
-#include "writer/options.h"
+#include "app/main_dialog_ids.h"
+#include "app/settings_controls.h"
+#include "gui_driver.h"
 
 // Each test starts like a fresh run of the program in a directory of its own.
-inline void resetProgram() {
-    dataFilePath.clear();
-    gaijiFilePath.clear();
-    portName.clear();
-    iniPath.clear();
-    mainDlg = nullptr;
-}
+inline void resetProgram() { gui::freshDesktop(); }
+
+// The settings the main dialog shows now.
+inline WriteSettings shownSettings() { return settingsFromDialog(gui::mainDlg()); }
 
 // The desktop program's set-up, once per test process; Qt's saved settings (the choosers'
 // columns among them) in a folder of the process's own, not the user's.

@@ -47,27 +47,27 @@ class MainDialogTest : public QObject {
         TempDir dir;
         dir.enter();
         gui::runProgram([] {
-            auto* combo = qobject_cast<QComboBox*>(qtWidget(dlgItem(mainDlg, IDC_LINE_SPEED)));
+            auto* combo = qobject_cast<QComboBox*>(qtWidget(dlgItem(gui::mainDlg(), IDC_LINE_SPEED)));
             QCOMPARE(combo->count(), 4);
             QCOMPARE(combo->currentText(), QString("38400"));
-            QCOMPARE(optLineSpeed(), 3);
-            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(mainDlg, id)));
-            gui::click(mainDlg, IDC_TRANSFER_SETTINGS);
-            QCOMPARE(optTransferSettings(), 1);
+            QCOMPARE(shownSettings().lineSpeed, 3);
+            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), id)));
+            gui::click(gui::mainDlg(), IDC_TRANSFER_SETTINGS);
+            QVERIFY(shownSettings().transferSettings);
             for (int id : kDependent) {
-                QVERIFY(isWindowEnabled(dlgItem(mainDlg, id)));
-                QVERIFY(isWindowVisible(dlgItem(mainDlg, id)));
+                QVERIFY(isWindowEnabled(dlgItem(gui::mainDlg(), id)));
+                QVERIFY(isWindowVisible(dlgItem(gui::mainDlg(), id)));
             }
             for (int id : {IDC_KEEP_SRAM, IDC_RS422}) {
-                QVERIFY(isWindowEnabled(dlgItem(mainDlg, id)));
-                QVERIFY(!isWindowVisible(dlgItem(mainDlg, id)));  // enabled, still hidden
+                QVERIFY(isWindowEnabled(dlgItem(gui::mainDlg(), id)));
+                QVERIFY(!isWindowVisible(dlgItem(gui::mainDlg(), id)));  // enabled, still hidden
             }
             // A disabled box keeps its state and its reader still reports it.
-            gui::click(mainDlg, IDC_LATIN);
-            gui::click(mainDlg, IDC_TRANSFER_SETTINGS);
-            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(mainDlg, id)));
-            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_KEEP_SRAM)));
-            QCOMPARE(optLatin(), 1);
+            gui::click(gui::mainDlg(), IDC_LATIN);
+            gui::click(gui::mainDlg(), IDC_TRANSFER_SETTINGS);
+            for (int id : kDependent) QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), id)));
+            QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), IDC_KEEP_SRAM)));
+            QVERIFY(shownSettings().latin);
         });
     }
 
@@ -113,15 +113,15 @@ class MainDialogTest : public QObject {
                                whole = gui::waitFor([fd] { return columnsWhole(fd); });
                                fd->reject();
                            });
-            gui::click(mainDlg, IDC_DATA_FILE);
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)),
+            gui::click(gui::mainDlg(), IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_DATA_PATH)),
                      std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
-            QVERIFY(dataFilePath.empty());
+            QVERIFY(gui::desktop().dataFilePath.empty());
 
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) { gui::chooseFile(w, data); });
-            gui::click(mainDlg, IDC_DATA_FILE);
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)), data);
+            gui::click(gui::mainDlg(), IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_DATA_PATH)), data);
 
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) {
@@ -129,24 +129,24 @@ class MainDialogTest : public QObject {
                                reopenedOn = fd->selectedFiles().value(0);
                                fd->reject();
                            });
-            gui::click(mainDlg, IDC_DATA_FILE);
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)), data);
+            gui::click(gui::mainDlg(), IDC_DATA_FILE);
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_DATA_PATH)), data);
 
             gui::whenShown([](QWidget* w) { return isChooser(w, "外字ファイルの指定"); },
                            [&](QWidget* w) {
                                gaijiFilters = qobject_cast<QFileDialog*>(w)->nameFilters();
                                gui::chooseFile(w, gaiji);
                            });
-            gui::click(mainDlg, IDC_GAIJI_FILE);
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_GAIJI_PATH)), gaiji);
+            gui::click(gui::mainDlg(), IDC_GAIJI_FILE);
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_GAIJI_PATH)), gaiji);
         });
         QVERIFY(mustExist);
         QCOMPARE(filters, QStringList{"V3データファイル files(*.*) (*)"});
         QCOMPARE(texts, (QStringList{"開く(&O)", "キャンセル",
                                      "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
         QVERIFY(whole);
-        QCOMPARE(dataFilePath, data);
-        QCOMPARE(gaijiFilePath, gaiji);
+        QCOMPARE(gui::desktop().dataFilePath, data);
+        QCOMPARE(gui::desktop().gaijiFilePath, gaiji);
         QCOMPARE(reopenedOn, QString::fromStdString(data));
         QCOMPARE(gaijiFilters,
                  (QStringList{"外字ファイル files(*.txt) (*.txt)", "All Files(*.*) (*)"}));
@@ -162,10 +162,10 @@ class MainDialogTest : public QObject {
         QString seen;  // the box: its caption, text, and whether it is modal to the dialog
         bool openAfterEscapeAndClose = false;
         const int result = gui::runProgram([&] {
-            main = qtWidget(mainDlg);
+            main = qtWidget(gui::mainDlg());
             QTest::keyClick(main, Qt::Key_Escape);
             main->close();
-            openAfterEscapeAndClose = main->isVisible() && qtWidget(mainDlg);
+            openAfterEscapeAndClose = main->isVisible() && qtWidget(gui::mainDlg());
             gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
                            [&](QWidget* w) {
                                auto* box = qobject_cast<QMessageBox*>(w);
@@ -174,12 +174,12 @@ class MainDialogTest : public QObject {
                                       (modal && box->parentWidget() == main ? "modal" : "");
                                box->done(QMessageBox::Ok);
                            });
-            qtWidget(dlgItem(mainDlg, IDC_VERTICAL))->setFocus();
-            QTest::keyClick(qtWidget(dlgItem(mainDlg, IDC_VERTICAL)), Qt::Key_Return);
+            qtWidget(dlgItem(gui::mainDlg(), IDC_VERTICAL))->setFocus();
+            QTest::keyClick(qtWidget(dlgItem(gui::mainDlg(), IDC_VERTICAL)), Qt::Key_Return);
             QCOMPARE(seen, QString("ZemTabulo|データファイルが未設定です|modal"));
-            QVERIFY(isWindowEnabled(dlgItem(mainDlg, IDC_START)));
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string());
-            gui::click(mainDlg, IDC_EXIT);
+            QVERIFY(isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)));
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_STATUS)), std::string());
+            gui::click(gui::mainDlg(), IDC_EXIT);
         });
         QVERIFY(openAfterEscapeAndClose);
         QCOMPARE(result, 0);
@@ -195,8 +195,8 @@ class MainDialogTest : public QObject {
         gui::runProgram([&] {
             gui::whenShown([](QWidget* w) { return isChooser(w, "画面データの指定"); },
                            [&](QWidget* w) { gui::chooseFile(w, data); });
-            gui::click(mainDlg, IDC_DATA_FILE);
-            gui::click(mainDlg, IDC_VERTICAL);
+            gui::click(gui::mainDlg(), IDC_DATA_FILE);
+            gui::click(gui::mainDlg(), IDC_VERTICAL);
 
             gui::whenShown([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
                            [&](QWidget* w) {
@@ -214,7 +214,7 @@ class MainDialogTest : public QObject {
                                        qobject_cast<QMessageBox*>(w)->done(QMessageBox::Ok);
                                    });
                            });
-            gui::click(mainDlg, IDC_EXPORT);
+            gui::click(gui::mainDlg(), IDC_EXPORT);
         });
         QCOMPARE(browserTitle, std::string("データ書き出すUSBメモリを選択"));
         QCOMPARE(doneText, std::string("USBメモリ書込みが終了しました"));

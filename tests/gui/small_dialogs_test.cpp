@@ -26,13 +26,13 @@ constexpr const char* kPortTitle = "シリアルポートの設定";
                        act(dlg);
                        if (qtWidget(dlg)) endDialog(dlg, IDC_CANCEL);
                    });
-    gui::click(mainDlg, IDC_PORT_SETTINGS);
+    gui::click(gui::mainDlg(), IDC_PORT_SETTINGS);
     return ran;
 }
 
 std::string preselected(const std::string& name) {
     std::string text = "?";
-    portName = name;
+    gui::desktop().portName = name;
     const bool ran = withPortSettings([&](Window dlg) {
         Window list = dlgItem(dlg, IDC_PORT_LIST);
         const int sel = comboSel(list);
@@ -68,7 +68,7 @@ class SmallDialogsTest : public QObject {
         gui::runProgram([&] {
             QVERIFY(withPortSettings([](Window dlg) {
                 QWidget* w = qtWidget(dlg);  // modal to the main dialog, no close box
-                QCOMPARE(w->parentWidget(), qtWidget(mainDlg));
+                QCOMPARE(w->parentWidget(), qtWidget(gui::mainDlg()));
                 QCOMPARE(w->windowModality(), Qt::WindowModal);
                 QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
                 QCOMPARE(comboCount(dlgItem(dlg, IDC_PORT_LIST)), 30);
@@ -77,7 +77,7 @@ class SmallDialogsTest : public QObject {
                 gui::click(dlg, IDC_OK);
                 QVERIFY(!qtWidget(dlg)->isVisible());  // closed
             }));
-            QCOMPARE(portName, std::string("COM7 "));
+            QCOMPARE(gui::desktop().portName, std::string("COM7 "));
             QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
 
             QVERIFY(withPortSettings([](Window dlg) {
@@ -88,7 +88,7 @@ class SmallDialogsTest : public QObject {
                 QTest::keyClick(qtWidget(dlg), Qt::Key_Escape);  // Cancel
                 QVERIFY(!qtWidget(dlg)->isVisible());
             }));
-            QCOMPARE(portName, std::string("COM7 "));
+            QCOMPARE(gui::desktop().portName, std::string("COM7 "));
             QCOMPARE(dir.read("SCI.INI"), std::string("COM7 \r\n"));
         });
     }
@@ -100,7 +100,7 @@ class SmallDialogsTest : public QObject {
         std::string boxCaption;
         bool stillOpen = false;
         gui::runProgram([&] {
-            iniPath = dir.file("no-such-dir/SCI.INI");
+            gui::desktop().iniPath = dir.file("no-such-dir/SCI.INI");
             QVERIFY(withPortSettings([&](Window dlg) {
                 comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 4);
                 gui::whenShown([](QWidget* w) { return qobject_cast<QMessageBox*>(w); },
@@ -114,7 +114,7 @@ class SmallDialogsTest : public QObject {
         });
         QVERIFY(stillOpen);
         QCOMPARE(boxCaption, std::string("シリアルポートの設定"));
-        QCOMPARE(portName, std::string("COM5 "));
+        QCOMPARE(gui::desktop().portName, std::string("COM5 "));
     }
 
     void aboutShowsTheLogoAndOneIdeographicSpace() {
@@ -131,10 +131,10 @@ class SmallDialogsTest : public QObject {
                                auto* label =
                                    qobject_cast<QLabel*>(qtWidget(dlgItem(dlg, IDC_ABOUT_LOGO)));
                                logo = label ? label->pixmap().size() : QSize();
-                               owned = w->parentWidget() == qtWidget(mainDlg);
+                               owned = w->parentWidget() == qtWidget(gui::mainDlg());
                                QTest::keyClick(w, Qt::Key_Return);  // OK
                            });
-            gui::click(mainDlg, IDC_ABOUT);  // returns once Return has closed it
+            gui::click(gui::mainDlg(), IDC_ABOUT);  // returns once Return has closed it
         });
         QCOMPARE(note, std::string("\u3000"));
         QCOMPARE(logo, QSize(150, 40));

@@ -33,13 +33,13 @@ class StartupTest : public QObject {
             if (row.ini) dir.write("SCI.INI", row.ini);
             QString title;
             const int result = gui::runProgram([&] {
-                QWidget* w = qtWidget(mainDlg);
+                QWidget* w = qtWidget(gui::mainDlg());
                 if (w && w->isVisible()) title = w->windowTitle();
             });
             QCOMPARE(result, 0);
             QCOMPARE(title, QString("ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1"));
             QCOMPARE(dir.read("SCI.INI"), std::string(row.after));
-            QCOMPARE(portName, std::string(row.port));
+            QCOMPARE(gui::desktop().portName, std::string(row.port));
         }
     }
 
@@ -48,7 +48,7 @@ class StartupTest : public QObject {
         TempDir dir;
         dir.enter();
         gui::runProgram([] {
-            auto* w = qobject_cast<QDialog*>(qtWidget(mainDlg));
+            auto* w = qobject_cast<QDialog*>(qtWidget(gui::mainDlg()));
             QVERIFY(w);
             // Fixed size, a caption without a close box.
             QCOMPARE(w->minimumSize(), w->maximumSize());
@@ -57,22 +57,22 @@ class StartupTest : public QObject {
 
             for (int id : {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS, IDC_EXIT, IDC_DATA_FILE,
                            IDC_EXPORT, IDC_TRANSFER_SETTINGS, IDC_PROGRESS, IDC_STATUS})
-                QVERIFY2(isWindowVisible(dlgItem(mainDlg, id)), qPrintable(QString::number(id)));
+                QVERIFY2(isWindowVisible(dlgItem(gui::mainDlg(), id)), qPrintable(QString::number(id)));
             for (int id : {IDC_V2, IDC_V3, IDC_KLT103, IDC_MODEL_LABEL, IDC_NOT_USED, IDC_KEEP_SRAM,
                            IDC_RS422}) {
-                QVERIFY2(dlgItem(mainDlg, id), "hidden controls exist");
-                QVERIFY2(!isWindowVisible(dlgItem(mainDlg, id)), qPrintable(QString::number(id)));
+                QVERIFY2(dlgItem(gui::mainDlg(), id), "hidden controls exist");
+                QVERIFY2(!isWindowVisible(dlgItem(gui::mainDlg(), id)), qPrintable(QString::number(id)));
             }
             // Hidden controls are read like the others.
-            setButtonState(mainDlg, IDC_NOT_USED, kChecked);
-            QCOMPARE(buttonState(mainDlg, IDC_NOT_USED), int(kChecked));
+            setButtonState(gui::mainDlg(), IDC_NOT_USED, kChecked);
+            QCOMPARE(buttonState(gui::mainDlg(), IDC_NOT_USED), int(kChecked));
 
-            auto* start = qobject_cast<QPushButton*>(qtWidget(dlgItem(mainDlg, IDC_START)));
+            auto* start = qobject_cast<QPushButton*>(qtWidget(dlgItem(gui::mainDlg(), IDC_START)));
             QVERIFY(start && start->isDefault());
             QCOMPARE(w->focusWidget(), start);  // the first tab stop shown and enabled
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_DATA_PATH)),
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_DATA_PATH)),
                      std::string("(書込みﾃﾞｰﾀﾌｧｲﾙ名)"));
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_EXPORT)),
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_EXPORT)),
                      std::string("USBメモリに\n書き出し"));
             // Dialog units follow the dialog font: x by a quarter of its average character
             // width, y by an eighth of its height.
@@ -83,7 +83,7 @@ class StartupTest : public QObject {
             QCOMPARE(w->size(), QSize((291 * bx + 2) / 4, (197 * by + 4) / 8));
             QCOMPARE(start->geometry(), QRect((230 * bx + 2) / 4, (100 * by + 4) / 8,
                                               (54 * bx + 2) / 4, (42 * by + 4) / 8));
-            QWidget* path = qtWidget(dlgItem(mainDlg, IDC_DATA_PATH));
+            QWidget* path = qtWidget(dlgItem(gui::mainDlg(), IDC_DATA_PATH));
             QCOMPARE(path->geometry(), QRect((7 * bx + 2) / 4, (27 * by + 4) / 8,
                                              (219 * bx + 2) / 4, (57 * by + 4) / 8));
         });
@@ -106,12 +106,12 @@ class StartupTest : public QObject {
                            owned = box->parentWidget() != nullptr;
                            box->done(QMessageBox::Ok);
                        });
-        const int result = zemtabuloMain();
+        const int result = zemtabuloMain(gui::desktop());
         QCOMPARE(result, 0);
         QCOMPARE(caption, std::string("ZemTabulo"));
         QCOMPARE(text, std::string("Scrivanaがあるフォルダの階層が深すぎます"));
         QVERIFY(!owned);
-        QVERIFY(!mainDlg);  // no main dialog was run
+        QVERIFY(!gui::mainDlg());  // no main dialog was run
         QVERIFY(!std::filesystem::exists(deep / "SCI.INI"));
     }
 };

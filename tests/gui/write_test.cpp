@@ -79,7 +79,7 @@ bool isChooser(QWidget* w) {
 
 void chooseData(const std::string& path) {
     gui::whenShown(isChooser, [path](QWidget* w) { gui::chooseFile(w, path); });
-    gui::click(mainDlg, IDC_DATA_FILE);
+    gui::click(gui::mainDlg(), IDC_DATA_FILE);
 }
 
 QMessageBox* sumBox() {
@@ -124,13 +124,13 @@ class WriteTest : public QObject {
         qint64 elapsedMs = 0;
         QElapsedTimer clock;  // holds the job's whole run
         gui::runProgram([&] {
-            qtWidget(dlgItem(mainDlg, IDC_STATUS))->installEventFilter(&status);
+            qtWidget(dlgItem(gui::mainDlg(), IDC_STATUS))->installEventFilter(&status);
             chooseData(data);
-            QWidget* main = qtWidget(mainDlg);
-            QCOMPARE(main->focusWidget(), qtWidget(dlgItem(mainDlg, IDC_START)));
+            QWidget* main = qtWidget(gui::mainDlg());
+            QCOMPARE(main->focusWidget(), qtWidget(dlgItem(gui::mainDlg(), IDC_START)));
             clock.start();
-            gui::click(mainDlg, IDC_START);
-            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            gui::click(gui::mainDlg(), IDC_START);
+            QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)));
             // Enter while Start is disabled presses nothing, Exit least of all.
             QTest::keyClick(main->focusWidget() ? main->focusWidget() : main, Qt::Key_Return);
             QVERIFY(main->isVisible());
@@ -140,25 +140,25 @@ class WriteTest : public QObject {
             QMessageBox* box = sumBox();
             QCOMPARE(box->parentWidget(), nullptr);
             QCOMPARE(QApplication::activeModalWidget(), nullptr);
-            gui::click(mainDlg, IDC_VERTICAL);
-            QCOMPARE(optVertical(), 1);
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string("書き込み終了"));
-            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
+            gui::click(gui::mainDlg(), IDC_VERTICAL);
+            QVERIFY(shownSettings().vertical);
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_STATUS)), std::string("書き込み終了"));
+            QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)));
             box->done(QMessageBox::Ok);
 
             // The end box is owned by the main dialog and modal to it.
             QVERIFY(gui::waitFor([] { return gui::shownBox("ZemScrivana"); }, kJobTimeoutMs));
             QMessageBox* end = gui::shownBox("ZemScrivana");
-            QCOMPARE(end->parentWidget(), qtWidget(mainDlg));
+            QCOMPARE(end->parentWidget(), qtWidget(gui::mainDlg()));
             QCOMPARE(end->windowModality(), Qt::WindowModal);
-            QVERIFY(!isWindowEnabled(dlgItem(mainDlg, IDC_START)));
-            auto* bar = qobject_cast<QProgressBar*>(qtWidget(dlgItem(mainDlg, IDC_PROGRESS)));
+            QVERIFY(!isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)));
+            auto* bar = qobject_cast<QProgressBar*>(qtWidget(dlgItem(gui::mainDlg(), IDC_PROGRESS)));
             QCOMPARE(bar->maximum(), 100);
             QCOMPARE(bar->value(), 100);
             endText = end->text();
             elapsedMs = clock.elapsed();
             end->done(QMessageBox::Ok);
-            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
+            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)); }));
             scriptEnded = true;
         });
         QVERIFY(scriptEnded);
@@ -187,12 +187,12 @@ class WriteTest : public QObject {
         QString endText;
         gui::runProgram([&] {
             chooseData(data);
-            gui::click(mainDlg, IDC_START);
+            gui::click(gui::mainDlg(), IDC_START);
             QVERIFY(gui::waitFor([] { return gui::shownBox("ZemScrivana"); }));
-            QCOMPARE(windowText(dlgItem(mainDlg, IDC_STATUS)), std::string("ﾎﾟｰﾄが使用できません"));
+            QCOMPARE(windowText(dlgItem(gui::mainDlg(), IDC_STATUS)), std::string("ﾎﾟｰﾄが使用できません"));
             endText = gui::shownBox("ZemScrivana")->text();
             gui::shownBox("ZemScrivana")->done(QMessageBox::Ok);
-            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(mainDlg, IDC_START)); }));
+            QVERIFY(gui::waitFor([] { return isWindowEnabled(dlgItem(gui::mainDlg(), IDC_START)); }));
         });
         QCOMPARE(endText, QString("書込みが終了しました\n書き込み時間は0秒です"));
         QCOMPARE(sounds.taken(), QStringList(kAllSounds.mid(2)));
@@ -207,15 +207,15 @@ class WriteTest : public QObject {
             std::string seen;
             int sel = -1, low = 0, high = 0, pos = 0;
             std::thread worker([&] {
-                Window status = dlgItem(mainDlg, IDC_STATUS);
+                Window status = dlgItem(gui::mainDlg(), IDC_STATUS);
                 setWindowText(status, "ﾃﾞｰﾀ書き込み中");
                 seen = windowText(status);
-                Window bar = dlgItem(mainDlg, IDC_PROGRESS);
+                Window bar = dlgItem(gui::mainDlg(), IDC_PROGRESS);
                 progressSetRange(bar, 0, 500);
                 progressSetPos(bar, 700);  // clamped to the range
                 qtProgress(bar, &low, &high, &pos);
-                disableStart();
-                sel = optLineSpeed();
+                enableWindow(dlgItem(gui::mainDlg(), IDC_START), false);
+                sel = shownSettings().lineSpeed;
                 done = 1;
             });
             QVERIFY(gui::waitFor([&] { return done.load() == 1; }));
@@ -224,7 +224,7 @@ class WriteTest : public QObject {
             QCOMPARE(sel, 3);
             QCOMPARE(high, 500);
             QCOMPARE(pos, 500);
-            QVERIFY(!qtWidget(dlgItem(mainDlg, IDC_START))->isEnabled());
+            QVERIFY(!qtWidget(dlgItem(gui::mainDlg(), IDC_START))->isEnabled());
         });
     }
 
