@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/settings_controls.h"
 #include "app/templates.h"
 #include "export/update_file.h"
 #include "fuzz/fuzz_util.h"
@@ -22,6 +23,8 @@ namespace {
 
 std::string g_folder;
 std::string g_dest;
+Desktop g_desktop;
+Window g_dlg = nullptr;  // the main dialog, its boxes set by the input
 
 // Every LF as CR LF, and an unterminated last line ended.
 std::string crLfModel(std::string text) {
@@ -44,7 +47,7 @@ std::string slurp(const std::string& path) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_folder = scratchFolder("export");
     g_dest = g_folder + "/" + kUpdateFileName;
-    headlessCreateDialog(kMainTemplate, mainDlgProc);
+    g_dlg = headlessCreateDialog(kMainTemplate, mainDlgProc, &g_desktop);
     return 0;
 }
 
@@ -53,11 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     // The first two bytes set the option boxes and the Line speed entry.
     const unsigned options = unsigned(data[0]) | unsigned(data[1]) << 8;
-    setOptions(mainDlg, options);
+    setOptions(g_dlg, options);
     file.fill(data + 2, size - 2);
     unlink(g_dest.c_str());
 
-    const ExportFault fault = writeUpdateFile(file.path(), g_dest, dlgItem(mainDlg, IDC_PROGRESS));
+    const ExportFault fault = writeUpdateFile(file.path(), g_dest, settingsFromDialog(g_dlg),
+                                              dlgItem(g_dlg, IDC_PROGRESS));
     const std::string raw(reinterpret_cast<const char*>(data + 2), size - 2);
     const size_t nul = raw.substr(0, raw.find('\x1a')).find('\0');
     if (nul != std::string::npos) {
