@@ -10,7 +10,12 @@
 
 namespace {
 
-const char* const kStepNames[kStepCount] = {"fws", "fs", "erase", "fsave", "fwe", "sb"};
+// The job's own names for its steps, from the command table: a fault is set at the step the
+// tool then reports.
+const char* const kStepNames[kStepCount] = {device::kFlashMode.step, device::kSaveStart.step,
+                                            device::kImageErase.step, device::kSaveEnd.step,
+                                            device::kWriteEnd.step,  device::kSumQuery.step};
+constexpr const char* kOldSaveEndName = "fsave";
 
 // Replies of the device that the tool takes whatever they say.
 constexpr const char* kWriteEndReply = "FlashRom Mode End";
@@ -102,7 +107,7 @@ FeedResult onCommandLine(Device& d, const std::string& line) {
         portAnswer(*d.port, Step::Erase,
                    image ? device::kImageErase.reply : device::kPageErase.reply);
     } else if (isCommand(line, device::kSaveEnd)) {
-        portAnswer(*d.port, Step::Fsave, device::kSaveEnd.reply);
+        portAnswer(*d.port, Step::FsEnd, device::kSaveEnd.reply);
     } else if (isCommand(line, device::kWriteEnd)) {
         portAnswer(*d.port, Step::Fwe, kWriteEndReply);
     } else {
@@ -189,6 +194,7 @@ bool stepFromName(const std::string& name, Step& step) {
             return true;
         }
     }
+    if (name == kOldSaveEndName) return step = Step::FsEnd, true;
     return false;
 }
 

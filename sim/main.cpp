@@ -22,7 +22,7 @@ FS -> "Data Save Start", Fimageerase / Fpageerase -> "Image Erase End" / "PageDa
 framed register writes and UC -> no reply, framed Sb -> framed data sum.
 The data sum is the 16-bit sum of the data bytes received, as four hex digits, unless --sum.
 
-STEP is one of fws, fs, erase, fsave, fwe, sb.
+STEP is one of fws, fs, erase, fs_end, fwe, sb.
 Times given in clock milliseconds follow ZEMTABULO_TIME_SCALE like the tool's own clock.
 With --rate, the tool's writes block while 3000 bytes wait to be taken, as on a serial line.
 The first line on standard output is the device path to give the tool.
@@ -53,7 +53,7 @@ std::string parseLate(const std::string& value, Faults& faults) {
     size_t colon = value.find(':');
     Step step;
     if (colon == std::string::npos || !stepFromName(value.substr(0, colon), step))
-        return "expected STEP:MS with STEP one of fws, fs, erase, fsave, fwe, sb";
+        return "expected STEP:MS with STEP one of fws, fs, erase, fs_end, fwe, sb";
     const std::string ms = value.substr(colon + 1);
     char* end = nullptr;
     unsigned long n = std::strtoul(ms.c_str(), &end, 10);

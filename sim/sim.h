@@ -9,12 +9,14 @@
 #include <string>
 
 // The steps of a write job that the device answers, in their order.
-enum class Step { Fws, Fs, Erase, Fsave, Fwe, Sb };
+enum class Step { Fws, Fs, Erase, FsEnd, Fwe, Sb };
 constexpr size_t kStepCount = 6;
 
-// "fws", "fs", "erase", "fsave", "fwe", "sb".
+// The step's name as the write job reports it (the command table's): "fws", "fs", "erase",
+// "fs_end", "fwe", "sb".
 const char* stepName(Step step);
-// False when `name` is none of the names above.
+// False when `name` is none of the names above ("fsave", the older name of "fs_end", is taken
+// too).
 bool stepFromName(const std::string& name, Step& step);
 
 struct Faults {

@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, LateDevice,
     ::testing::Values(
         // Half of each 5 s time-out: 1.25 s of real time to spare.
-        Late{"five_second_waits", {"fws:2500", "fs:2500", "fsave:2500", "fwe:2500"}, 2, true},
+        Late{"five_second_waits", {"fws:2500", "fs:2500", "fs_end:2500", "fwe:2500"}, 2, true},
         // Past every shorter time-out, well inside their own: 3 s and 29 s to spare.
         Late{"long_waits", {"erase:35000", "sb:15000"}, kJobTimeScale, true},
         // Four times the time-out: the tool gives up 3 s of real time before the answer.

@@ -275,7 +275,7 @@ TEST_P(SilentStep, EndsTheWriteAndSendsNothingMore) {
 
 INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
                          ::testing::Values(Silence{"fws", 0, 5}, Silence{"fs", 1, 6},
-                                           Silence{"fsave", 3, 6}, Silence{"fwe", 4, 6}),
+                                           Silence{"fs_end", 3, 6}, Silence{"fwe", 4, 6}),
                          [](const auto& info) { return std::string(info.param.step); });
 
 TEST_F(JobTest, AnswerTooLateIsATimeOut) {

@@ -133,7 +133,7 @@ TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
     // Far more than a pseudo-terminal holds: the unplugged slot is still writing data when its
     // line goes, however slowly its device reads.
     data = dir.write("big.v3", std::string(kUnplugDataBytes, 'x') + "\n");
-    startSims({{"--jobs", "1"}, {"--silent-at", "fsave"}, {"--hangup-after", "100"}, {}});
+    startSims({{"--jobs", "1"}, {"--silent-at", "fs_end"}, {"--hangup-after", "100"}, {}});
     SerialPort held;  // another program has the last port
     ASSERT_EQ(serialOpen(sims[3].slavePath, held), 0);
     std::vector<std::string> args = portArgs();

@@ -162,7 +162,7 @@ std::vector<Exchange> jobScript(const std::string& data, const std::string& sum,
         {"erase", pageErase ? "Fpageerase\n" : "Fimageerase\n",
          pageErase ? "PageData Erase End" : "Image Erase End"},
         {"", data, std::nullopt},
-        {"fsave", "Fs\n", "Data Save End"},
+        {"fs_end", "Fs\n", "Data Save End"},
         {"fwe", "FWE\n", "FlashRom Mode End"},
         {"", registers + framed("UC") + "\n", std::nullopt},
         {"sb", framed("Sb") + "\r\n", framed(sum)},
@@ -226,7 +226,7 @@ TEST_F(SimDevice, SecondJobAfterReopeningReportsOnlyItsOwnData) {
 
 TEST_F(SimDevice, AnUnfinishedSaveGivesWayToANewJob) {
     ASSERT_TRUE(open({}));
-    runScript(client, jobScript("half a save\n", "0000"), "fsave");
+    runScript(client, jobScript("half a save\n", "0000"), "fs_end");
     client.close();
     ASSERT_TRUE(client.open(sim.slavePath));
     runScript(client, jobScript(kData, simDataSum(kData)));
@@ -300,7 +300,7 @@ TEST_P(SilentStep, GetsNoReplyWhileTheStepsBeforeItAreAnswered) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, SilentStep,
-                         ::testing::Values("fws", "fs", "erase", "fsave", "fwe", "sb"));
+                         ::testing::Values("fws", "fs", "erase", "fs_end", "fwe", "sb"));
 
 TEST_F(SimDevice, LateAnswerAndEraseTakeTheirTimeInScaledClock) {
     ASSERT_TRUE(open({"--late-at", "fs:6000", "--erase-ms", "10000"}));
