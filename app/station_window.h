@@ -13,7 +13,8 @@ constexpr int kMaxStationSlots = 16;
 constexpr int kDefaultStationSlots = 4;
 
 // Controls of the station window. The settings boxes and the Line speed list keep the main
-// dialog's ids (app/main_dialog_ids.h, from the settings table), so that both give the same settings flags.
+// dialog's ids (app/main_dialog_ids.h, from the settings table), so that both give the same
+// settings flags.
 enum StationControlId : int {
     IDC_ST_EXIT = 8,
     IDC_ST_START_ALL = 3001,
