@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "app/station_window.h"
 #include "app/main_dialog_ids.h"
+#include "app/station_window.h"
 
 namespace {
 

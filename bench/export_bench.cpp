@@ -18,11 +18,11 @@
 #include <string>
 
 #include "app/dialogs.h"
+#include "app/main_dialog_ids.h"
 #include "app/startup.h"
 #include "app/templates.h"
 #include "export/update_file.h"
 #include "platform/headless/headless.h"
-#include "app/main_dialog_ids.h"
 #include "writer/text_stream.h"
 
 extern char** environ;

@@ -21,12 +21,12 @@
 #include <sstream>
 #include <string>
 
+#include "app/main_dialog_ids.h"
 #include "app/startup.h"
 #include "bench_util.h"
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
-#include "app/main_dialog_ids.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/main_dialog_ids.h"
 #include "app/templates.h"
 #include "platform/clock.h"
 #include "platform/qt/qt_ui.h"
-#include "app/main_dialog_ids.h"
 
 void setUpDesktopProgram() {
     QApplication::setApplicationName("ZemTabulo");

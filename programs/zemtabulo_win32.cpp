@@ -8,13 +8,13 @@
 #include <cstdio>
 
 #include "app/job_log.h"
-#include "app/desktop.h"
+#include "app/main_dialog_ids.h"
+#include "app/startup.h"
 #include "app/templates.h"
 #include "platform/clock.h"
 #include "platform/win32/win32_ui.h"
 #include "platform/win32/windows_version.h"
 #include "programs/version_win32.h"
-#include "app/main_dialog_ids.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before any ...A call: on an older system their texts would come out garbled.

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "station/log.h"
-#include "writer/job.h"
 #include "station/verdict.h"
+#include "writer/job.h"
 
 using Json = nlohmann::json;
 

@@ -12,10 +12,10 @@
 #include <functional>
 #include <vector>
 
+#include "app/settings_controls.h"
 #include "export/update_file.h"
 #include "export_rig.h"
 #include "run_program.h"
-#include "app/settings_controls.h"
 #include "settings_model.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <set>
 #include <thread>
 
-#include "csv_reader.h"
-#include "job_fixture.h"
 #include "app/job_log.h"
 #include "app/templates.h"
+#include "csv_reader.h"
+#include "job_fixture.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "run_program.h"

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <string>
 
-#include "platform/ui.h"
 #include "app/main_dialog_ids.h"
+#include "platform/ui.h"
 
 // Bit i of an options word checks box i; bits 12 to 14 hold the Line speed entry plus one.
 inline constexpr int kOptionBoxes[] = {IDC_VERTICAL,      IDC_INVERT,         IDC_TRANSFER_SETTINGS,

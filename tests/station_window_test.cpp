@@ -7,12 +7,12 @@
 #include <functional>
 #include <set>
 
+#include "app/main_dialog_ids.h"
 #include "app/station_window.h"
 #include "app/station_window_ini.h"
 #include "job_fixture.h"
 #include "platform/headless/headless.h"
 #include "station/events.h"
-#include "app/main_dialog_ids.h"
 
 namespace {
 

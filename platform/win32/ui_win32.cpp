@@ -222,9 +222,9 @@ int dialogBox(const DialogTemplate& tmpl, Window owner, DlgProc proc, void* data
     if (hasDialogResource(self, tmpl.id))
         return int(DialogBoxParamA(self, MAKEINTRESOURCEA(tmpl.id), hwndOf(owner), dialogTrampoline,
                                    param));
-    const std::vector<WORD> data = win32DialogTemplate(tmpl);
-    if (data.empty()) return -1;
-    return int(DialogBoxIndirectParamW(self, reinterpret_cast<const DLGTEMPLATE*>(data.data()),
+    const std::vector<WORD> built = win32DialogTemplate(tmpl);
+    if (built.empty()) return -1;
+    return int(DialogBoxIndirectParamW(self, reinterpret_cast<const DLGTEMPLATE*>(built.data()),
                                        hwndOf(owner), dialogTrampoline, param));
 }
 

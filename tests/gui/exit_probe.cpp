@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
+#include "app/main_dialog_ids.h"
 #include "gui_driver.h"
 #include "platform/qt/qt_ui.h"
 #include "programs/desktop_qt.h"
-#include "app/main_dialog_ids.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/main_dialog_ids.h"
 #include "app/startup.h"
 #include "platform/qt/qt_ui.h"
-#include "app/main_dialog_ids.h"
 
 namespace gui {
 

@@ -6,11 +6,11 @@
 #include <filesystem>
 
 #include "../temp_dir.h"
-#include "app/startup.h"
-#include "programs/desktop_qt.h"
 #include "app/main_dialog_ids.h"
 #include "app/settings_controls.h"
+#include "app/startup.h"
 #include "gui_driver.h"
+#include "programs/desktop_qt.h"
 
 // Each test starts like a fresh run of the program in a directory of its own.
 inline void resetProgram() { gui::freshDesktop(); }

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/main_dialog_ids.h"
 #include "app/templates.h"
-#include "writer/options.h"
 
 namespace {
 

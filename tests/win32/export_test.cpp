@@ -31,7 +31,7 @@ TEST(ExportWin32, GaijiFileIsCopiedByteForByte) {
     ExportRig rig;
     const std::string glyphs("G\r\n\x1a\0\xff\n", 7);
     rig.data("A\n");
-    gaijiFilePath = rig.dir.write("g.txt", glyphs);
+    rig.gaijiFilePath = rig.dir.write("g.txt", glyphs);
     rig.main.check(IDC_TRANSFER_GAIJI);
     rig.run();
     EXPECT_EQ(rig.read(kGaijiFileName), glyphs);

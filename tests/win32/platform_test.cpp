@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "headless_main.h"
+#include "job_observer.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/serial.h"
@@ -41,18 +41,18 @@ void installManualClock(uint32_t start) {
 }
 
 struct LinkedPorts : ::testing::Test {
-    HeadlessMain ui;
     Channel ch;    // the tool's end
     Channel peer;  // the device's end
+    JobObserver quiet;
+    JobResult result;
+    JobContext job{ch, quiet, result};
     char buf[kReplyBufSize];
 
     void SetUp() override {
         const std::string a = linkedPort("ZT_TEST_COM"), b = linkedPort("ZT_TEST_PEER_COM");
         if (a.empty() || b.empty()) GTEST_SKIP() << "ZT_TEST_COM / ZT_TEST_PEER_COM not set";
-        ASSERT_NE(commOpen(a, &ch), 0) << a;
-        ASSERT_NE(commOpen(b, &peer), 0) << b;
-        ch.statusWnd = mainChannel.statusWnd;
-        ch.writeBusy = 1;
+        ASSERT_EQ(commOpen(a, &ch), 0) << a;
+        ASSERT_EQ(commOpen(b, &peer), 0) << b;
     }
     void TearDown() override { useScaledClock(1, 0); }
 
@@ -111,12 +111,10 @@ TEST(WindowsVersion, RunningSystemIsTold) {
 TEST(CommOpen, AbsentOrHeldPortFailsAndChangesNothing) {
     Channel ch;
     ch.baudRate = 1234;
-    EXPECT_EQ(commOpen("COM250", &ch), 0);
-    EXPECT_NE(commLastOpenError.load(), 0);
+    EXPECT_NE(commOpen("COM250", &ch), 0);
     EXPECT_FALSE(ch.port.isOpen());
     failNextSerialOpens(1);
-    EXPECT_EQ(commOpen("COM1", &ch), 0);
-    EXPECT_EQ(commLastOpenError.load(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(commOpen("COM1", &ch), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ch.baudRate, 1234u);
 }
 
@@ -151,7 +149,7 @@ TEST_F(LinkedPorts, WaitWakesOnInputAndReadsNeverWait) {
     ASSERT_EQ(serialWaitReadable(ch.port, 60000), WaitResult::Readable);
     EXPECT_EQ(serialWaitReadable(ch.port, 60000), WaitResult::Readable);  // it holds the "A"
     const DeviceCommand any{"", false, "", ReplyKind::AnyLine, "", 60000, ""};
-    EXPECT_STREQ(waitReply(&ch, any, buf, sizeof buf), "AB");
+    EXPECT_STREQ(waitReply(job, any, buf, sizeof buf), "AB");
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_EQ(commGetc(&ch), -1);
     EXPECT_EQ(line(), "<null>");
@@ -177,12 +175,11 @@ TEST_F(LinkedPorts, ReplyWaitAcceptsItsLineAndTimesOutInVirtualTime) {
     installManualClock(0xFFFFFF00u);  // across the wrap of the tick count
     arrive("noise\rFlashRom Mode Start\r");
     DeviceCommand cmd{"FWS", true, "", ReplyKind::Prefix, "FlashRom Mode Start", 1000, "fws"};
-    EXPECT_STREQ(waitReply(&ch, cmd, buf, sizeof buf), "FlashRom Mode Start");
+    EXPECT_STREQ(waitReply(job, cmd, buf, sizeof buf), "FlashRom Mode Start");
     const uint32_t t0 = g_now;
-    EXPECT_THROW(waitReply(&ch, cmd, buf, sizeof buf), WriteAborted);
+    EXPECT_THROW(waitReply(job, cmd, buf, sizeof buf), WriteAborted);
     EXPECT_GT(uint32_t(g_now - t0), 1000u);
     EXPECT_LE(uint32_t(g_now - t0), 1000u + kPollSliceMs);
-    EXPECT_EQ(ch.writeBusy.load(), 0);
     EXPECT_FALSE(ch.port.isOpen());
 }
 
@@ -251,14 +248,16 @@ TEST(Files, SystemErrorTextIsTheSystemsOwnWithoutLineEnd) {
 // A working directory of 400 characters is accepted, 401 refused, before any file is tried.
 TEST(SciIni, WorkingDirectoryLimitIs400) {
     const std::string d400 = "C:\\" + std::string(397, 'd');
-    EXPECT_NE(loadConfiguration(d400), StartupResult::TooDeep);
-    EXPECT_EQ(loadConfiguration(d400 + "d"), StartupResult::TooDeep);
+    PortConfig config;
+    EXPECT_NE(loadConfiguration(d400, config), StartupResult::TooDeep);
+    EXPECT_EQ(loadConfiguration(d400 + "d", config), StartupResult::TooDeep);
 }
 
 TEST(SciIni, PathUsesTheSystemsSeparator) {
     TempDir dir;
-    ASSERT_EQ(loadConfiguration(dir.path.string()), StartupResult::Ready);
-    EXPECT_EQ(iniPath, dir.path.string() + "\\SCI.INI");
-    ASSERT_EQ(loadConfiguration(dir.path.string() + "\\"), StartupResult::Ready);
-    EXPECT_EQ(iniPath, dir.path.string() + "\\SCI.INI");
+    PortConfig config;
+    ASSERT_EQ(loadConfiguration(dir.path.string(), config), StartupResult::Ready);
+    EXPECT_EQ(config.iniPath, dir.path.string() + "\\SCI.INI");
+    ASSERT_EQ(loadConfiguration(dir.path.string() + "\\", config), StartupResult::Ready);
+    EXPECT_EQ(config.iniPath, dir.path.string() + "\\SCI.INI");
 }

@@ -16,12 +16,12 @@
 #include <thread>
 
 #include "app/dialogs.h"
+#include "app/main_dialog_ids.h"
 #include "app/startup.h"
 #include "app/templates.h"
 #include "platform/resources.h"
 #include "platform/win32/win32_ui.h"
 #include "temp_dir.h"
-#include "writer/options.h"
 
 namespace {
 
@@ -48,13 +48,14 @@ void click(Window dlg, int id) {
 
 // Runs `tmpl` modally on this thread while `operate` acts on it from another; returns the
 // dialog's result.
-int runDialog(const DialogTemplate& tmpl, DlgProc proc, std::function<void(Window)> operate) {
+int runDialog(const DialogTemplate& tmpl, DlgProc proc, std::function<void(Window)> operate,
+              Desktop* desktop = nullptr) {
     std::thread op([&tmpl, &operate] {
         HWND dlg = waitForWindow(tmpl.title);
         if (!dlg) return;
         operate(windowOf(dlg));
     });
-    const int result = dialogBox(tmpl, nullptr, proc);
+    const int result = dialogBox(tmpl, nullptr, proc, desktop);
     op.join();
     return result;
 }
@@ -71,6 +72,7 @@ struct MainSeen {
 TEST(Win32Ui, MainDialogRunsTheProgramsProcedure) {
     win32ShowHiddenControls(IDD_MAIN, {IDC_START, IDC_ABOUT, IDC_PORT_SETTINGS});
     MainSeen seen;
+    Desktop desktop;
     const int result = runDialog(kMainTemplate, mainDlgProc, [&seen](Window dlg) {
         seen.lineSpeed = comboSel(dlgItem(dlg, IDC_LINE_SPEED));
         setButtonState(dlg, IDC_VERTICAL, kChecked);
@@ -94,7 +96,7 @@ TEST(Win32Ui, MainDialogRunsTheProgramsProcedure) {
         seen.progressHigh = range.iHigh;
         seen.progressPos = int(SendMessageA(hwndOf(bar), PBM_GETPOS, 0, 0));
         click(dlg, IDC_EXIT);
-    });
+    }, &desktop);
     EXPECT_EQ(result, IDC_EXIT);
     EXPECT_EQ(seen.lineSpeed, 3);
     EXPECT_EQ(seen.vertical, kChecked);
@@ -115,30 +117,37 @@ TEST(Win32Ui, PortSettingsPreselectsFromThePortName) {
     } cases[] = {{"COM3 ", "COM3 "}, {"COM12", "COM12"}, {"com2", "COM2 "},
                  {"COM1", "COM1 "},  {"COM30", "COM30"}, {"LPT1", ""}};
     for (const auto& c : cases) {
-        portName = c.name;
+        Desktop desktop;
+        desktop.portName = c.name;
         std::string selected = "?";
-        const int result =
-            runDialog(kPortSettingsTemplate, portSettingsDlgProc, [&selected](Window dlg) {
+        const int result = runDialog(
+            kPortSettingsTemplate, portSettingsDlgProc,
+            [&selected](Window dlg) {
                 Window list = dlgItem(dlg, IDC_PORT_LIST);
                 selected = comboText(list, comboSel(list));
                 click(dlg, IDC_CANCEL);
-            });
+            },
+            &desktop);
         EXPECT_EQ(result, IDC_CANCEL) << c.name;
         EXPECT_EQ(selected, c.selected) << c.name;
-        EXPECT_EQ(portName, c.name);
+        EXPECT_EQ(desktop.portName, c.name);
     }
 }
 
 TEST(Win32Ui, PortSettingsOkWritesTheChoiceWithCrLf) {
     TempDir dir;
-    iniPath = dir.file("SCI.INI");
-    portName = "COM1";
-    const int result = runDialog(kPortSettingsTemplate, portSettingsDlgProc, [](Window dlg) {
-        comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 6);
-        click(dlg, IDC_OK);
-    });
+    Desktop desktop;
+    desktop.iniPath = dir.file("SCI.INI");
+    desktop.portName = "COM1";
+    const int result = runDialog(
+        kPortSettingsTemplate, portSettingsDlgProc,
+        [](Window dlg) {
+            comboSetSel(dlgItem(dlg, IDC_PORT_LIST), 6);
+            click(dlg, IDC_OK);
+        },
+        &desktop);
     EXPECT_EQ(result, IDC_OK);
-    EXPECT_EQ(portName, "COM7 ");
+    EXPECT_EQ(desktop.portName, "COM7 ");
     EXPECT_EQ(dir.read("SCI.INI"), "COM7 \r\n");
 }
 
