@@ -443,26 +443,28 @@ TEST(EndBox, GivesTheWholeSecondsSinceStart) {
 TEST(TwoJobs, RunAtOnceInOneProcessEachStreamWhole) {
     TempDir dir;
     useScaledClock(kJobTimeScale, 0);
-    const std::vector<std::string> env{"ZEMTABULO_TIME_SCALE=" + std::to_string(kJobTimeScale)};
-    SimProcess simA, simB;
-    ASSERT_TRUE(simA.start({"--jobs", "1", "--sum", "1111"}, env));
-    ASSERT_TRUE(simB.start({"--jobs", "1", "--sum", "2222"}, env));
     struct Run {
-        SimProcess& sim;
-        WriteSettings settings;
+        Run(const char* s, const std::string& d) : sum(s), data(d), want{d} {}
+        const char* sum;
         std::string data;
+        ExpectedJob want;
+        WriteSettings settings;
+        SimProcess sim;
         RecordingObserver obs;
         JobResult result;
-    };
-    WriteSettings second;
+    } runs[2] = {{"1111", kSmallData}, {"2222", "BMP 2 8 1\nB 0F\nPAGE 2\nENDPAGE\n"}};
+    WriteSettings& second = runs[1].settings;
     second.vertical = second.transferSettings = second.rs422 = second.skipBitmaps = true;
     second.lineSpeed = 1;
-    Run runs[] = {{simA, WriteSettings{}, kSmallData, {}, {}},
-                  {simB, second, "BMP 2 8 1\nB 0F\nPAGE 2\nTEXT 1 1 \"two\"\nENDPAGE\n", {}, {}}};
+    runs[1].want.skipBitmaps = true;
+    runs[1].want.settings = registerLines({"WD bf07b 1", "WD bf075 1", "WD bf07a 0", "WD bf07c 1",
+                                           "WD bf078 0", "WD bf303 1", "WD bf305 64", "WD bf306 0",
+                                           "WD bf307 0", "WD bf075 1", "UC"});
     std::vector<std::thread> threads;
     for (Run& r : runs) {
-        const std::string path = dir.write("data" + std::to_string(threads.size()) + ".v3", r.data);
-        threads.emplace_back([&r, path] {
+        ASSERT_TRUE(r.sim.start({"--jobs", "1", "--sum", r.sum},
+                                {"ZEMTABULO_TIME_SCALE=" + std::to_string(kJobTimeScale)}));
+        threads.emplace_back([&r, path = dir.write(std::string(r.sum) + ".v3", r.data)] {
             Channel ch;
             if (openJobPort(ch, r.sim.slavePath, r.obs, r.result) == 0)
                 r.result = runWriteJob(ch, r.settings, path, r.obs, r.result);
@@ -470,22 +472,13 @@ TEST(TwoJobs, RunAtOnceInOneProcessEachStreamWhole) {
     }
     for (std::thread& t : threads) t.join();
     useScaledClock(1, 0);
-
-    ExpectedJob wantA{runs[0].data};
-    ExpectedJob wantB{runs[1].data};
-    wantB.skipBitmaps = true;
-    wantB.settings = registerLines({"WD bf07b 1", "WD bf075 1", "WD bf07a 0", "WD bf07c 1",
-                                    "WD bf078 0", "WD bf303 1", "WD bf305 64", "WD bf306 0",
-                                    "WD bf307 0", "WD bf075 1", "UC"});
-    const ExpectedJob* wants[] = {&wantA, &wantB};
-    const char* sums[] = {"1111", "2222"};
-    for (size_t i = 0; i < 2; ++i) {
-        SCOPED_TRACE(sums[i]);
-        EXPECT_EQ(runs[i].sim.wait(5000), 0);  // the device saw its one job through
-        EXPECT_EQ(runs[i].sim.captured(), wants[i]->whole());
-        EXPECT_EQ(runs[i].result.sumState, SumState::Read);
-        EXPECT_EQ(runs[i].result.sum, sums[i]);
-        EXPECT_EQ(runs[i].obs.texts(), jobStatuses(sums[i]));
-        EXPECT_EQ(runs[i].obs.writtenCount(), 1);
+    for (Run& r : runs) {
+        SCOPED_TRACE(r.sum);
+        EXPECT_EQ(r.sim.wait(5000), 0);  // the device saw its one job through
+        EXPECT_EQ(r.sim.captured(), r.want.whole());
+        EXPECT_EQ(r.result.sumState, SumState::Read);
+        EXPECT_EQ(r.result.sum, r.sum);
+        EXPECT_EQ(r.obs.texts(), jobStatuses(r.sum));
+        EXPECT_EQ(r.obs.writtenCount(), 1);
     }
 }
