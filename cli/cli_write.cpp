@@ -149,10 +149,6 @@ public:
         erased = erasedByStep(step_);
         return tell(interruptedEnd(step_, secondsSince(started_), signal), "");
     }
-    std::string lastStatus() {
-        std::lock_guard<std::mutex> lock(m_);
-        return lastStatus_;
-    }
 
 private:
     int tell(const EndInfo& end, const std::string& sum) {
@@ -297,8 +293,8 @@ int cliWrite(const CliOptions& o) {
 
     const JobResult result = runJob(*out, o, port);
     if (result.openError != 0) tellOpenFailure(port, result.openError);
-    // Which file, and why: the status line cannot say.
-    if (out->lastStatus() == jobtext::kBadData && !result.reason.empty())
+    // A data file refused or broken off: which file, and why, which the status line cannot say.
+    if (result.step == jobstep::kData && !result.reason.empty() && !result.portFault())
         std::fprintf(stderr, "%s\n", result.reason.c_str());
     return out->end(result, run->expectSum);
 }
