@@ -8,9 +8,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 pids=()
 cleanup() {
+    # The server first, while it is there to end the Wine programs (its own services too): once
+    # it is killed, they are left running with no server.
+    wineserver -k 2>/dev/null || true
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     for f in "$WORK"/*.pid; do [ -e "$f" ] && kill "$(cat "$f")" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
