@@ -1,4 +1,4 @@
-# Shared by the Wine scripts (tools/wine-tests.sh, bench/wine_bench.sh): a Wine prefix of their
+# Shared by the Wine scripts (tools/wine/lib.sh, bench/wine_bench.sh): a Wine prefix of their
 # own in the work folder $WORK, and at the end every program they started stopped and the
 # folder removed. Programs started in the background go into `pids`; devices started in a
 # command substitution, whose $! the script never sees, leave their pid in $WORK/NAME.pid.
