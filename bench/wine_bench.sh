@@ -7,7 +7,7 @@
 #     and the processor time of the program over the job, beside the Linux build's for the same
 #     job.
 # Needs the Windows build (ZT_WIN_BUILD, default build-win64), the Linux build with v3sim and
-# zemtabulo-cli (ZT_BUILD, default build), and the packages tools/wine-tests.sh names.
+# zemtabulo-cli (ZT_BUILD, default build), and the packages tools/wine/lib.sh names.
 # Usage: bench/wine_bench.sh [seconds-of-silent-wait (default 30)] [delay samples (default 50)]
 #        [KB of the job's data (default 200)]
 set -euo pipefail
