@@ -49,8 +49,9 @@ std::string serialDeviceIdentity(const std::string& devicePath,
 std::vector<std::string> serialPortsPresent();
 
 // Opens `device` for exclusive use: another process, or a second open in this one, fails.
-// On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), and the
-// port holds its own lock file until it is closed (see serial_lock.h).
+// On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), before
+// the device is opened, and the port holds its own lock file until it is closed (see
+// serial_lock.h).
 // Returns 0 on success, else the system's error code.
 int serialOpen(const std::string& device, SerialPort& out);
 

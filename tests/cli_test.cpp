@@ -221,6 +221,18 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
     EXPECT_EQ(r.out.find(later), std::string::npos) << r.out;
 }
 
+TEST(CliPorts, SaysWhenLockFilesCannotBeMade) {
+    LockDir locks;
+    const std::string missing = locks.file("missing");
+    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"}, {"ZEMTABULO_LOCK_DIR=" + missing});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\nLock files cannot be made in " + missing +
+                         " (No such file or directory): ports are opened without them"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(runProgram({ZT_CLI_PATH, "ports"}).out.find("Lock files"), std::string::npos);
+}
+
 TEST(CliUsage, WrongUsageIsStatusTwo) {
     EXPECT_EQ(runProgram({ZT_CLI_PATH}).status, 2);
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "write"}).status, 2);  // --data is required

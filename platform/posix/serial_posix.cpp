@@ -79,6 +79,22 @@ std::string linkTo(const std::filesystem::path& folder, const std::filesystem::p
     return std::string();
 }
 
+// A lock taken for a device not open yet: given back unless the open descriptor takes it over.
+class LockClaim {
+public:
+    explicit LockClaim(int claim) : claim_(claim) {}
+    ~LockClaim() { serialLockDrop(claim_); }
+    LockClaim(const LockClaim&) = delete;
+    LockClaim& operator=(const LockClaim&) = delete;
+    void bind(int fd) {
+        serialLockBind(claim_, fd);
+        claim_ = -1;
+    }
+
+private:
+    int claim_;
+};
+
 }  // namespace
 
 void serialCloseNative(intptr_t handle) {
@@ -158,15 +174,19 @@ int serialOpen(const std::string& device, SerialPort& out) {
         return EBUSY;
     }
     if (device.empty()) return ENOENT;
+    // The lock file first: a port another program holds is not even opened, since the open
+    // alone raises DTR and may reset the device at the other end.
+    int claim = -1;
+    if (int err = serialLockAcquire(device, claim); err != 0) return err;
+    LockClaim lock(claim);
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     SerialPort port;
     port.adopt(fd);
+    lock.bind(fd);  // from here on the lock goes when the port closes
     // Exclusive use: flock keeps out every other opener that asks, TIOCEXCL the ones that
     // don't. Ports that don't know TIOCEXCL are fine.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
-    // Terminal programs that had the port before us, or run as root, only see lock files.
-    if (int err = serialLockAcquire(device, fd); err != 0) return err;
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
     // Blocking writes from here on; reads still never wait (VMIN = VTIME = 0).
     int flags = fcntl(fd, F_GETFL);
