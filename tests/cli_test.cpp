@@ -182,6 +182,7 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
         {"/dev/zt-none", data, noPort,
          "/dev/zt-none: No such file or directory\nNo such serial device. 'zemtabulo-cli ports' "
          "lists the ones present; COMPORTS.INI maps COMn names.\n"},
+        {"p1", data, noPort, "not a COM name (COM1, COM2, ...) nor a device path: p1\n"},
         {held.slavePath, data, noPort,
          held.slavePath + busy + held.slavePath + " is held by another program (pid " +
              std::to_string(getpid()) + ", " + program_invocation_short_name +

@@ -194,6 +194,24 @@ TEST(PortNames, ComNamesMapThroughComportsIni) {
     EXPECT_EQ(portDeviceName(""), "");
 }
 
+TEST(PortNames, OtherNamesArePathsFromTheWorkingDirectoryOrUnderDev) {
+    TempDir dir;
+    dir.enter();
+    const std::string here = std::filesystem::current_path().string();
+    const std::pair<std::string, std::string> cases[] = {{"./p1", here + "/./p1"},
+                                                         {"sub/p1", here + "/sub/p1"},
+                                                         {"ttyUSB0", "/dev/ttyUSB0"},
+                                                         {"tty", ""},
+                                                         {"p1", ""},
+                                                         {"COMx", ""}};
+    for (const auto& [name, device] : cases) EXPECT_EQ(portDeviceName(name), device) << name;
+
+    PtyPair pty;
+    std::filesystem::create_symlink(pty.slavePath, "p1");
+    Channel ch;
+    EXPECT_EQ(commOpen("./p1", &ch), 0);
+}
+
 // ---- Lock files ----
 
 namespace {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <glob.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -16,10 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/serial_lock.h"
 
@@ -119,14 +122,28 @@ namespace {
 // the first few.
 constexpr int kMaxListedCom = 256;
 constexpr int kListedDefaultComs = 4;
+// Device names given without their folder, as the system lists them under /dev.
+constexpr std::string_view kBareDevicePrefix = "tty";
 }  // namespace
 
+// A name that is no COM name: a path (relative ones from the working directory), or a bare
+// "tty..." that the system keeps under /dev; anything else stands for no device.
+std::string devicePathNamed(const std::string& name) {
+    if (name.starts_with('/')) return name;
+    if (name.find('/') != std::string::npos) {
+        const std::string dir = workingDirectory(PATH_MAX);
+        return dir.empty() ? std::string() : dir + "/" + name;
+    }
+    if (name.starts_with(kBareDevicePrefix) && name.size() > kBareDevicePrefix.size())
+        return "/dev/" + name;
+    return std::string();
+}
+
 std::string portDeviceName(const std::string& portName) {
-    if (!portName.empty() && portName[0] == '/') return portName;
     std::string name = portName;
     while (!name.empty() && name.back() == ' ') name.pop_back();
     unsigned n = comNumber(name);
-    if (n == 0) return std::string();  // no device stands for it: the open fails
+    if (n == 0) return devicePathNamed(portName);
 
     std::ifstream ini("COMPORTS.INI");
     std::string line;
