@@ -281,8 +281,9 @@ bool takeAwayStale(const std::string& path, const LockRead& found) {
 #endif
     const std::string aside = ourName(folderOf(path), kAsidePrefix, deviceNameOf(path), 0);
     if (::rename(path.c_str(), aside.c_str()) != 0) {
-        if (errno == ENOENT) return true;  // another program removed it
-        debugOut("lock: the stale " + path + " cannot be removed (" + systemErrorText(errno) + ")");
+        const int err = errno;
+        if (err == ENOENT) return true;  // another program removed it
+        debugOut("lock: the stale " + path + " cannot be removed (" + systemErrorText(err) + ")");
         return false;
     }
     if (sameLock(readLock(aside.c_str()), found)) {
