@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -85,6 +86,11 @@ int cliPorts() {
         if (devices.count(device)) continue;
         for (const std::string& n : names) std::printf("%s -> %s (not present)\n", n.c_str(), device.c_str());
     }
+    const std::string lockProblem = serialLockProblem();
+    if (!lockProblem.empty())
+        std::printf("\n%c%s: ports are opened without them, unseen by terminal programs.\n",
+                    std::toupper(static_cast<unsigned char>(lockProblem[0])),
+                    lockProblem.c_str() + 1);
     const std::string warning = modemManagerWarning();
     if (!warning.empty()) std::printf("\n%s\n", warning.c_str());
     return kExitOk;

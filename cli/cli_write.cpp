@@ -231,8 +231,11 @@ bool loadPort(const CliOptions& o, std::string& port) {
 // The port that did not open: the system's reason on stderr and what the operator can do.
 void tellOpenFailure(const std::string& port, int err) {
     const std::string device = portDeviceName(port);
-    std::fprintf(stderr, "%s: %s\n", device.empty() ? port.c_str() : device.c_str(),
-                 systemErrorText(err).c_str());
+    if (device.empty()) {
+        std::fprintf(stderr, "%s\n", portNameRefusal(port).c_str());
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n", device.c_str(), systemErrorText(err).c_str());
     const std::string hint = openHint(err, device);
     if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
 }

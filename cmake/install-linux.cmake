@@ -132,4 +132,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "fonts-ipafont-gothic, sound-theme-freedesktop, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Never a build with the test hooks (cmake/refuse-test-hooks.cmake).
+set(CPACK_ZT_TEST_HOOKS ${ZT_TEST_HOOKS})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/refuse-test-hooks.cmake)
 include(CPack)

@@ -27,4 +27,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Writes screen data and settings into V3 d
 set(CPACK_PACKAGE_FILE_NAME zemtabulo-${PROJECT_VERSION}-win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)
+# Never a build with the test hooks (cmake/refuse-test-hooks.cmake).
+set(CPACK_ZT_TEST_HOOKS ${ZT_TEST_HOOKS})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/refuse-test-hooks.cmake)
 include(CPack)

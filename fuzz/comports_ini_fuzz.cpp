@@ -1,7 +1,8 @@
 // COMPORTS.INI parsing on arbitrary file contents and port names, against a model of the
-// lookup: a device path is used as given; a COMn name (trailing blanks ignored) maps to the
-// value of the first line "key = /path" whose key names the same number, else to
-// /dev/ttyS(n-1); any other name maps to nothing, so that its open fails.
+// lookup: a COMn name (trailing blanks ignored) maps to the value of the first line
+// "key = /path" whose key names the same number, else to /dev/ttyS(n-1); an absolute path is
+// used as given, a name holding another '/' is taken from the working directory, a bare
+// "tty..." is under /dev; any other name maps to nothing, so that its open fails.
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "fuzz/fuzz_util.h"
@@ -43,8 +45,12 @@ std::string trimModel(const std::string& s) {
 // with '#' are comments, those without '=' are skipped. A key may name the number in another
 // spelling ("com04"); a value must be an absolute path, else the line does not count.
 std::string modelDevice(const std::string& portName, const std::string& contents) {
-    if (!portName.empty() && portName[0] == '/') return portName;
     const unsigned n = modelComNumber(portName);
+    if (n == 0 && !portName.empty() && portName[0] == '/') return portName;
+    if (n == 0 && portName.find('/') != std::string::npos)
+        return std::filesystem::current_path().string() + "/" + portName;
+    if (n == 0 && portName.size() > 3 && portName.compare(0, 3, "tty") == 0)
+        return "/dev/" + portName;
     if (n == 0) return std::string();
     for (size_t at = 0; at < contents.size();) {
         const size_t end = std::min(contents.find('\n', at), contents.size());

@@ -25,3 +25,7 @@ void SerialPort::close() {
     handle_ = kNone;
     serialCloseNative(handle);
 }
+
+std::string portNameRefusal(const std::string& portName) {
+    return "not a COM name (COM1, COM2, ...) nor a device path: " + portName;
+}

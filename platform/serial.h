@@ -33,8 +33,14 @@ private:
 // Gives up a native handle of an open port (each backend its own).
 void serialCloseNative(intptr_t handle);
 
-// The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2).
+// The device name a configured port name stands for (e.g. COM3 -> /dev/ttyS2). On POSIX a
+// name that is no COM name is a device path: one holding a '/' is taken from the working
+// directory when it does not start with one, and a bare "tty..." name is under /dev. Empty
+// when no device stands for the name: its open fails.
 std::string portDeviceName(const std::string& portName);
+
+// What the operator is told of a port name for which portDeviceName finds no device.
+std::string portNameRefusal(const std::string& portName);
 
 // The device behind `devicePath` as a record names it: the resolved path and, where one
 // exists, its stable name under `linkRoot`/by-id (else `linkRoot`/by-path), as
@@ -49,8 +55,9 @@ std::string serialDeviceIdentity(const std::string& devicePath,
 std::vector<std::string> serialPortsPresent();
 
 // Opens `device` for exclusive use: another process, or a second open in this one, fails.
-// On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), and the
-// port holds its own lock file until it is closed (see serial_lock.h).
+// On POSIX a live owner named by the port's lock file refuses the open too (EBUSY), before
+// the device is opened, and the port holds its own lock file until it is closed (see
+// serial_lock.h).
 // Returns 0 on success, else the system's error code.
 int serialOpen(const std::string& device, SerialPort& out);
 

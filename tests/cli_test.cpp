@@ -182,6 +182,7 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
         {"/dev/zt-none", data, noPort,
          "/dev/zt-none: No such file or directory\nNo such serial device. 'zemtabulo-cli ports' "
          "lists the ones present; COMPORTS.INI maps COMn names.\n"},
+        {"p1", data, noPort, "not a COM name (COM1, COM2, ...) nor a device path: p1\n"},
         {held.slavePath, data, noPort,
          held.slavePath + busy + held.slavePath + " is held by another program (pid " +
              std::to_string(getpid()) + ", " + program_invocation_short_name +
@@ -219,6 +220,18 @@ TEST_F(CliWrite, RefusalsNameTheReasonAndSendNothingPortsNamesTheHolder) {
     const std::string missing = " -> " + gone + " (not present)\n";
     EXPECT_NE(r.out.find("COM3" + missing + "COM12" + missing), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(later), std::string::npos) << r.out;
+}
+
+TEST(CliPorts, SaysWhenLockFilesCannotBeMade) {
+    LockDir locks;
+    const std::string missing = locks.file("missing");
+    ProgramResult r = runProgram({ZT_CLI_PATH, "ports"}, {"ZEMTABULO_LOCK_DIR=" + missing});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\nLock files cannot be made in " + missing +
+                         " (No such file or directory): ports are opened without them"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(runProgram({ZT_CLI_PATH, "ports"}).out.find("Lock files"), std::string::npos);
 }
 
 TEST(CliUsage, WrongUsageIsStatusTwo) {

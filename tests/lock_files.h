@@ -50,6 +50,22 @@ inline int deadPid() {
     return int(pid);
 }
 
+// A child that has ended and that nobody reaps while the object lives: a zombie.
+struct Zombie {
+    pid_t pid = fork();
+    Zombie() {
+        if (pid == 0) _exit(0);
+        siginfo_t info{};
+        // Waits for the end without reaping it.
+        if (pid > 0 && waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0) pid = -1;
+    }
+    ~Zombie() {
+        if (pid > 0) waitpid(pid, nullptr, 0);
+    }
+    Zombie(const Zombie&) = delete;
+    Zombie& operator=(const Zombie&) = delete;
+};
+
 // A temporary lock directory, given to this process (and the programs it starts) through
 // ZEMTABULO_LOCK_DIR while the object lives.
 struct LockDir : TempDir {

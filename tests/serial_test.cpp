@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/inotify.h>
 #include <termios.h>
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "lock_files.h"
+#include "platform/debug.h"
 #include "platform/serial_lock.h"
 #include "pty_pair.h"
 #include "serial/channel.h"
@@ -191,6 +194,24 @@ TEST(PortNames, ComNamesMapThroughComportsIni) {
     EXPECT_EQ(portDeviceName(""), "");
 }
 
+TEST(PortNames, OtherNamesArePathsFromTheWorkingDirectoryOrUnderDev) {
+    TempDir dir;
+    dir.enter();
+    const std::string here = std::filesystem::current_path().string();
+    const std::pair<std::string, std::string> cases[] = {{"./p1", here + "/./p1"},
+                                                         {"sub/p1", here + "/sub/p1"},
+                                                         {"ttyUSB0", "/dev/ttyUSB0"},
+                                                         {"tty", ""},
+                                                         {"p1", ""},
+                                                         {"COMx", ""}};
+    for (const auto& [name, device] : cases) EXPECT_EQ(portDeviceName(name), device) << name;
+
+    PtyPair pty;
+    std::filesystem::create_symlink(pty.slavePath, "p1");
+    Channel ch;
+    EXPECT_EQ(commOpen("./p1", &ch), 0);
+}
+
 // ---- Lock files ----
 
 namespace {
@@ -222,18 +243,23 @@ TEST_F(PortLocks, OursNamesUsWhileOpenUnderTheRealDevicesNameAndGoesOnClose) {
 
 TEST_F(PortLocks, ALiveOwnerRefusesTheOpenAStaleLockIsReplaced) {
     Sleeper sleeper;
+    Zombie zombie;
     ASSERT_GT(sleeper.pid, 0);
+    ASSERT_GT(zombie.pid, 0);
     struct Case {
         const char* what;
         std::string text;
         int ageSeconds;
         bool opens;
+        int shownOwner;  // as `ports` and the refusal name it
     } cases[] = {
-        {"live owner", lockText(sleeper.pid), 0, false},
-        {"dead owner", lockText(deadPid()), 0, true},
-        {"no pid, just written", "garbage\n", 0, false},
-        {"no pid, long ago", "garbage\n", 60, true},
-        {"our pid from an earlier process", lockText(getpid()), 0, true},
+        {"live owner", lockText(sleeper.pid), 0, false, sleeper.pid},
+        {"dead owner", lockText(deadPid()), 0, true, 0},
+        {"owner ended, not yet reaped", lockText(zombie.pid), 0, true, 0},
+        {"pid now of a process started after the lock", lockText(sleeper.pid), 60, true, 0},
+        {"no pid, just written", "garbage\n", 0, false, 0},
+        {"no pid, long ago", "garbage\n", 60, true, 0},
+        {"our pid from an earlier process", lockText(getpid()), 0, true, getpid()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -241,6 +267,7 @@ TEST_F(PortLocks, ALiveOwnerRefusesTheOpenAStaleLockIsReplaced) {
         const auto when =
             std::filesystem::file_time_type::clock::now() - std::chrono::seconds(c.ageSeconds);
         std::filesystem::last_write_time(lockPath(), when);
+        EXPECT_EQ(serialPortOwner(pty.slavePath).pid, c.shownOwner);
         const int err = commOpen(pty.slavePath, &ch);
         EXPECT_EQ(err == 0, c.opens);
         if (c.opens) {
@@ -257,20 +284,69 @@ TEST_F(PortLocks, ALiveOwnerRefusesTheOpenAStaleLockIsReplaced) {
     EXPECT_EQ(owner.program, "sleep");
 }
 
-TEST_F(PortLocks, ALockDirectoryWeCannotWriteIsNoError) {
+// Another program finds the same stale lock, takes it away and makes its own while this one
+// is about to take the stale lock away: the fresh lock stays, and keeps us out.
+TEST_F(PortLocks, AFreshLockMadeAsTheStaleOneGoesIsLeftAlone) {
+    Sleeper other;
+    locks.write(lockName(), lockText(deadPid()));
+    setStaleLockHook([&](const std::string& path) {
+        std::filesystem::remove(path);
+        locks.write(lockName(), lockText(other.pid));
+    });
+    const int err = commOpen(pty.slavePath, &ch);
+    setStaleLockHook(nullptr);
+    EXPECT_EQ(err, EBUSY);
+    EXPECT_EQ(locks.read(lockName()), lockText(other.pid));
+    EXPECT_EQ(locks.listing(), lockName());  // nothing left aside
+}
+
+// A port held by another program is not opened at all: the open alone raises DTR.
+TEST_F(PortLocks, ABusyPortIsNeverOpened) {
+    Sleeper other;
+    locks.write(lockName(), lockText(other.pid));
+    const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(opens, pty.slavePath.c_str(), IN_OPEN), 0);
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    EXPECT_EQ(commOpen(pty.slavePath, &ch), EBUSY);
+    EXPECT_LT(read(opens, event, sizeof event), 0);
+    std::filesystem::remove(lockPath());
+    EXPECT_EQ(commOpen(pty.slavePath, &ch), 0);
+    EXPECT_GT(read(opens, event, sizeof event), 0);  // the watch does see an open
+    close(opens);
+}
+
+// The port still opens when no lock file can be made, and --trace and `ports` say why.
+TEST_F(PortLocks, LockFilesThatCannotBeMadeAreToldNotFatal) {
     // Permissions do not stop root, a file system of the kernel's does.
     std::filesystem::path readOnly = locks.path / "ro";
     std::filesystem::create_directory(readOnly);
     std::filesystem::permissions(
         readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     if (geteuid() == 0) readOnly = "/sys/kernel";
-    for (const std::string& dir : {readOnly.string(), locks.file("missing")}) {
-        SCOPED_TRACE(dir);
-        setenv("ZEMTABULO_LOCK_DIR", dir.c_str(), 1);
+    const std::string taken = "LTMP." + std::to_string(getpid()) + "." + lockName().substr(5);
+    locks.write(taken, "");  // left by an earlier process that had our pid
+    const struct {
+        std::string dir, told;
+        bool locked;
+    } cases[] = {
+        {readOnly.string(), "lock files cannot be made in " + readOnly.string() + " (", false},
+        {locks.file("missing"), "lock files cannot be made in " + locks.file("missing"), false},
+        {locks.path.string(), "the temporary name " + locks.file(taken) + " is taken", true},
+    };
+    setTracing(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        setenv("ZEMTABULO_LOCK_DIR", c.dir.c_str(), 1);
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(commOpen(pty.slavePath, &ch), 0);
+        const std::string trace = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(trace.find("[debug] lock: " + c.told), std::string::npos) << trace;
+        EXPECT_EQ(serialLockProblem().empty(), c.locked);
+        EXPECT_EQ(serialPortOwner(pty.slavePath).pid, c.locked ? getpid() : 0);
         commClose(&ch);
     }
-    EXPECT_EQ(locks.listing(), "ro");
+    setTracing(false);
+    EXPECT_EQ(locks.listing(), taken + " ro");
 }
 
 TEST(ProcessNames, FindsModemManagerInAProcTree) {

@@ -37,6 +37,14 @@ deb="$BUILD/zemtabulo_${version}_amd64.deb"
 check "package file $(basename "$deb")" test -f "$deb"
 [ -f "$deb" ] || { echo "0 passed, 1 failed"; exit 1; }
 
+# A build with the test hooks is for tests only: cpack refuses it before packing anything.
+refuses_test_hooks() {
+    cmake -S "$ROOT" -B "$WORK/hooks" -DZT_TEST_HOOKS=ON -DZT_GUI=OFF >/dev/null || return 1
+    ! (cd "$WORK/hooks" && cpack -G DEB >"$WORK/hooks.log" 2>&1) &&
+        grep -q 'honours the test hooks' "$WORK/hooks.log" && ! ls "$WORK"/hooks/*.deb 2>/dev/null
+}
+check "cpack refuses a build configured with ZT_TEST_HOOKS=ON" refuses_test_hooks
+
 # --- The package --------------------------------------------------------------------------
 dpkg-deb -c "$deb" | awk '{print $1, $NF}' >"$WORK/list"
 has_file() { grep -qx -- "-[rwx-]* \./usr/$1" "$WORK/list"; }

@@ -3,6 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/serial.h"
 #include "writer/frame.h"
 #include "writer/job_internal.h"
 
@@ -87,7 +88,9 @@ int openJobPort(Channel& ch, const std::string& portName, JobObserver& obs, JobR
         if (err != 0) obs.status(jobtext::kPortUnusable);
     }
     result.openError = err;
-    if (err != 0) result.reason = systemErrorText(err);
+    if (err != 0)
+        result.reason =
+            portDeviceName(portName).empty() ? portNameRefusal(portName) : systemErrorText(err);
     return err;
 }
 

@@ -18,7 +18,10 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <sstream>
+#include <vector>
 
+#include "platform/debug.h"
 #include "platform/serial.h"
 #include "platform/serial_lock.h"
 
@@ -30,8 +33,15 @@ namespace {
 #if ZT_TEST_HOOKS
 // Tests keep their lock files in a folder of their own.
 constexpr const char* kLockDirEnv = "ZEMTABULO_LOCK_DIR";
+// Runs between finding a lock stale and taking it away (setStaleLockHook); under g_heldMutex.
+std::function<void(const std::string&)> g_staleHook;
 #endif
 constexpr const char* kLockPrefix = "LCK..";
+// Our files beside the locks: a lock being written, and a stale lock moved aside.
+constexpr const char* kTempPrefix = "LTMP.";
+constexpr const char* kAsidePrefix = "LOLD.";
+// The temporary file `ports` makes to see whether lock files can be made.
+constexpr const char* kProbeName = "probe";
 // "%10d\n", read with room for a little more so that a longer file is not taken for a pid.
 constexpr size_t kLockTextSize = 11;
 constexpr size_t kLockReadSize = 32;
@@ -43,11 +53,22 @@ constexpr size_t kLockPathSize = PATH_MAX;
 constexpr time_t kUnreadableLockGraceSeconds = 10;
 // Tries at taking a lock that others keep making and removing under us.
 constexpr int kAcquireTries = 3;
+// Names tried for a temporary file when one is taken (left by an earlier process with our pid).
+constexpr int kTempNameTries = 3;
+// A lock counts as older than the process its pid names only by more than this: the clock may
+// have been corrected a little since the lock was made.
+constexpr double kStartSlackSeconds = 2;
+// In /proc/PID/stat, counted from 1: the state letter and the start in clock ticks after boot.
+constexpr size_t kStatStateField = 3;
+constexpr size_t kStatStartField = 22;
+// A slot's fd: free, or a lock made for a device not open yet.
+constexpr int kFreeSlot = -1;
+constexpr int kClaimedSlot = -2;
 
 // The locks this process holds, readable from a signal handler: a slot's path is written
 // before its fd is published, and the fd is withdrawn before the slot is reused.
 struct HeldLock {
-    std::atomic<int> fd{-1};
+    std::atomic<int> fd{kFreeSlot};
     char path[kLockPathSize] = {};
 };
 std::array<HeldLock, kMaxHeldLocks> g_held;
@@ -68,71 +89,179 @@ int parsePid(const char* text, size_t n) {
     return digits > 0 && i == n ? int(pid) : 0;
 }
 
-// The pid a lock file names: 0 when unreadable, -1 when there is no such file.
+// One look at a lock file: the pid it names and which file it was, so that a later look can
+// tell whether it is still the same one.
+struct LockRead {
+    bool exists = false;
+    int pid = 0;  // 0 when unreadable
+    dev_t dev = 0;
+    ino_t ino = 0;
+    timespec mtime{};
+};
+
 // Async-signal-safe.
-int lockFilePid(const char* path) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return errno == ENOENT ? -1 : 0;
+LockRead readLock(const char* path) {
+    LockRead lock;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT) return lock;
+    lock.exists = true;
+    struct stat st {};
+    if ((fd >= 0 ? fstat(fd, &st) : lstat(path, &st)) != 0) {
+        lock.mtime.tv_sec = std::time(nullptr);  // cannot be looked at: as if just made
+    } else {
+        lock.dev = st.st_dev;
+        lock.ino = st.st_ino;
+        lock.mtime = st.st_mtim;
+    }
+    if (fd < 0) return lock;
     char buf[kLockReadSize];
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd, buf, sizeof buf);
     ::close(fd);
-    return n > 0 ? parsePid(buf, size_t(n)) : 0;
+    lock.pid = n > 0 ? parsePid(buf, size_t(n)) : 0;
+    return lock;
+}
+
+bool sameLock(const LockRead& a, const LockRead& b) {
+    return a.exists && b.exists && a.dev == b.dev && a.ino == b.ino && a.pid == b.pid &&
+           a.mtime.tv_sec == b.mtime.tv_sec && a.mtime.tv_nsec == b.mtime.tv_nsec;
 }
 
 // Removes the lock at `path` only when it still names this process. Async-signal-safe.
 void removeIfOurs(const char* path) {
-    if (lockFilePid(path) == int(getpid())) ::unlink(path);
+    if (readLock(path).pid == int(getpid())) ::unlink(path);
 }
 
-bool processRuns(int pid) {
-    return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM);
+// Seconds since the epoch at which the system started, from /proc/stat; 0 when unknown.
+long long bootTime() {
+    std::ifstream in("/proc/stat");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("btime ", 0) == 0) return std::strtoll(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+// What /proc tells of a process: whether it has ended (a zombie, not yet reaped by its
+// parent), and when it started.
+struct ProcessStart {
+    bool known = false;  // no /proc, or the process is gone
+    bool ended = false;
+    double startedAt = 0;  // seconds since the epoch
+};
+
+ProcessStart processStart(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(in, text);
+    // The command name, in parentheses, may hold blanks and parentheses: the fields after it
+    // start at the last ')'.
+    const size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos) return {};
+    std::istringstream rest(text.substr(nameEnd + 1));
+    std::vector<std::string> fields;
+    for (std::string f; rest >> f;) fields.push_back(f);
+    const size_t startAt = kStatStartField - kStatStateField;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    const long long boot = bootTime();
+    if (fields.size() <= startAt || ticksPerSecond <= 0 || boot == 0) return {};
+    ProcessStart p;
+    p.known = true;
+    p.ended = fields[0] == "Z" || fields[0] == "X";
+    const double ticks = double(std::strtoull(fields[startAt].c_str(), nullptr, 10));
+    p.startedAt = double(boot) + ticks / double(ticksPerSecond);
+    return p;
+}
+
+// True when process `pid` runs and may be the one that made a lock modified at `made`.
+bool ownerRuns(int pid, const timespec& made) {
+    if (pid <= 0 || (kill(pid_t(pid), 0) != 0 && errno != EPERM)) return false;
+    const ProcessStart p = processStart(pid);
+    if (!p.known) return true;  // without /proc the pid is all there is to go by
+    if (p.ended) return false;
+    // A lock older than the process is an earlier owner's whose pid has come round again.
+    return double(made.tv_sec) + kStartSlackSeconds >= p.startedAt;
 }
 
 // Under g_heldMutex.
 bool heldHere(const std::string& path) {
     for (const HeldLock& slot : g_held) {
-        if (slot.fd.load() >= 0 && path == slot.path) return true;
+        if (slot.fd.load() != kFreeSlot && path == slot.path) return true;
     }
     return false;
 }
 
-time_t ageSeconds(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return 0;
-    return std::time(nullptr) - st.st_mtime;
-}
-
-// True when the lock at `path` (known to exist, naming `pid`) keeps us out.
-bool lockIsLive(const std::string& path, int pid) {
-    if (pid == 0) return ageSeconds(path) < kUnreadableLockGraceSeconds;
+// True when the lock at `path`, as read in `lock`, keeps us out.
+bool lockIsLive(const std::string& path, const LockRead& lock) {
+    if (lock.pid == 0) return std::time(nullptr) - lock.mtime.tv_sec < kUnreadableLockGraceSeconds;
     // Our own pid: one of our ports, or left by an earlier process that had this pid.
-    if (pid == int(getpid())) return heldHere(path);
-    return processRuns(pid);
+    if (lock.pid == int(getpid())) return heldHere(path);
+    return ownerRuns(lock.pid, lock.mtime);
 }
 
-// Writes our pid to a fresh temporary file in `dir`; its path, or empty when the folder
-// cannot be written.
-std::string writeTemporaryLock(const std::string& dir) {
-    static std::atomic<unsigned> counter{0};
-    const std::string tmp =
-        dir + "/LTMP." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return std::string();
+std::string folderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// The device part of a lock's name (LCK..ttyUSB0 -> ttyUSB0).
+std::string deviceNameOf(const std::string& lockPath) {
+    return lockPath.substr(lockPath.rfind('/') + 1 + std::strlen(kLockPrefix));
+}
+
+// A name of ours in `dir`: the prefix, our pid and `name`, so that no other process and no
+// other lock of ours uses it; attempts after the first add their number.
+std::string ourName(const std::string& dir, const char* prefix, const std::string& name,
+                    int attempt) {
+    std::string path = dir + "/" + prefix + std::to_string(getpid()) + "." + name;
+    if (attempt > 0) path += "." + std::to_string(attempt);
+    return path;
+}
+
+// Writes our pid as a lock's text and closes `fd`: 0, else the system's error code.
+int writePidAndClose(int fd) {
     char text[kLockTextSize + 1];
     std::snprintf(text, sizeof text, "%10d\n", int(getpid()));
-    const bool written = ::write(fd, text, kLockTextSize) == ssize_t(kLockTextSize);
+    const ssize_t n = ::write(fd, text, kLockTextSize);
+    int err = n == ssize_t(kLockTextSize) ? 0 : n < 0 ? errno : EIO;
     // The mode asked for is cut by the umask; others must be able to read the pid.
     fchmod(fd, 0644);
-    if (::close(fd) != 0 || !written) {
-        ::unlink(tmp.c_str());
-        return std::string();
+    if (::close(fd) != 0 && err == 0) err = errno;
+    return err;
+}
+
+// A complete lock file under a temporary name, or why there is none.
+struct TempLock {
+    std::string path;  // empty when none was made
+    int err = 0;
+};
+
+// Writes our pid to a fresh temporary file in `dir` for the lock of device `name`. A name that
+// is taken is passed over, and told.
+TempLock writeTemporaryLock(const std::string& dir, const std::string& name) {
+    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+        const std::string tmp = ourName(dir, kTempPrefix, name, attempt);
+        const int fd =
+            ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0 && errno == EEXIST) {
+            debugOut("lock: the temporary name " + tmp + " is taken; trying another");
+            continue;
+        }
+        if (fd < 0) return {std::string(), errno};
+        if (const int err = writePidAndClose(fd); err != 0) {
+            ::unlink(tmp.c_str());
+            return {std::string(), err};
+        }
+        return {tmp, 0};
     }
-    return tmp;
+    return {std::string(), EEXIST};
+}
+
+std::string cannotMakeText(const std::string& dir, int err) {
+    return "lock files cannot be made in " + dir + " (" + systemErrorText(err) + ")";
 }
 
 HeldLock* freeSlot() {
     for (HeldLock& slot : g_held) {
-        if (slot.fd.load() < 0) return &slot;
+        if (slot.fd.load() == kFreeSlot) return &slot;
     }
     return nullptr;
 }
@@ -143,30 +272,66 @@ void releaseAtExit() {
 
 enum class Take { Ours, Busy, Impossible, Again };
 
-// One try at making the lock at `path`: link() of a complete file either makes it or finds
-// one there, so two programs never both believe they hold it.
-Take tryTake(const std::string& path, int fd) {
-    std::lock_guard<std::mutex> guard(g_heldMutex);
-    const int pid = lockFilePid(path.c_str());
-    if (pid >= 0) {
-        if (lockIsLive(path, pid)) return Take::Busy;
-        ::unlink(path.c_str());  // stale
+// Takes the stale lock `found` away from `path`, never another: it is moved aside first, and
+// moved back when what moved is not the file that was read (another program replaced it in
+// between). False when a lock is still there.
+bool takeAwayStale(const std::string& path, const LockRead& found) {
+#if ZT_TEST_HOOKS
+    if (g_staleHook) g_staleHook(path);
+#endif
+    const std::string aside = ourName(folderOf(path), kAsidePrefix, deviceNameOf(path), 0);
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        const int err = errno;
+        if (err == ENOENT) return true;  // another program removed it
+        debugOut("lock: the stale " + path + " cannot be removed (" + systemErrorText(err) + ")");
+        return false;
     }
-    const std::string dir = path.substr(0, path.rfind('/'));
-    const std::string tmp = writeTemporaryLock(dir);
-    if (tmp.empty()) return Take::Impossible;
+    if (sameLock(readLock(aside.c_str()), found)) {
+        ::unlink(aside.c_str());
+        return true;
+    }
+    // Should a third program have made a lock in the moment this one was away, the two
+    // programs that made them both believe they hold the port; a window of microseconds.
+    ::rename(aside.c_str(), path.c_str());
+    debugOut("lock: " + path + " was made anew by another program as it was found stale");
+    return false;
+}
+
+// Makes the lock at `path` for a device about to be opened: link() of a complete file either
+// makes it or finds one there, so two programs never both believe they hold it.
+Take makeLock(const std::string& path, int& claim) {
     HeldLock* slot = freeSlot();
     if (!slot) {
-        ::unlink(tmp.c_str());
+        debugOut("lock: " + std::to_string(kMaxHeldLocks) + " ports held: " + path + " not made");
         return Take::Impossible;
     }
-    const int rc = ::link(tmp.c_str(), path.c_str());
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    if (rc != 0) return err == EEXIST ? Take::Again : Take::Impossible;
+    const std::string dir = folderOf(path);
+    const TempLock tmp = writeTemporaryLock(dir, deviceNameOf(path));
+    int err = tmp.err;
+    if (!tmp.path.empty()) {
+        err = ::link(tmp.path.c_str(), path.c_str()) == 0 ? 0 : errno;
+        ::unlink(tmp.path.c_str());
+    }
+    if (err == EEXIST && !tmp.path.empty()) return Take::Again;
+    if (err != 0) {
+        debugOut("lock: " + cannotMakeText(dir, err) + ": the port is opened without one");
+        return Take::Impossible;
+    }
     std::snprintf(slot->path, sizeof slot->path, "%s", path.c_str());
-    slot->fd.store(fd);
+    slot->fd.store(kClaimedSlot);
+    claim = int(slot - g_held.data());
     return Take::Ours;
+}
+
+// One try at taking the lock at `path`.
+Take tryTake(const std::string& path, int& claim) {
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    const LockRead found = readLock(path.c_str());
+    if (found.exists) {
+        if (lockIsLive(path, found)) return Take::Busy;
+        if (!takeAwayStale(path, found)) return Take::Again;
+    }
+    return makeLock(path, claim);
 }
 
 // Lock file name of a resolved device path. Under /dev the rest of the path, with every '/'
@@ -212,9 +377,18 @@ std::string serialLockPath(const std::string& device) {
 PortOwner serialPortOwner(const std::string& device) {
     const std::string path = serialLockPath(device);
     if (path.empty()) return {};
-    const int pid = lockFilePid(path.c_str());
-    if (pid <= 0 || !processRuns(pid)) return {};
-    return {pid, processName(pid)};
+    const LockRead lock = readLock(path.c_str());
+    if (!lock.exists || !ownerRuns(lock.pid, lock.mtime)) return {};
+    return {lock.pid, processName(lock.pid)};
+}
+
+std::string serialLockProblem() {
+    const std::string dir = serialLockDirectory();
+    if (dir.empty()) return std::string();
+    const TempLock probe = writeTemporaryLock(dir, kProbeName);
+    if (probe.path.empty()) return cannotMakeText(dir, probe.err);
+    ::unlink(probe.path.c_str());
+    return std::string();
 }
 
 std::string processName(int pid, const std::string& procRoot) {
@@ -239,12 +413,17 @@ int findProcessNamed(const std::string& comm, const std::string& procRoot) {
     return found;
 }
 
-int serialLockAcquire(const std::string& device, int fd) {
+int serialLockAcquire(const std::string& device, int& claim) {
+    claim = -1;
     const std::string path = serialLockPath(device);
-    if (path.empty()) return 0;
+    if (path.empty()) {
+        if (serialLockDirectory().empty())
+            debugOut("lock: no lock directory: " + device + " is opened without a lock file");
+        return 0;
+    }
     std::call_once(g_atExitOnce, [] { std::atexit(releaseAtExit); });
     for (int i = 0; i < kAcquireTries; ++i) {
-        switch (tryTake(path, fd)) {
+        switch (tryTake(path, claim)) {
             case Take::Ours:
             case Take::Impossible:
                 return 0;
@@ -257,17 +436,38 @@ int serialLockAcquire(const std::string& device, int fd) {
     return EBUSY;
 }
 
+void serialLockBind(int claim, int fd) {
+    if (claim < 0 || size_t(claim) >= g_held.size()) return;
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    g_held[size_t(claim)].fd.store(fd);
+}
+
+void serialLockDrop(int claim) {
+    if (claim < 0 || size_t(claim) >= g_held.size()) return;
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    HeldLock& slot = g_held[size_t(claim)];
+    removeIfOurs(slot.path);
+    slot.fd.store(kFreeSlot);
+}
+
 void serialLockRelease(int fd) {
     std::lock_guard<std::mutex> guard(g_heldMutex);
     for (HeldLock& slot : g_held) {
         if (slot.fd.load() != fd) continue;
         removeIfOurs(slot.path);
-        slot.fd.store(-1);
+        slot.fd.store(kFreeSlot);
     }
 }
 
 void serialReleaseLocksForExit() {
     for (HeldLock& slot : g_held) {
-        if (slot.fd.load() >= 0) removeIfOurs(slot.path);
+        if (slot.fd.load() != kFreeSlot) removeIfOurs(slot.path);
     }
 }
+
+#if ZT_TEST_HOOKS
+void setStaleLockHook(std::function<void(const std::string& path)> hook) {
+    std::lock_guard<std::mutex> guard(g_heldMutex);
+    g_staleHook = std::move(hook);
+}
+#endif

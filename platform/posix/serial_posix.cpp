@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <glob.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -16,10 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/serial_lock.h"
 
@@ -79,6 +82,22 @@ std::string linkTo(const std::filesystem::path& folder, const std::filesystem::p
     return std::string();
 }
 
+// A lock taken for a device not open yet: given back unless the open descriptor takes it over.
+class LockClaim {
+public:
+    explicit LockClaim(int claim) : claim_(claim) {}
+    ~LockClaim() { serialLockDrop(claim_); }
+    LockClaim(const LockClaim&) = delete;
+    LockClaim& operator=(const LockClaim&) = delete;
+    void bind(int fd) {
+        serialLockBind(claim_, fd);
+        claim_ = -1;
+    }
+
+private:
+    int claim_;
+};
+
 }  // namespace
 
 void serialCloseNative(intptr_t handle) {
@@ -103,14 +122,28 @@ namespace {
 // the first few.
 constexpr int kMaxListedCom = 256;
 constexpr int kListedDefaultComs = 4;
+// Device names given without their folder, as the system lists them under /dev.
+constexpr std::string_view kBareDevicePrefix = "tty";
 }  // namespace
 
+// A name that is no COM name: a path (relative ones from the working directory), or a bare
+// "tty..." that the system keeps under /dev; anything else stands for no device.
+std::string devicePathNamed(const std::string& name) {
+    if (name.starts_with('/')) return name;
+    if (name.find('/') != std::string::npos) {
+        const std::string dir = workingDirectory(PATH_MAX);
+        return dir.empty() ? std::string() : dir + "/" + name;
+    }
+    if (name.starts_with(kBareDevicePrefix) && name.size() > kBareDevicePrefix.size())
+        return "/dev/" + name;
+    return std::string();
+}
+
 std::string portDeviceName(const std::string& portName) {
-    if (!portName.empty() && portName[0] == '/') return portName;
     std::string name = portName;
     while (!name.empty() && name.back() == ' ') name.pop_back();
     unsigned n = comNumber(name);
-    if (n == 0) return std::string();  // no device stands for it: the open fails
+    if (n == 0) return devicePathNamed(portName);
 
     std::ifstream ini("COMPORTS.INI");
     std::string line;
@@ -158,15 +191,19 @@ int serialOpen(const std::string& device, SerialPort& out) {
         return EBUSY;
     }
     if (device.empty()) return ENOENT;
+    // The lock file first: a port another program holds is not even opened, since the open
+    // alone raises DTR and may reset the device at the other end.
+    int claim = -1;
+    if (int err = serialLockAcquire(device, claim); err != 0) return err;
+    LockClaim lock(claim);
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     SerialPort port;
     port.adopt(fd);
+    lock.bind(fd);  // from here on the lock goes when the port closes
     // Exclusive use: flock keeps out every other opener that asks, TIOCEXCL the ones that
     // don't. Ports that don't know TIOCEXCL are fine.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
-    // Terminal programs that had the port before us, or run as root, only see lock files.
-    if (int err = serialLockAcquire(device, fd); err != 0) return err;
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) return errno;
     // Blocking writes from here on; reads still never wait (VMIN = VTIME = 0).
     int flags = fcntl(fd, F_GETFL);
