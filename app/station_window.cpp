@@ -201,7 +201,8 @@ void saveConfig() {
     const int err = writeStationIni(kStationIniName, shownConfig());
     if (err != 0 && !st.iniFailTold) {
         st.iniFailTold = true;
-        box(std::string(kStationIniName) + " に書き込めません\n" + systemErrorText(err));
+        box(std::string(kStationIniName) + " に書き込めません\n" +
+            (err == kErrInvalidData ? "改行を含む値があります" : systemErrorText(err)));
     }
 }
 

@@ -304,3 +304,17 @@ TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
                                                    "line 6: line-speed=1200", "line 7: slots=0",
                                                    "line 8: nothing here"}));
 }
+
+// A CR or LF in a value would end its line early: the file is not written at all.
+TEST(StationIni, ValuesWithLineBreaksAreRefused) {
+    TempDir dir;
+    const std::string path = dir.write(kStationIniName, "slots=1\r\n");
+    for (size_t field = 0; field < 5; ++field) {
+        StationConfig c = defaultStationConfig(2);
+        std::string* values[] = {&c.slots[0].name, &c.slots[1].port, &c.data, &c.expectSum, &c.log};
+        *values[field] += field % 2 ? "\r" : "\r\nlocked=0";
+        EXPECT_EQ(writeStationIni(path, c), kErrInvalidData) << field;
+        EXPECT_EQ(dir.read(kStationIniName), "slots=1\r\n");
+    }
+    EXPECT_EQ(writeStationIni(path, defaultStationConfig(2)), 0);
+}
