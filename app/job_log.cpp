@@ -2,6 +2,7 @@
 
 #include "app/main_dialog_ids.h"
 #include "platform/clock.h"
+#include "platform/debug.h"
 #include "platform/hash.h"
 #include "platform/resources.h"
 #include "platform/serial.h"
@@ -10,7 +11,7 @@
 namespace {
 
 void failBox(Desktop& d, const std::string& what, int err) {
-    messageBox(d.dlg, what + "\n" + d.log.path + "\n" + systemErrorText(err),
+    messageBox(d.dlg, what + "\n" + d.log.path + "\n" + d.log.file->errorText(err),
                resString(kStrAppName), kMbOk);
 }
 
@@ -50,6 +51,9 @@ int useJobLog(DesktopLog& log, const std::string& path) {
     log.path = path;
     log.file = std::make_unique<LogFile>();
     log.openError = log.file->open(path);
+    if (log.openError == 0 && !log.file->keepsAllFields())
+        debugOut("log " + path + " has an older header: its records leave out " +
+                 log.file->columnsLeftOut());
     return log.openError;
 }
 

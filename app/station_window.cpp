@@ -201,7 +201,8 @@ void saveConfig() {
     const int err = writeStationIni(kStationIniName, shownConfig());
     if (err != 0 && !st.iniFailTold) {
         st.iniFailTold = true;
-        box(std::string(kStationIniName) + " に書き込めません\n" + systemErrorText(err));
+        box(std::string(kStationIniName) + " に書き込めません\n" +
+            (err == kErrInvalidData ? "改行を含む値があります" : systemErrorText(err)));
     }
 }
 
@@ -231,9 +232,13 @@ bool readyToStart() {
     if (!st.log || st.log->path() != logPath) {
         auto log = std::make_unique<LogFile>();
         if (const int err = log->open(logPath); err != 0) {
-            box("ログファイルに書き込めません\n" + logPath + "\n" + systemErrorText(err));
+            box("ログファイルに書き込めません\n" + logPath + "\n" + log->errorText(err));
             return false;
         }
+        // Said once, when the log is taken: the window has no status line of its own.
+        if (!log->keepsAllFields())
+            box("ログファイルの見出し行が古い形式のため、次の列は記録されません: " +
+                log->columnsLeftOut() + "\n" + logPath);
         st.log = std::move(log);
     }
     st.flags = writeSettingsFlags(settingsFromDialog(st.dlg, st.config.settings));

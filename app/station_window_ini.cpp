@@ -62,6 +62,17 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
     return true;
 }
 
+// A value with a line break would end its line early: the rest would be read as a line of its
+// own, or, with a lone CR, be taken by other readers for a line end.
+bool holdsLineBreak(const StationConfig& c) {
+    std::vector<const std::string*> values{&c.data, &c.expectSum, &c.log};
+    for (const StationSlotConfig& slot : c.slots)
+        values.insert(values.end(), {&slot.name, &slot.port});
+    return std::any_of(values.begin(), values.end(), [](const std::string* v) {
+        return v->find_first_of("\r\n") != std::string::npos;
+    });
+}
+
 }  // namespace
 
 std::string trimmed(const std::string& s) {
@@ -142,6 +153,7 @@ bool readStationIni(const std::string& path, StationConfig& config,
 }
 
 int writeStationIni(const std::string& path, const StationConfig& config) {
+    if (holdsLineBreak(config)) return kErrInvalidData;
     ReplacementFile out;
     if (const int err = out.open(path); err != 0) return err;
     const std::string text = formatStationIni(config);

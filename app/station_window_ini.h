@@ -41,5 +41,6 @@ std::string formatStationIni(const StationConfig& config);
 // when the file is there but cannot be read.
 bool readStationIni(const std::string& path, StationConfig& config,
                     std::vector<std::string>& malformed, int& err);
-// Replaces `path` with the configuration. 0 on success, else the system's error code.
+// Replaces `path` with the configuration. 0 on success, else the system's error code;
+// kErrInvalidData, the file untouched, when a value holds a CR or LF.
 int writeStationIni(const std::string& path, const StationConfig& config);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/debug.h"
 #include "platform/hash.h"
 #include "platform/serial.h"
 
@@ -25,9 +26,12 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     if (!o.log.empty()) {
         run.log = std::make_unique<LogFile>();
         if (int err = run.log->open(o.log); err != 0) {
-            std::fprintf(stderr, "log %s: %s\n", o.log.c_str(), systemErrorText(err).c_str());
+            std::fprintf(stderr, "log %s: %s\n", o.log.c_str(), run.log->errorText(err).c_str());
             return kExitSomeFailed;
         }
+        if (!run.log->keepsAllFields())
+            debugOut("log " + o.log + " has an older header: its records leave out " +
+                     run.log->columnsLeftOut());
     }
     return 0;
 }
@@ -42,7 +46,7 @@ bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const s
     r.expectedSum = run.expectSum;
     if (int err = run.log->append(r); err != 0) {
         std::fprintf(stderr, "log %s: %s: the record of %s is lost\n", run.log->path().c_str(),
-                     systemErrorText(err).c_str(), port.c_str());
+                     run.log->errorText(err).c_str(), port.c_str());
         return false;
     }
     return true;

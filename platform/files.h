@@ -19,9 +19,11 @@ constexpr char kPathSeparator = '/';
 bool isPathSeparator(char c);
 
 // System error codes (errno values on POSIX, Win32 error codes on Windows) for faults the
-// program finds itself: a path too long for its buffer, a folder where a file was expected.
+// program finds itself: a path too long for its buffer, a folder where a file was expected,
+// data a file's format cannot take (a file of another format, a value it cannot hold).
 extern const int kErrNameTooLong;
 extern const int kErrIsFolder;
+extern const int kErrInvalidData;
 
 // The working directory, or an empty text when it does not fit a buffer of `bufSize`
 // characters (its terminating NUL included).

@@ -1,4 +1,5 @@
-// Digests of files, to tie a record to the exact data that was written.
+// Digests of files, to tie a record to the exact data that was written; random bytes, to give
+// a record an id no other station gives.
 #pragma once
 
 #include <cstddef>
@@ -22,3 +23,6 @@ int digestFileBlocks(const std::string& path, uint64_t& bytesOut,
 
 // Lowercase hex of n bytes.
 std::string hexOf(const unsigned char* bytes, size_t n);
+
+// n bytes from the system's cryptographic random source. 0 on success, else an error code.
+int randomBytes(unsigned char* out, size_t n);

@@ -77,6 +77,7 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
     r.step = end.step;
     r.reason = end.reason;
     r.version = programVersion();
+    r.id = newRecordId();
     return r;
 }
 

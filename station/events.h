@@ -56,8 +56,8 @@ const char* programVersion();
 // The device a port name reaches, for telling two names of one device apart and for the log.
 std::string portIdentity(const std::string& port);
 
-// The log record of a job's end, stamped now on this host, with the port's device; the data
-// file's fields and the options are the caller's to fill.
+// The log record of a job's end, stamped now on this host, with the port's device and an id of
+// its own; the data file's fields and the options are the caller's to fill.
 LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::string& sum);
 
 // What a single job came to, from its report: the sum it read (empty when the reply could not

@@ -1,21 +1,21 @@
 #include "station/log.h"
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string_view>
 
-const char* const kLogHeader =
-    "time_utc,host,port,device,data_file,data_sha256,data_bytes,options,result,sum,expected_sum,"
-    "seconds,step,reason,version";
+#include "platform/hash.h"
+#include "platform/host.h"
+#include "platform/serial.h"
 
 namespace {
 
-constexpr const char* kLineEnd = "\r\n";
-// "2026-12-07T15:04:05.123Z" and its NUL, with room for years of more than four digits.
-constexpr size_t kTimestampBufSize = 40;
 // A double in fixed notation with 3 decimals: up to 309 integer digits, sign, point.
 constexpr size_t kSecondsBufSize = 320;
-// Bytes read per step when a torn last line is looked at.
-constexpr size_t kScanBufSize = 64 * 1024;
 
 // Not snprintf: the desktop program runs under the user's locale, whose decimal separator
 // may be a comma.
@@ -24,6 +24,53 @@ std::string fixed3(double value) {
     const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
     return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
 }
+
+struct Column {
+    const char* name;
+    std::string (*field)(const LogRecord&);
+};
+
+// In the order of the header. A new column goes at the end, and the count of the one before it
+// joins kOlderColumnCounts, so that the files that version began are still continued.
+constexpr Column kColumns[] = {
+    {"time_utc", [](const LogRecord& r) { return r.timeUtc; }},
+    {"host", [](const LogRecord& r) { return r.host; }},
+    {"port", [](const LogRecord& r) { return r.port; }},
+    {"device", [](const LogRecord& r) { return r.device; }},
+    {"data_file", [](const LogRecord& r) { return r.dataFile; }},
+    {"data_sha256", [](const LogRecord& r) { return r.dataSha256; }},
+    {"data_bytes", [](const LogRecord& r) { return std::to_string(r.dataBytes); }},
+    {"options", [](const LogRecord& r) { return r.options; }},
+    {"result", [](const LogRecord& r) { return r.result; }},
+    {"sum", [](const LogRecord& r) { return r.sum; }},
+    {"expected_sum", [](const LogRecord& r) { return r.expectedSum; }},
+    {"seconds", [](const LogRecord& r) { return fixed3(r.seconds); }},
+    {"step", [](const LogRecord& r) { return r.step; }},
+    {"reason", [](const LogRecord& r) { return r.reason; }},
+    {"version", [](const LogRecord& r) { return r.version; }},
+    {"id", [](const LogRecord& r) { return r.id; }},
+};
+static_assert(std::size(kColumns) == kLogColumns);
+// The headers of earlier versions: 15 columns, before `id`.
+constexpr size_t kOlderColumnCounts[] = {15};
+
+constexpr const char* kLineEnd = "\r\n";
+constexpr std::string_view kBom = kUtf8Bom;
+// Our header is some 200 bytes; a first line not ended within this is no header of ours.
+constexpr size_t kMaxHeaderBytes = 4096;
+// What a spreadsheet takes for the start of a formula, and the guard's own mark.
+constexpr const char* kFormulaStarts = "=+-@\t\r";
+constexpr char kGuard = '\'';
+// A UUID: 16 bytes, of which the version and the variant take a few bits.
+constexpr size_t kUuidBytes = 16;
+constexpr size_t kUuidVersionByte = 6, kUuidVariantByte = 8;
+constexpr unsigned char kUuidVersion4 = 0x40, kUuidVariantRfc = 0x80;
+// Where the UUID's hex digits are cut by dashes: after 8, 12, 16 and 20 of them.
+constexpr size_t kUuidDashes[] = {8, 12, 16, 20};
+// "2026-12-07T15:04:05.123Z" and its NUL, with room for years of more than four digits.
+constexpr size_t kTimestampBufSize = 40;
+// Bytes read per step when a torn last line is looked at.
+constexpr size_t kScanBufSize = 64 * 1024;
 
 // Whether the file ends inside a quoted field. Every whole record holds an even number of
 // quotes, so the count over the file tells it. Only looked at when the last line is torn.
@@ -39,17 +86,71 @@ bool endsInsideQuotes(AppendFile& file, uint64_t size) {
     return quotes % 2 == 1;
 }
 
-// What goes before a record so that it starts on a line of its own: the header for an empty
-// file; for a torn last line, its end (closing an open quote first, so that the torn field
-// does not swallow the records after it).
-std::string lead(AppendFile& file, uint64_t size, int lastByte) {
-    if (size == 0) return std::string(kLogHeader) + kLineEnd;
+// What goes before a record so that it starts on a line of its own: for a torn last line, its
+// end (closing an open quote first, so that the torn field does not swallow the records after
+// it).
+std::string tornLineEnd(AppendFile& file, uint64_t size, int lastByte) {
     if (lastByte == '\n') return std::string();
     if (endsInsideQuotes(file, size)) return std::string("\"") + kLineEnd;
     return lastByte == '\r' ? "\n" : kLineEnd;
 }
 
+// The file's first line without its BOM and line end; false when it is not ended within
+// kMaxHeaderBytes (a file of one line without an end is that line).
+bool firstLine(AppendFile& file, uint64_t size, std::string& line) {
+    line.assign(size_t(std::min<uint64_t>(size, kMaxHeaderBytes)), '\0');
+    const long long got = file.readAt(0, line.data(), line.size());
+    line.resize(got > 0 ? size_t(got) : 0);
+    if (line.compare(0, kBom.size(), kBom) == 0) line.erase(0, kBom.size());
+    const size_t end = line.find('\n');
+    if (end == std::string::npos && size > kMaxHeaderBytes) return false;
+    line.resize(std::min(end, line.size()));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// The columns a file with this header line takes, and how many a newer version added after
+// ours (left empty); false for a header that is not ours.
+bool headerColumns(const std::string& line, size_t& columns, size_t& padding) {
+    if (line == kLogHeader) return true;
+    for (size_t older : kOlderColumnCounts)
+        if (line == logHeaderOf(older)) return columns = older, true;
+    if (line.compare(0, kLogHeader.size() + 1, kLogHeader + ",") != 0) return false;
+    padding = size_t(std::count(line.begin() + std::ptrdiff_t(kLogHeader.size()), line.end(), ','));
+    return true;
+}
+
+// An id for when the system gives no random bytes: the host, the time in nanoseconds and a
+// count within the program tell the records apart as long as the stations' names differ.
+std::string fallbackRecordId() {
+    static std::atomic<uint64_t> count{0};
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return hostName() + "-" +
+           std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) + "-" +
+           std::to_string(++count);
+}
+
 }  // namespace
+
+const std::string kLogHeader = logHeaderOf(kLogColumns);
+
+std::string logHeaderOf(size_t columns) {
+    std::string header;
+    for (size_t i = 0; i < std::min(columns, kLogColumns); ++i)
+        header += (i ? "," : "") + std::string(kColumns[i].name);
+    return header;
+}
+
+std::string newRecordId() {
+    unsigned char b[kUuidBytes];
+    if (randomBytes(b, sizeof b) != 0) return fallbackRecordId();
+    b[kUuidVersionByte] = (b[kUuidVersionByte] & 0x0f) | kUuidVersion4;
+    b[kUuidVariantByte] = (b[kUuidVariantByte] & 0x3f) | kUuidVariantRfc;
+    std::string id = hexOf(b, sizeof b);
+    for (auto at = std::rbegin(kUuidDashes); at != std::rend(kUuidDashes); ++at)
+        id.insert(*at, 1, '-');
+    return id;
+}
 
 std::string utcTimestamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -75,33 +176,51 @@ std::string csvField(const std::string& text) {
     return quoted + '"';
 }
 
-std::string logLine(const LogRecord& r) {
-    const std::string fields[] = {r.timeUtc,
-                                  r.host,
-                                  r.port,
-                                  r.device,
-                                  r.dataFile,
-                                  r.dataSha256,
-                                  std::to_string(r.dataBytes),
-                                  r.options,
-                                  r.result,
-                                  r.sum,
-                                  r.expectedSum,
-                                  fixed3(r.seconds),
-                                  r.step,
-                                  r.reason,
-                                  r.version};
+std::string formulaGuarded(const std::string& text) {
+    if (text.empty() || (text[0] != kGuard && !std::strchr(kFormulaStarts, text[0]))) return text;
+    return kGuard + text;
+}
+
+std::string logLine(const LogRecord& record, size_t columns) {
     std::string line;
-    for (const std::string& f : fields) {
-        if (&f != fields) line += ',';
-        line += csvField(f);
+    for (size_t i = 0; i < std::min(columns, kLogColumns); ++i) {
+        if (i) line += ',';
+        line += csvField(formulaGuarded(kColumns[i].field(record)));
     }
     return line + kLineEnd;
 }
 
+int LogFile::readHeader(uint64_t size, std::string& lead) {
+    columns_ = kLogColumns;
+    padding_ = 0;
+    foreign_ = false;
+    if (size == 0) {
+        lead = std::string(kBom) + kLogHeader + kLineEnd;
+        return 0;
+    }
+    std::string line;
+    const bool ended = firstLine(file_, size, line);
+    if (ended && size == kBom.size() && line.empty()) {  // made by an editor that saves a BOM
+        lead = kLogHeader + kLineEnd;
+        return 0;
+    }
+    if (ended && headerColumns(line, columns_, padding_)) return 0;
+    foreign_ = true;
+    return kErrInvalidData;
+}
+
 int LogFile::open(const std::string& path) {
     path_ = path;
-    return file_.open(path);
+    if (const int err = file_.open(path); err != 0) return err;
+    // Read under the append's lock, so that a header another program is writing is seen whole.
+    int err = 0;
+    const int appendErr = file_.append([&](uint64_t size, int) {
+        std::string lead;
+        err = readHeader(size, lead);
+        return std::string();
+    });
+    if (appendErr != 0 || err != 0) file_.close();
+    return appendErr != 0 ? appendErr : err;
 }
 
 bool LogFile::isOpen() const {
@@ -109,7 +228,27 @@ bool LogFile::isOpen() const {
 }
 
 int LogFile::append(const LogRecord& record) {
-    const std::string line = logLine(record);
-    return file_.append(
-        [&](uint64_t size, int lastByte) { return lead(file_, size, lastByte) + line; });
+    int err = 0;
+    const int appendErr = file_.append([&](uint64_t size, int lastByte) {
+        std::string lead;
+        if ((err = readHeader(size, lead)) != 0) return std::string();
+        if (lead.empty()) lead = tornLineEnd(file_, size, lastByte);
+        std::string line = logLine(record, columns_);
+        line.insert(line.size() - std::strlen(kLineEnd), padding_, ',');
+        return lead + line;
+    });
+    return appendErr != 0 ? appendErr : err;
+}
+
+std::string LogFile::columnsLeftOut() const {
+    std::string names;
+    for (size_t i = columns_; i < kLogColumns; ++i)
+        names += (names.empty() ? "" : ", ") + std::string(kColumns[i].name);
+    return names;
+}
+
+std::string LogFile::errorText(int err) const {
+    if (foreign_ && err == kErrInvalidData)
+        return "its first line is not the header of this log; records are not added to it";
+    return systemErrorText(err);
 }

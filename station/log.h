@@ -1,9 +1,12 @@
 // The record of every device written: one CSV line (RFC 4180) per job and port, appended to a
 // file that several programs may share. A written record is on the disk before the call
 // returns; records never interleave; the header is written once, when the file is new or empty.
+// Columns are only ever added at the end: a file begun by an older version keeps its header and
+// gets the columns it names.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,10 +28,22 @@ struct LogRecord {
     std::string step;
     std::string reason;
     std::string version;
+    // Made with the record (newRecordId), so that a record sent again is known as the same one.
+    std::string id;
 };
 
+// How many columns the header has.
+constexpr size_t kLogColumns = 16;
 // The header line's fields, comma separated, without a line end.
-extern const char* const kLogHeader;
+extern const std::string kLogHeader;
+// The header line of the first `columns` columns: that of the version that had no more.
+std::string logHeaderOf(size_t columns);
+// Begins a new log, so that a spreadsheet reads its Japanese reasons as UTF-8 rather than as
+// the system's code page.
+constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
+
+// A random UUID (version 4), lowercase: unique however many stations make them.
+std::string newRecordId();
 
 // 2026-12-07T15:04:05.123Z
 std::string utcTimestamp(std::chrono::system_clock::time_point when);
@@ -36,21 +51,42 @@ std::string utcTimestamp(std::chrono::system_clock::time_point when);
 // One field as RFC 4180 wants it: quoted (quotes doubled) when it holds a comma, a quote, CR
 // or LF; as it is otherwise.
 std::string csvField(const std::string& text);
-// The record as one line, ended by CR LF.
-std::string logLine(const LogRecord& record);
+// A field a spreadsheet would take for a formula (it begins with = + - @, a tab or a CR) with an
+// apostrophe before it, so that it is shown as text; one that begins with an apostrophe gets one
+// more too, so that a reader removes exactly one leading apostrophe from any field.
+std::string formulaGuarded(const std::string& text);
+// The record as one line of its first `columns` fields (each guarded, then quoted as needed),
+// ended by CR LF.
+std::string logLine(const LogRecord& record, size_t columns = kLogColumns);
 
 class LogFile {
 public:
-    // Opens (creating) the file for appending. 0 on success, else the system's error code.
+    // Opens (creating) the file for appending and reads its header. 0 on success, else the
+    // system's error code, or kErrInvalidData when the first line is no header of this log:
+    // records of ours under someone else's header would spoil their file.
     int open(const std::string& path);
     bool isOpen() const;
-    // Appends the record (the header first when the file is empty; a line end first when the
-    // last line was left without one, closing a quoted field it left open). 0 on success, else
-    // the system's error code. Not movable: the file holds a mutex.
+    // Appends the record (the BOM and the header first when the file is empty; a line end first
+    // when the last line was left without one, closing a quoted field it left open), with the
+    // columns the file's header names: fewer under an older header, empty ones for those a newer
+    // version added. 0 on success, else as open. Not movable: the file holds a mutex.
     int append(const LogRecord& record);
     const std::string& path() const { return path_; }
+    // False when the file's header is an older one, which leaves out some of the record's fields.
+    bool keepsAllFields() const { return columns_ >= kLogColumns; }
+    // The names of the columns left out, comma separated; empty when all are kept.
+    std::string columnsLeftOut() const;
+    // What went wrong, for an error code of open or append.
+    std::string errorText(int err) const;
 
 private:
+    // Under the file's lock: the header line, written when the file is new; the columns the
+    // file takes into `columns_` and those to leave empty into `padding_`. 0 or an error code.
+    int readHeader(uint64_t size, std::string& lead);
+
     std::string path_;
     AppendFile file_;
+    size_t columns_ = kLogColumns;
+    size_t padding_ = 0;
+    bool foreign_ = false;  // the last error was a header not ours
 };

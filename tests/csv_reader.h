@@ -1,6 +1,7 @@
 // The device log read back as CSV, for the tests that check what the log writer wrote.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,3 +48,26 @@ inline bool parseCsv(const std::string& text, Rows& rows) {
     }
     return true;
 }
+
+// The device log as its readers are told to read it: the BOM skipped, a field's guarding
+// apostrophe removed, columns found by the header's names.
+struct LogTable {
+    std::vector<std::string> header;
+    Rows records;
+
+    bool parse(const std::string& text) {
+        const size_t bom = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+        if (!parseCsv(text.substr(bom), records) || records.empty()) return false;
+        header = records.front();
+        records.erase(records.begin());
+        for (auto& record : records)
+            for (std::string& field : record)
+                if (field.rfind('\'', 0) == 0) field.erase(0, 1);
+        return true;
+    }
+    // Record i's field in the named column; "<none>" when the header or the record has none.
+    std::string at(size_t i, const std::string& column) const {
+        const size_t c = size_t(std::find(header.begin(), header.end(), column) - header.begin());
+        return c < records.at(i).size() ? records[i][c] : "<none>";
+    }
+};

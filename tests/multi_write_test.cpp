@@ -17,6 +17,7 @@
 #include "platform/serial.h"
 #include "run_program.h"
 #include "station/events.h"
+#include "station/log.h"
 
 namespace {
 
@@ -82,11 +83,11 @@ std::map<std::string, EndInfo> endsByPort(const std::vector<Json>& all) {
     return ends;
 }
 
-// The log's records of fields; a text that is no CSV fails the test.
-Rows readCsv(const std::string& text) {
-    Rows rows;
-    EXPECT_TRUE(parseCsv(text, rows)) << text;
-    return rows;
+// The log's records, read by column name; a text that is no CSV fails the test.
+LogTable readLog(const std::string& text) {
+    LogTable log;
+    EXPECT_TRUE(log.parse(text)) << text;
+    return log;
 }
 
 }  // namespace
@@ -152,17 +153,41 @@ TEST_F(MultiWrite, SilentUnpluggedAndHeldSlotsFailAloneAndAreLogged) {
     for (int i : {1, 2, 3}) EXPECT_EQ(ends[sims[i].slavePath].result, SlotResult::Failed) << i;
     EXPECT_EQ(sims[3].captured(), "");
 
-    const auto rows = readCsv(dir.read("log.csv"));
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0][0], "time_utc");
-    std::map<std::string, std::vector<std::string>> byPort;
-    for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), 15u);
-        byPort[rows[i][2]] = rows[i];
+    const LogTable log = readLog(dir.read("log.csv"));
+    ASSERT_EQ(log.records.size(), 4u);
+    std::map<std::string, size_t> byPort;
+    for (size_t i = 0; i < log.records.size(); ++i) {
+        ASSERT_EQ(log.records[i].size(), log.header.size());
+        byPort[log.at(i, "port")] = i;
     }
-    EXPECT_EQ(byPort[sims[0].slavePath][8], "ok");
-    EXPECT_EQ(byPort[sims[1].slavePath][8], "failed");
-    EXPECT_EQ(byPort[sims[1].slavePath][12], "fs_end");
+    EXPECT_EQ(log.at(byPort[sims[0].slavePath], "result"), "ok");
+    EXPECT_EQ(log.at(byPort[sims[1].slavePath], "result"), "failed");
+    EXPECT_EQ(log.at(byPort[sims[1].slavePath], "step"), "fs_end");
+}
+
+// A port and a data file named like formulas read back as given; a log begun by an older
+// version goes on with its own columns, and --trace says so once.
+TEST_F(MultiWrite, FormulaLikeNamesReadBackAndAnOlderLogKeepsItsColumns) {
+    startSims({{"--jobs", "1"}});
+    dir.write("@d.v3", kData);
+    dir.write("log.csv", logHeaderOf(15) + "\r\n");
+    ProgramResult r = runProgram({ZT_CLI_PATH, "write", "--data", "@d.v3", "--port", "=1+2",
+                                  "--port", sims[0].slavePath, "--log", "log.csv", "--trace"},
+                                 {scale}, dir.path.string());
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string note = "log log.csv has an older header: its records leave out id";
+    ASSERT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(note, r.err.find(note) + 1), std::string::npos) << r.err;
+
+    const std::string text = dir.read("log.csv");
+    EXPECT_NE(text.find(",'=1+2,"), std::string::npos) << text;
+    const LogTable log = readLog(text);
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(log.records[i].size(), 15u);
+        EXPECT_EQ(log.at(i, "data_file"), "@d.v3");
+        EXPECT_EQ(log.at(i, "result"), log.at(i, "port") == "=1+2" ? "failed" : "ok");
+    }
 }
 
 TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
@@ -287,15 +312,17 @@ TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
     other.join();
     EXPECT_EQ(a.status, 0) << a.out << a.err;
     EXPECT_EQ(b.status, 0) << b.out << b.err;
-    const auto rows = readCsv(dir.read("shared.csv"));
-    ASSERT_EQ(rows.size(), 17u);
-    std::set<std::string> ports;
-    for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), 15u) << i;
-        EXPECT_EQ(rows[i][8], "ok");
-        ports.insert(rows[i][2]);
+    const LogTable shared = readLog(dir.read("shared.csv"));
+    ASSERT_EQ(shared.records.size(), 16u);
+    std::set<std::string> ports, ids;
+    for (size_t i = 0; i < shared.records.size(); ++i) {
+        ASSERT_EQ(shared.records[i].size(), shared.header.size()) << i;
+        EXPECT_EQ(shared.at(i, "result"), "ok");
+        ports.insert(shared.at(i, "port"));
+        ids.insert(shared.at(i, "id"));
     }
     EXPECT_EQ(ports.size(), 16u);
+    EXPECT_EQ(ids.size(), 16u);
 }
 
 TEST_F(MultiWrite, ThirtyTwoSlots) {
@@ -316,16 +343,15 @@ TEST_F(JobTest, DesktopLogRecordsEveryJobAndRefusesStartWithoutOne) {
     useJobLog(ui.desk.log, dir.file("no/such/folder.csv"));
     runJob();  // refused with a box: nothing sent
     useJobLog(ui.desk.log, "");
-    const auto rows = readCsv(dir.read("desk.csv"));
-    ASSERT_EQ(rows.size(), 2u);
-    const std::vector<std::string>& r = rows[1];
-    ASSERT_EQ(r.size(), 15u);
-    EXPECT_EQ(r[2], sim.slavePath);
-    EXPECT_EQ(r[4], dataFilePath);
-    EXPECT_EQ(r[6], std::to_string(kData.size()));
-    EXPECT_EQ(r[7], "--vertical");
-    EXPECT_EQ(r[8], "ok");
-    EXPECT_EQ(r[9], "5A3C");
+    const LogTable log = readLog(dir.read("desk.csv"));
+    ASSERT_EQ(log.records.size(), 1u);
+    ASSERT_EQ(log.records[0].size(), log.header.size());
+    EXPECT_EQ(log.at(0, "port"), sim.slavePath);
+    EXPECT_EQ(log.at(0, "data_file"), dataFilePath);
+    EXPECT_EQ(log.at(0, "data_bytes"), std::to_string(kData.size()));
+    EXPECT_EQ(log.at(0, "options"), "--vertical");
+    EXPECT_EQ(log.at(0, "result"), "ok");
+    EXPECT_EQ(log.at(0, "sum"), "5A3C");
     ASSERT_FALSE(rec.boxes.empty());
     EXPECT_NE(rec.boxes.back().find("ログファイルに書き込めません"), std::string::npos);
     EXPECT_EQ(rec.startDisabled, 1);

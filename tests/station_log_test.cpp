@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -41,7 +42,8 @@ std::vector<std::string> fieldsOf(const LogRecord& r, const std::string& seconds
             seconds,
             r.step,
             r.reason,
-            r.version};
+            r.version,
+            r.id};
 }
 
 LogRecord sampleRecord(const std::string& port) {
@@ -57,6 +59,7 @@ LogRecord sampleRecord(const std::string& port) {
     r.result = "ok";
     r.seconds = 1.5;
     r.version = "1.5.0";
+    r.id = "0f8fad5b-d9cb-469f-a165-70867728950e";
     return r;
 }
 
@@ -66,10 +69,10 @@ int appendTo(const std::string& path, const LogRecord& r) {
     return log.append(r);
 }
 
-Rows readRows(const TempDir& dir, const std::string& name) {
-    Rows rows;
-    EXPECT_TRUE(parseCsv(dir.read(name), rows)) << dir.read(name);
-    return rows;
+LogTable readLog(const TempDir& dir, const std::string& name) {
+    LogTable log;
+    EXPECT_TRUE(log.parse(dir.read(name))) << dir.read(name);
+    return log;
 }
 
 TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
@@ -83,15 +86,80 @@ TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
     r.seconds = 12.3456;
     ASSERT_EQ(appendTo(dir.file("log.csv"), r), 0);
 
-    const Rows rows = readRows(dir, "log.csv");
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], headerFields());
-    EXPECT_EQ(rows[1], fieldsOf(r, "12.346"));
+    const LogTable log = readLog(dir, "log.csv");
+    EXPECT_EQ(log.header, headerFields());
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.records[0], fieldsOf(r, "12.346"));
     // Fields that need no quotes get none.
     EXPECT_EQ(csvField("書き込み中"), "書き込み中");
     EXPECT_EQ(logLine(sampleRecord("P1")),
               "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
-              "ab,1234,--speed 9600,ok,,,1.500,,,1.5.0\r\n");
+              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e\r\n");
+}
+
+// A spreadsheet runs a field that begins like a formula: such fields are written as text and
+// read back as they were by a reader that removes the one guarding apostrophe.
+TEST(StationLog, FormulaLookingFieldsAreTextAndReadBack) {
+    const std::vector<std::string> guarded = {"=HYPERLINK(A1)", "+COM3",  "-1+2",   "@SUM(A1:A9)",
+                                              "\tdata.v3",      "\rCOM1", "'quoted"};
+    const std::vector<std::string> plain = {"COM3=left", ""};
+    for (bool guard : {true, false})
+        for (const std::string& text : guard ? guarded : plain) {
+            TempDir dir;
+            LogRecord r = sampleRecord(text);
+            r.dataFile = r.reason = r.options = text;
+            ASSERT_EQ(appendTo(dir.file("log.csv"), r), 0);
+            Rows raw;
+            ASSERT_TRUE(parseCsv(dir.read("log.csv"), raw));
+            EXPECT_EQ(raw.at(1).at(2), (guard ? "'" : "") + text) << text;
+            const LogTable log = readLog(dir, "log.csv");
+            for (const char* column : {"port", "data_file", "options", "reason"})
+                EXPECT_EQ(log.at(0, column), text) << column << " " << text;
+        }
+}
+
+// The header already in the file decides the columns: a new file gets the BOM and ours; an
+// older one of ours keeps its own, fewer; a newer one gets ours and empty fields for its
+// own; a header not ours is refused and the file left as it was.
+TEST(StationLog, TheFilesHeaderDecidesTheColumns) {
+    const std::string bom = kUtf8Bom, older = logHeaderOf(15);
+    const struct {
+        std::string before;
+        int openError;
+        std::string header;  // as the file has it after the append
+        size_t fields;
+        std::string leftOut;
+    } cases[] = {
+        {"", 0, bom + kLogHeader, kLogColumns, ""},
+        {bom, 0, bom + kLogHeader, kLogColumns, ""},
+        {kLogHeader + "\r\n", 0, kLogHeader, kLogColumns, ""},
+        {bom + older + "\r\n", 0, bom + older, 15, "id"},
+        {older, 0, older, 15, "id"},  // its line end torn off
+        {kLogHeader + ",attempt,unit\r\n", 0, kLogHeader + ",attempt,unit", kLogColumns + 2, ""},
+        {"when,what\r\n1,2\r\n", kErrInvalidData, "when,what", 2, ""},
+        {older.substr(0, 40) + "\r\n1\r\n", kErrInvalidData, older.substr(0, 40), 1, ""},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.write("log.csv", c.before);
+        LogFile log;
+        ASSERT_EQ(log.open(dir.file("log.csv")), c.openError) << c.before;
+        if (c.openError == 0) {
+            EXPECT_EQ(log.columnsLeftOut(), c.leftOut) << c.before;
+            ASSERT_EQ(log.append(sampleRecord("P9")), 0) << c.before;
+        }
+        const std::string text = dir.read("log.csv");
+        EXPECT_EQ(text.rfind(c.header + "\r\n", 0), 0u) << text;
+        const LogTable table = readLog(dir, "log.csv");
+        ASSERT_EQ(table.records.size(), 1u) << text;
+        EXPECT_EQ(table.records[0].size(), c.fields) << text;
+        if (c.openError == 0) {
+            EXPECT_EQ(table.at(0, "port"), "P9") << text;
+        } else {
+            EXPECT_EQ(text, c.before);
+            EXPECT_NE(log.errorText(c.openError).find("not the header"), std::string::npos);
+        }
+    }
 }
 
 TEST(StationLog, HeaderOnlyWhenTheFileIsNewOrEmpty) {
@@ -100,11 +168,13 @@ TEST(StationLog, HeaderOnlyWhenTheFileIsNewOrEmpty) {
         if (exists) dir.write("log.csv", "");
         ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P1")), 0);
         ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P2")), 0);
-        const Rows rows = readRows(dir, "log.csv");
-        ASSERT_EQ(rows.size(), 3u) << exists;
-        EXPECT_EQ(rows[0], headerFields());
-        EXPECT_EQ(rows[1][2], "P1");
-        EXPECT_EQ(rows[2][2], "P2");
+        const std::string text = dir.read("log.csv");
+        EXPECT_EQ(text.find(kUtf8Bom, 1), std::string::npos) << text;
+        const LogTable log = readLog(dir, "log.csv");
+        ASSERT_EQ(log.records.size(), 2u) << exists;
+        EXPECT_EQ(log.header, headerFields());
+        EXPECT_EQ(log.at(0, "port"), "P1");
+        EXPECT_EQ(log.at(1, "port"), "P2");
     }
 }
 
@@ -124,10 +194,10 @@ TEST(StationLog, TornLastLineIsEndedBeforeTheNextRecord) {
         TempDir dir;
         dir.write("log.csv", whole + c.torn);
         ASSERT_EQ(appendTo(dir.file("log.csv"), sampleRecord("P3")), 0);
-        const Rows rows = readRows(dir, "log.csv");
-        ASSERT_EQ(rows.size(), 4u) << c.torn;
-        EXPECT_EQ(rows[2].size(), c.fieldsOfTorn) << c.torn;
-        EXPECT_EQ(rows[3], fieldsOf(sampleRecord("P3"), "1.500")) << c.torn;
+        const LogTable log = readLog(dir, "log.csv");
+        ASSERT_EQ(log.records.size(), 3u) << c.torn;
+        EXPECT_EQ(log.records[1].size(), c.fieldsOfTorn) << c.torn;
+        EXPECT_EQ(log.records[2], fieldsOf(sampleRecord("P3"), "1.500")) << c.torn;
     }
 }
 
@@ -157,6 +227,7 @@ bool appendAllAtOnce(const std::string& path) {
                 for (int k = 0; k < kRecordsEach; ++k) {
                     LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
                     r.reason = "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
+                    r.id = newRecordId();
                     if (log.append(r) != 0) ++failures;
                 }
             });
@@ -176,19 +247,26 @@ bool appendAllAtOnce(const std::string& path) {
     return ok;
 }
 
-// Two programs with 8 writers each start on one new file at the same moment.
+// Two programs with 8 writers each start on one new file at the same moment. Each record has
+// an id of its own, though the programs were forked from one.
 TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
     TempDir dir;
     ASSERT_TRUE(appendAllAtOnce(dir.file("log.csv")));
-    const Rows rows = readRows(dir, "log.csv");
-    ASSERT_EQ(rows.size(), size_t(1 + kPrograms * kWriters * kRecordsEach));
-    EXPECT_EQ(rows[0], headerFields());
-    std::set<std::string> seen;
-    for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), headerFields().size());
-        seen.insert(rows[i][2] + " " + rows[i][13].substr(0, rows[i][13].find(',')));
+    const LogTable log = readLog(dir, "log.csv");
+    const size_t records = size_t(kPrograms * kWriters * kRecordsEach);
+    ASSERT_EQ(log.records.size(), records);
+    EXPECT_EQ(log.header, headerFields());
+    const std::regex uuid4("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    std::set<std::string> seen, ids;
+    for (size_t i = 0; i < records; ++i) {
+        ASSERT_EQ(log.records[i].size(), headerFields().size());
+        const std::string reason = log.at(i, "reason");
+        seen.insert(log.at(i, "port") + " " + reason.substr(0, reason.find(',')));
+        ids.insert(log.at(i, "id"));
+        EXPECT_TRUE(std::regex_match(log.at(i, "id"), uuid4)) << log.at(i, "id");
     }
-    EXPECT_EQ(seen.size(), size_t(kPrograms * kWriters * kRecordsEach));
+    EXPECT_EQ(seen.size(), records);
+    EXPECT_EQ(ids.size(), records);
 }
 
 // The race above is narrow; here the window between looking at the file and writing to it is

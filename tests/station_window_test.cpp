@@ -10,9 +10,11 @@
 #include "app/main_dialog_ids.h"
 #include "app/station_window.h"
 #include "app/station_window_ini.h"
+#include "csv_reader.h"
 #include "job_fixture.h"
 #include "platform/headless/headless.h"
 #include "station/events.h"
+#include "station/log.h"
 
 namespace {
 
@@ -93,19 +95,10 @@ struct StationWindow : ::testing::Test {
             },
             kRunWait));
     }
-    std::vector<std::vector<std::string>> logRows() const {
-        std::vector<std::vector<std::string>> rows;
-        std::string text = dir.read("log.csv");
-        for (size_t b = 0, e; (e = text.find("\r\n", b)) != std::string::npos; b = e + 2) {
-            rows.emplace_back();
-            std::string line = text.substr(b, e - b);
-            for (size_t f = 0, c;; f = c + 1) {
-                c = line.find(',', f);
-                rows.back().push_back(line.substr(f, c == std::string::npos ? c : c - f));
-                if (c == std::string::npos) break;
-            }
-        }
-        return rows;
+    LogTable readLog() const {
+        LogTable log;
+        EXPECT_TRUE(log.parse(dir.read("log.csv"))) << dir.read("log.csv");
+        return log;
     }
 };
 
@@ -131,10 +124,10 @@ TEST_F(StationWindow, OneSlotSilentAtTheEraseFailsAloneAndEveryDeviceIsLogged) {
     EXPECT_TRUE(boxes.empty()) << boxes.front();
     EXPECT_EQ(std::multiset<std::string>(sounds.begin(), sounds.end()).count(""), 1u);
 
-    const auto rows = logRows();
-    ASSERT_EQ(rows.size(), 5u);
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 4u);
     std::map<std::string, std::string> results;
-    for (size_t i = 1; i < rows.size(); ++i) results[rows[i][2]] = rows[i][8];
+    for (size_t i = 0; i < log.records.size(); ++i) results[log.at(i, "port")] = log.at(i, "result");
     EXPECT_EQ(results[sims[0].slavePath], "ok");
     EXPECT_EQ(results[sims[1].slavePath], "failed");
     // STATION.INI was written at the start, in its own format.
@@ -218,6 +211,25 @@ TEST_F(StationWindow, AMissingOrBusyPortFailsItsSlotOnly) {
     EXPECT_EQ(sims[1].captured(), "");
 }
 
+// A log begun by an older version: its columns are kept, and the window says so once.
+TEST_F(StationWindow, AnOlderLogIsContinuedWithItsColumnsAfterOneBox) {
+    startSims({{"--jobs", "2"}});
+    writeIni();
+    dir.write("log.csv", logHeaderOf(15) + "\r\n");
+    run([&] {
+        for (int k = 0; k < 2; ++k) {
+            headlessClick(dlg, IDC_ST_START_ALL);
+            waitIdle();
+        }
+    });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("次の列は記録されません: id"), std::string::npos) << boxes[0];
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 2u);
+    for (const auto& record : log.records) EXPECT_EQ(record.size(), 15u);
+    EXPECT_EQ(log.at(1, "result"), "ok");
+}
+
 TEST_F(StationWindow, LockedKeepsOnlyStartAndExitAndBadLinesAreNamedOnce) {
     startSims({{}});
     for (const bool byFlag : {true, false}) {
@@ -252,10 +264,10 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
     });
     EXPECT_TRUE(stillOpen);
     for (int s = 0; s < 2; ++s) EXPECT_EQ(shown[size_t(s)].result, "NG 中断") << s;
-    const auto rows = logRows();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[1][8], "interrupted");
-    EXPECT_EQ(rows[2][8], "interrupted");
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 2u);
+    EXPECT_EQ(log.at(0, "result"), "interrupted");
+    EXPECT_EQ(log.at(1, "result"), "interrupted");
     // Both ports are free again.
     for (const SimProcess& s : sims) {
         SerialPort again;
@@ -291,4 +303,18 @@ TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     EXPECT_EQ(malformed, (std::vector<std::string>{"line 4: slot17.port=COM1", "line 5: latin=yes",
                                                    "line 6: line-speed=1200", "line 7: slots=0",
                                                    "line 8: nothing here"}));
+}
+
+// A CR or LF in a value would end its line early: the file is not written at all.
+TEST(StationIni, ValuesWithLineBreaksAreRefused) {
+    TempDir dir;
+    const std::string path = dir.write(kStationIniName, "slots=1\r\n");
+    for (size_t field = 0; field < 5; ++field) {
+        StationConfig c = defaultStationConfig(2);
+        std::string* values[] = {&c.slots[0].name, &c.slots[1].port, &c.data, &c.expectSum, &c.log};
+        *values[field] += field % 2 ? "\r" : "\r\nlocked=0";
+        EXPECT_EQ(writeStationIni(path, c), kErrInvalidData) << field;
+        EXPECT_EQ(dir.read(kStationIniName), "slots=1\r\n");
+    }
+    EXPECT_EQ(writeStationIni(path, defaultStationConfig(2)), 0);
 }

@@ -75,6 +75,7 @@ bool isPathSeparator(char c) { return c == kPathSeparator; }
 
 const int kErrNameTooLong = ENAMETOOLONG;
 const int kErrIsFolder = EISDIR;
+const int kErrInvalidData = EINVAL;
 
 std::string workingDirectory(size_t bufSize) {
     std::vector<char> buf(bufSize);

@@ -1,7 +1,10 @@
-// SHA-256 with libcrypto's EVP interface.
+// SHA-256 with libcrypto's EVP interface; random bytes from its generator, which the system
+// seeds and which reseeds in a forked child.
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 #include "platform/hash.h"
@@ -30,4 +33,8 @@ int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut)
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return kErrDigest;
     hexOut = hexOf(digest, length);
     return 0;
+}
+
+int randomBytes(unsigned char* out, size_t n) {
+    return n <= size_t(INT_MAX) && RAND_bytes(out, int(n)) == 1 ? 0 : kErrDigest;
 }

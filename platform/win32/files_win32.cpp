@@ -64,6 +64,7 @@ bool isPathSeparator(char c) {
 
 const int kErrNameTooLong = ERROR_FILENAME_EXCED_RANGE;
 const int kErrIsFolder = ERROR_DIRECTORY;
+const int kErrInvalidData = ERROR_INVALID_DATA;
 
 std::string workingDirectory(size_t bufSize) {
     std::string buf(bufSize, '\0');

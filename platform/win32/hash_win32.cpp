@@ -1,9 +1,11 @@
-// SHA-256 with the system's CNG primitives (bcrypt.dll).
+// SHA-256 and random bytes with the system's CNG primitives (bcrypt.dll).
 // clang-format off
 #include <windows.h>
 #include <bcrypt.h>
 // clang-format on
 
+
+#include <limits>
 
 #include "platform/hash.h"
 
@@ -48,4 +50,11 @@ int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut)
     if (!ok(BCryptFinishHash(hash.h, digest, ULONG(sizeof digest), 0))) return kErrDigest;
     hexOut = hexOf(digest, sizeof digest);
     return 0;
+}
+
+int randomBytes(unsigned char* out, size_t n) {
+    const bool fits = n <= std::numeric_limits<ULONG>::max();
+    return fits && ok(BCryptGenRandom(nullptr, out, ULONG(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG))
+               ? 0
+               : kErrDigest;
 }

@@ -27,7 +27,7 @@ TEST(StationWin32, LogHeaderOnceAndTornLineEnded) {
         ASSERT_EQ(log.append(r), 0);
         ASSERT_EQ(log.append(r), 0);
     }
-    const std::string header = std::string(kLogHeader) + "\r\n";
+    const std::string header = kUtf8Bom + kLogHeader + "\r\n";
     EXPECT_EQ(dir.read("log.csv"), header + line + line);
 
     dir.write("torn.csv", header + "x,\"y");

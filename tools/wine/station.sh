@@ -51,10 +51,12 @@ start_all_slots() {
     return 1
 }
 
-# Column 3 is the port, 9 the result, 10 the sum.
+# The port, the result and the sum of each record, by the header's names (after its BOM).
 station_records_ok() {
     local records
-    records="$(awk -F, 'NR > 1 { print $3, $9, $10 }' "$1" | tr -d '\r' | sort)"
+    records="$(tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' |
+        awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+            { print $col["port"], $col["result"], $col["sum"] }' | sort)"
     sed 's/^/     /' <<<"$records"
     local sum
     sum="$(awk 'NR == 1 { print $3 }' <<<"$records")"
