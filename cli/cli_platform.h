@@ -14,6 +14,10 @@ bool stdoutIsTerminal();
 // open ports removed first (nothing to do on Windows).
 void releasePortLocksOnSignals();
 
+// A reader of the program's output that went away (a closed pipe) is no reason to end: the
+// write fails and the program goes on to record its devices. Children inherit it.
+void ignoreBrokenPipes();
+
 #ifndef _WIN32
 // The warning that ModemManager runs (it probes new serial ports and can hold them); empty
 // when no process under `procRoot` is ModemManager.

@@ -73,6 +73,8 @@ void releasePortLocksOnSignals() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
+void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
 bool stdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }

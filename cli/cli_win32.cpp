@@ -19,6 +19,8 @@ std::string openHint(int err, const std::string& device) {
 
 void releasePortLocksOnSignals() {}
 
+void ignoreBrokenPipes() {}
+
 bool stdoutIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

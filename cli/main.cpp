@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
     useClockFromEnvironment();
     setTracing(o.trace);
     releasePortLocksOnSignals();
+    ignoreBrokenPipes();
     if (*write) return cliWrite(o);
     if (*exp) return cliExport(o);
     if (*ports) return cliPorts();

@@ -46,8 +46,9 @@ private:
 // The path of the running program, for starting more of itself.
 std::string selfExecutablePath();
 
-// Runs `handler` on a thread of its own at the first interrupt (SIGINT, SIGTERM, Ctrl-C,
-// Ctrl-Break, the console closed), with the signal's number (SIGINT 2, SIGTERM 15). Later
+// Runs `handler` on a thread of its own at the first interrupt (SIGINT, SIGTERM, SIGHUP,
+// Ctrl-C, Ctrl-Break, the console closed), with the signal's number (SIGINT 2, SIGTERM 15,
+// SIGHUP 1). Later
 // interrupts are ignored. Call before starting any other thread: on POSIX the signals are
 // blocked in the calling thread and those it starts.
 void onInterrupt(std::function<void(int signal)> handler);

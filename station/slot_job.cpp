@@ -7,6 +7,16 @@ namespace {
 constexpr size_t kPipeReadSize = 4096;
 }  // namespace
 
+const char* signalName(int signal) {
+    switch (signal) {
+        case SIGINT: return "SIGINT";
+#ifdef SIGHUP
+        case SIGHUP: return "SIGHUP";
+#endif
+        default: return "SIGTERM";
+    }
+}
+
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
                                      const std::string& data,
                                      const std::vector<std::string>& flags) {
@@ -21,7 +31,7 @@ EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
     end.exit = kExitInterrupted;
     end.seconds = seconds;
     end.step = step;
-    end.reason = signal == SIGINT ? "interrupted (SIGINT)" : "interrupted (SIGTERM)";
+    end.reason = std::string("interrupted (") + signalName(signal) + ")";
     return end;
 }
 

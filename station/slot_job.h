@@ -33,6 +33,9 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
                                      const std::string& data,
                                      const std::vector<std::string>& flags);
 
+// "SIGINT", "SIGHUP" or "SIGTERM" (the name for any other interrupt).
+const char* signalName(int signal);
+
 // The interrupted end of a slot that was at `step`, stopped by `signal`.
 EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
 

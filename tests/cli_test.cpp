@@ -12,6 +12,7 @@
 #include <numeric>
 #include <thread>
 
+#include "csv_reader.h"
 #include "lock_files.h"
 #include "platform/serial_lock.h"
 #include "run_program.h"
@@ -140,21 +141,36 @@ TEST_F(CliWrite, LineLostMidDataIsThePortErrorStop) {
 
 TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
     LockDir locks;
-    ASSERT_TRUE(sim.start({"--silent-at", "erase"}, {kScale}));
-    ProgramResult r;
-    std::thread tool([&] { r = write({"--port", sim.slavePath, "--data", data}); });
-    // The tool waits for the erase now, and would for minutes: the signal finds it there.
-    const bool erasing = sim.received("Fimageerase\n");
-    const int pid = std::atoi(slurp(serialLockPath(sim.slavePath)).c_str());
-    if (erasing && pid > 0) kill(pid, SIGTERM);
-    tool.join();
-    ASSERT_TRUE(erasing);
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(r.status, 130) << r.out << r.err;
-    EXPECT_NE(r.err.find("Warning: a device interrupted after its erase holds no data"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(locks.listing(), "");
+    for (const int signal : {SIGTERM, SIGHUP}) {  // a kill, a terminal that closes
+        SCOPED_TRACE(signal);
+        SimProcess device;
+        ASSERT_TRUE(device.start({"--silent-at", "erase"}, {kScale}));
+        ProgramResult r;
+        std::thread tool([&] {
+            r = write({"--port", device.slavePath, "--data", data, "--log", dir.file("log.csv")});
+        });
+        // The tool waits for the erase now, and would for minutes: the signal finds it there.
+        const bool erasing = device.received("Fimageerase\n");
+        const int pid = std::atoi(slurp(serialLockPath(device.slavePath)).c_str());
+        if (erasing && pid > 0) kill(pid, signal);
+        tool.join();
+        ASSERT_TRUE(erasing);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(r.status, 130) << r.out << r.err;
+        EXPECT_NE(r.err.find("Warning: a device interrupted after its erase holds no data"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(locks.listing(), "");
+    }
+    // Each device recorded, at the step it was interrupted.
+    LogTable log;
+    ASSERT_TRUE(log.parse(dir.read("log.csv")));
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(log.at(i, "result"), "interrupted");
+        EXPECT_EQ(log.at(i, "step"), "erase");
+    }
+    EXPECT_EQ(log.at(1, "reason"), "interrupted (SIGHUP)");
 }
 
 // Nothing is sent to a device when the data file or the port is refused, and the reason comes

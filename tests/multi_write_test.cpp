@@ -18,6 +18,7 @@
 #include "run_program.h"
 #include "station/events.h"
 #include "station/log.h"
+#include "station/slot_job.h"
 
 namespace {
 
@@ -255,45 +256,76 @@ TEST_F(MultiWrite, RefusedBeforeAnyPortIsOpened) {
     EXPECT_EQ(sims[0].captured(), "");
 }
 
+// Ctrl-C, a kill and a terminal that closes end the write alike: every job stopped, every port
+// closed at once, and every device recorded once as interrupted at its step.
 TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
     data = dir.write("big.v3", std::string(40000, 'x') + "\n");
-    for (int i = 0; i < 2; ++i) {
-        sims.emplace_back();
-        ASSERT_TRUE(sims.back().start({"--rate", "3840"}, {}));
-    }
-    std::vector<std::string> argv{ZT_CLI_PATH, "write", "--json", "--data", data};
-    for (const std::string& a : portArgs()) argv.push_back(a);
-    ChildProcess cli;
-    ASSERT_EQ(cli.start(argv, true), 0);
-    // Wait for both slots' data phase, then Ctrl-C.
-    std::string out;
-    char buf[4096];
-    std::map<std::string, bool> sending;
-    while (sending.size() < 2) {
-        long long n = cli.read(buf, sizeof buf);
-        ASSERT_GT(n, 0) << out;
-        out.append(buf, size_t(n));
-        for (const Json& e : events(out.substr(0, out.rfind('\n') + 1)))
-            if (e["event"] == "progress") sending[e["port"]] = true;
-    }
-    const auto interrupted = std::chrono::steady_clock::now();
-    kill(pid_t(cli.id()), SIGINT);
-    for (SimProcess& s : sims) {
-        SerialPort port;
-        while (serialOpen(s.slavePath, port) != 0) {
-            ASSERT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signalName(signal));
+        sims.clear();
+        for (int i = 0; i < 2; ++i) {
+            sims.emplace_back();
+            ASSERT_TRUE(sims.back().start({"--rate", "3840"}, {}));
+        }
+        const std::string log = dir.file(std::string(signalName(signal)) + ".csv");
+        std::vector<std::string> argv{ZT_CLI_PATH, "write", "--json", "--data", data, "--log", log};
+        for (const std::string& a : portArgs()) argv.push_back(a);
+        ChildProcess cli;
+        ASSERT_EQ(cli.start(argv, true), 0);
+        // Wait for both slots' data phase, then the signal.
+        std::string out;
+        char buf[4096];
+        std::map<std::string, bool> sending;
+        while (sending.size() < 2) {
+            long long n = cli.read(buf, sizeof buf);
+            ASSERT_GT(n, 0) << out;
+            out.append(buf, size_t(n));
+            for (const Json& e : events(out.substr(0, out.rfind('\n') + 1)))
+                if (e["event"] == "progress") sending[e["port"]] = true;
+        }
+        const auto interrupted = std::chrono::steady_clock::now();
+        kill(pid_t(cli.id()), signal);
+        for (SimProcess& s : sims) {
+            SerialPort port;
+            while (serialOpen(s.slavePath, port) != 0) {
+                ASSERT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        long long n;
+        while ((n = cli.read(buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+        EXPECT_EQ(cli.wait(), 130);
+        const std::vector<Json> all = events(out);
+        for (const auto& [port, end] : endsByPort(all)) {
+            EXPECT_EQ(end.result, SlotResult::Interrupted) << port;
+            EXPECT_EQ(end.step, "data");
+        }
+        EXPECT_EQ(all.back()["exit"], 130);
+        const LogTable records = readLog(dir.read(log));
+        ASSERT_EQ(records.records.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(records.at(i, "result"), "interrupted");
+            EXPECT_EQ(records.at(i, "step"), "data");
         }
     }
-    long long n;
-    while ((n = cli.read(buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    EXPECT_EQ(cli.wait(), 130);
-    const std::vector<Json> all = events(out);
-    for (const auto& [port, end] : endsByPort(all)) {
-        EXPECT_EQ(end.result, SlotResult::Interrupted) << port;
-        EXPECT_EQ(end.step, "data");
-    }
-    EXPECT_EQ(all.back()["exit"], 130);
+}
+
+// A reader of the events that goes away is no reason to stop: every device is written to its
+// end and recorded, and the program says how it went by its status.
+TEST_F(MultiWrite, ClosedOutputIsNoMoreEventsNeverAnEnd) {
+    startSims({{"--jobs", "1"}, {"--jobs", "1"}});
+    std::string command = "'" + std::string(ZT_CLI_PATH) + "' write --json --data '" + data +
+                          "' --log log.csv";
+    for (const std::string& a : portArgs()) command += " '" + a + "'";
+    // The reader takes the first line and leaves; the exit status of the writer is kept.
+    ProgramResult r = runProgram(
+        {"/bin/sh", "-c", "( " + command + "; echo $? >status ) | head -n 1 >/dev/null"}, {scale},
+        dir.path.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.read("status"), "0\n");
+    const LogTable log = readLog(dir.read("log.csv"));
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(log.at(i, "result"), "ok");
 }
 
 TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {

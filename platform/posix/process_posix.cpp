@@ -119,6 +119,8 @@ void onInterrupt(std::function<void(int signal)> handler) {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A terminal that closes under the program is an interrupt too: every device is recorded.
+    sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set, handler = std::move(handler)] {
         int sig = 0;
