@@ -330,7 +330,9 @@ void followSlot(int slot) {
         run.shownStatus = state.status;
         setWindowText(slotItem(slot, kSlotStatus), state.status);
     }
-    const int percent = state.total ? int(state.sent * 100 / state.total) : 0;
+    // Held at 100 for a file that grew while it was sent.
+    const uint64_t sent = std::min(state.sent, state.total);
+    const int percent = state.total ? int(sent * 100 / state.total) : 0;
     if (percent != run.shownPercent) {
         run.shownPercent = percent;
         progressSetPos(slotItem(slot, kSlotProgress), percent);

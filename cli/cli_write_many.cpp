@@ -282,7 +282,10 @@ void Supervisor::drawTable(bool force) {
     lastDrawn_ = now;
     if (drawnRows_ > 0) std::printf("\x1b[%zuF", drawnRows_);
     for (const Slot& s : slots_) {
-        const double pct = s.total ? 100.0 * double(s.sent) / double(s.total) : 0;
+        // A file that grew while it was sent has sent past its size at the open: the bar stays
+        // full rather than running past its end.
+        const uint64_t sent = std::min(s.sent, s.total);
+        const double pct = s.total ? 100.0 * double(sent) / double(s.total) : 0;
         const int filled = int(pct / 5);
         std::string bar = std::string(size_t(filled), '#') + std::string(size_t(20 - filled), '.');
         const double dataSecs =

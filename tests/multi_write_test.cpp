@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -326,6 +327,31 @@ TEST_F(MultiWrite, ClosedOutputIsNoMoreEventsNeverAnEnd) {
     const LogTable log = readLog(dir.read("log.csv"));
     ASSERT_EQ(log.records.size(), 2u);
     for (size_t i = 0; i < 2; ++i) EXPECT_EQ(log.at(i, "result"), "ok");
+}
+
+// A data file that grows while it is sent: the live table on a terminal holds its bars full
+// and the write goes on to its end.
+TEST_F(MultiWrite, FileGrowingDuringTheWriteKeepsTheTableWithinItsColumns) {
+    const std::string line = "LINE 0123456789\n";
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += line;
+    data = dir.write("growing.v3", text);
+    for (int i = 0; i < 2; ++i) {
+        sims.emplace_back();
+        ASSERT_TRUE(sims.back().start({"--jobs", "1", "--rate", "3840"}, {}));
+    }
+    std::string command = "'" + std::string(ZT_CLI_PATH) + "' write --data '" + data + "'";
+    for (const std::string& a : portArgs()) command += " '" + a + "'";
+    ProgramResult r;
+    // script(1) gives the program a terminal, so that it draws its live table.
+    std::thread tool([&] { r = runProgram({"/usr/bin/script", "-qec", command, "/dev/null"}); });
+    const bool sending = sims[0].received(line + line, 20000);
+    std::ofstream(data, std::ios::app) << text;
+    tool.join();
+    ASSERT_TRUE(sending) << r.out << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("100%"), std::string::npos) << r.out;  // drawn, never past a full bar
+    EXPECT_EQ(r.out.find("101%"), std::string::npos) << r.out;
 }
 
 TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
