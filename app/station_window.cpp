@@ -351,8 +351,10 @@ std::string stepName(const std::string& step) {
     return step;
 }
 
-// The few words of an NG result field: what went wrong, and where.
-std::string ngWords(const EndInfo& end, const std::string& port) {
+// The few words of an NG result field: what went wrong, and where. A job that ended without
+// telling how (killed, crashed) was cut short wherever it was: the status line names the step.
+std::string ngWords(const EndInfo& end, const std::string& port, bool vanished) {
+    if (vanished) return "中断";
     switch (end.result) {
         case SlotResult::SumMismatch: return "ｻﾑ不一致";
         case SlotResult::SumUnreadable: return "ｻﾑ読取不可";
@@ -375,7 +377,8 @@ EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {
         return end;
     }
     return state.endSeen ? state.end
-                         : vanishedEnd(exitStatus, seconds, g_station->stopping, SIGTERM);
+                         : vanishedEnd(exitStatus, seconds, g_station->stopping, SIGTERM,
+                                       state.step);
 }
 
 // The sum against the expected one, or, with "take the first", the first good sum becomes it.
@@ -430,9 +433,14 @@ void finishSlot(int slot) {
         setWindowText(slotItem(slot, kSlotStatus),
                       "完了 " + std::to_string(int(end.seconds + 0.5)) + "秒");
     } else {
-        showResult(slot, "NG " + (recorded ? ngWords(end, run.port) : "記録不可"), kNgColour);
-        setWindowText(slotItem(slot, kSlotStatus),
-                      recorded ? end.reason : "ログに記録できませんでした: " + st.log->path());
+        const bool vanished = run.job->started() && !state.endSeen;
+        showResult(slot, "NG " + (recorded ? ngWords(end, run.port, vanished) : "記録不可"),
+                   kNgColour);
+        const std::string where =
+            vanished && !end.step.empty() ? " [" + stepName(end.step) + "]" : "";
+        setWindowText(slotItem(slot, kSlotStatus), recorded ? end.reason + where
+                                                            : "ログに記録できませんでした: " +
+                                                                  st.log->path());
     }
     if (!st.stopping) st.sounds.play(ok ? kOkSound : kNgSound);
     enableWindow(slotItem(slot, kSlotStart), true);

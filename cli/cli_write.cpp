@@ -110,7 +110,9 @@ public:
     void progressPos(int32_t pos) override { progressBar(high_, pos); }
     void step(const char* step) override {
         std::lock_guard<std::mutex> lock(m_);
+        if (step_ == step) return;
         step_ = step;
+        if (run_.events && !finished_) run_.events->emit(stepEvent(port_, step_));
     }
     void dataProgress(uint64_t sent, uint64_t total) override {
         std::lock_guard<std::mutex> lock(m_);

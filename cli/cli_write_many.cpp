@@ -32,12 +32,14 @@ struct Slot {
     std::string port;
     SlotJob job;
     std::string status;
+    std::string step;  // the last step its job reported
     uint64_t sent = 0, total = 0;
     Clock::time_point dataStarted{};
     std::string sum;
     bool ended = false;  // its output closed and the child waited for
     bool told = false;   // its end event and record went out
     bool endSeen = false;
+    bool vanished = false;  // its job ended without telling how (killed, crashed)
     EndInfo end;
 };
 
@@ -160,6 +162,9 @@ void Supervisor::onEvent(Slot& slot, const Json& event) {
         slot.status = eventText(event, "text");
         printLine(slot, slot.status);
         if (run_.events) run_.events->emit(statusEvent(slot.port, slot.status));
+    } else if (kind == "step") {
+        slot.step = eventText(event, "step");
+        if (run_.events) run_.events->emit(stepEvent(slot.port, slot.step));
     } else if (kind == "progress") {
         slot.sent = event.value("sent", uint64_t(0));
         slot.total = event.value("total", uint64_t(0));
@@ -179,8 +184,9 @@ void Supervisor::onOutputEnded(Slot& slot) {
     if (slot.endSeen) return;
     // A job that ended without telling how: killed, or it crashed.
     const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
-    slot.end = vanishedEnd(status, seconds, stopping_, signal_.load());
+    slot.end = vanishedEnd(status, seconds, stopping_, signal_.load(), slot.step);
     slot.endSeen = true;
+    slot.vanished = true;
 }
 
 void Supervisor::handle(size_t index, const std::optional<Json>& event) {
@@ -311,7 +317,8 @@ void Supervisor::printSummary(int status) {
         std::printf("%s  %-14s %-8s %8.1f  %s\n", padded(s.port, portWidth_).c_str(),
                     slotResultName(s.end.result), s.sum.empty() ? "-" : s.sum.c_str(),
                     s.end.seconds, s.end.reason.c_str());
-        erased = erased || (s.end.result == SlotResult::Interrupted && erasedByStep(s.end.step));
+        const bool cutShort = s.end.result == SlotResult::Interrupted || s.vanished;
+        erased = erased || (cutShort && erasedByStep(s.end.step));
     }
     if (erased) std::printf("%s\n", kErasedWarning);
     std::printf("exit %d: %s\n", status, exitStatusMeaning(status));

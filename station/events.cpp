@@ -31,6 +31,12 @@ Json statusEvent(const std::string& port, const std::string& text) {
     return e;
 }
 
+Json stepEvent(const std::string& port, const std::string& step) {
+    Json e = portEvent("step", port);
+    e["step"] = step;
+    return e;
+}
+
 Json progressEvent(const std::string& port, uint64_t sent, uint64_t total) {
     Json e = portEvent("progress", port);
     e["sent"] = sent;

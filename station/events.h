@@ -44,6 +44,9 @@ struct EndInfo {
 
 Json startEvent(const StartInfo& info);
 Json statusEvent(const std::string& port, const std::string& text);
+// The step the job has reached (open, data, fws, ...), so that a job that dies without its
+// end event is still known to have reached it.
+Json stepEvent(const std::string& port, const std::string& step);
 Json progressEvent(const std::string& port, uint64_t sent, uint64_t total);
 // An empty sum is the unreadable reply (null).
 Json sumEvent(const std::string& port, const std::string& sum);

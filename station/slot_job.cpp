@@ -35,10 +35,12 @@ EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
     return end;
 }
 
-EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal) {
-    if (stopping) return interruptedEnd("", seconds, signal);
+EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal,
+                    const std::string& step) {
+    if (stopping) return interruptedEnd(step, seconds, signal);
     EndInfo end;
     end.seconds = seconds;
+    end.step = step;
     end.result = SlotResult::Failed;
     end.reason =
         "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";
@@ -69,6 +71,8 @@ void SlotJob::read() {
                 const std::string kind = eventText(*event, "event");
                 if (kind == "status") {
                     state_.status = eventText(*event, "text");
+                } else if (kind == "step") {
+                    state_.step = eventText(*event, "step");
                 } else if (kind == "progress") {
                     state_.sent = event->value("sent", uint64_t(0));
                     state_.total = event->value("total", uint64_t(0));

@@ -21,6 +21,7 @@ constexpr std::chrono::milliseconds kStopGrace{800};
 // What a slot's events have told so far.
 struct SlotState {
     std::string status;    // the job's last status text
+    std::string step;      // the last step it reported
     uint64_t sent = 0, total = 0;
     std::string sum;       // as the device answered; empty when none was read
     bool endSeen = false;  // a well-formed end event came
@@ -40,8 +41,9 @@ const char* signalName(int signal);
 EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
 
 // The end of a job whose output ended without an end event: killed, crashed, or stopped by
-// us (`stopping`, then interrupted).
-EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal);
+// us (`stopping`, then interrupted); at `step`, the last one it reported.
+EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal,
+                    const std::string& step);
 
 class SlotJob {
 public:

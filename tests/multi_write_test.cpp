@@ -16,6 +16,7 @@
 #include "job_fixture.h"
 #include "platform/process.h"
 #include "platform/serial.h"
+#include "platform/serial_lock.h"
 #include "run_program.h"
 #include "station/events.h"
 #include "station/log.h"
@@ -308,6 +309,34 @@ TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
             EXPECT_EQ(records.at(i, "result"), "interrupted");
             EXPECT_EQ(records.at(i, "step"), "data");
         }
+    }
+}
+
+// A job killed mid-data is recorded at the step it had reported, the other one goes on, and
+// the summary warns that the device holds no data.
+TEST_F(MultiWrite, KilledJobKeepsItsStep) {
+    data = dir.write("big.v3", std::string(20000, 'x') + "\n");
+    startSims({{"--rate", "3840"}, {"--jobs", "1"}});
+    ProgramResult r;
+    std::vector<std::string> args = portArgs();
+    args.insert(args.end(), {"--log", "log.csv"});
+    std::thread tool([&] { r = write(args); });
+    // The job of the first port holds its lock file: its pid, once its data goes out.
+    const bool sending = sims[0].received("xxxxxxxxxx", 20000);
+    const int pid = std::atoi(slurp(serialLockPath(sims[0].slavePath)).c_str());
+    if (sending && pid > 0) kill(pid, SIGKILL);
+    tool.join();
+    ASSERT_TRUE(sending && pid > 0);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("Warning: a device interrupted after its erase holds no data"),
+              std::string::npos)
+        << r.out;
+    const LogTable log = readLog(dir.read("log.csv"));
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const bool killed = log.at(i, "port") == sims[0].slavePath;
+        EXPECT_EQ(log.at(i, "result"), killed ? "failed" : "ok");
+        EXPECT_EQ(log.at(i, "step"), killed ? "data" : "");
     }
 }
 
