@@ -82,8 +82,21 @@ private:
     std::thread thread_;
 };
 
+// What a slot was started with: its verdict and its record use this alone, whatever the
+// operator changes in the window while it writes.
+struct SlotStart {
+    std::string dataPath;
+    std::string dataSha256;
+    uint64_t dataBytes = 0;
+    std::vector<std::string> flags;
+    std::string expectSum;  // as the field held it; empty for none
+    bool firstSum = false;  // "use the first device's sum" was checked
+    std::shared_ptr<LogFile> log;
+};
+
 struct SlotRun {
     std::unique_ptr<SlotJob> job;
+    SlotStart started;
     bool running = false;
     std::string port;    // as the job was given it
     std::string device;  // the device it reaches
@@ -104,7 +117,7 @@ struct Station {
     std::string dataSha256;
     uint64_t dataBytes = 0;
     std::vector<std::string> flags;
-    std::unique_ptr<LogFile> log;
+    std::shared_ptr<LogFile> log;
     std::string learnedSum;  // the expected sum the first good device gave, once it did
     bool iniFailTold = false;
     bool stopping = false;
@@ -230,7 +243,7 @@ bool readyToStart() {
         return false;
     }
     if (!st.log || st.log->path() != logPath) {
-        auto log = std::make_unique<LogFile>();
+        auto log = std::make_shared<LogFile>();
         if (const int err = log->open(logPath); err != 0) {
             box("ログファイルに書き込めません\n" + logPath + "\n" + log->errorText(err));
             return false;
@@ -288,6 +301,9 @@ void startSlot(int slot) {
     setWindowText(slotItem(slot, kSlotStatus), "");
     progressSetPos(slotItem(slot, kSlotProgress), 0);
     showResult(slot, "0%", kNoColour);
+    run.started = {st.dataPath, st.dataSha256, st.dataBytes, st.flags,
+                   trimmed(windowText(item(IDC_ST_EXPECT))),
+                   buttonState(st.dlg, IDC_ST_FIRST_SUM) == kChecked, st.log};
     run.job = std::make_unique<SlotJob>();
     if (run.port.empty()) {
         finishSlot(slot);
@@ -295,7 +311,8 @@ void startSlot(int slot) {
     }
     Window dlg = st.dlg;
     const int event = slotControlId(slot, kSlotEvent);
-    const int err = run.job->start(slotJobArgs(stationJobProgram(), run.port, st.dataPath, st.flags),
+    const int err = run.job->start(slotJobArgs(stationJobProgram(), run.port, run.started.dataPath,
+                                               run.started.flags),
                                    true, [dlg, event](const std::optional<Json>&) {
                                        postCommand(dlg, event);
                                    });
@@ -381,38 +398,42 @@ EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {
                                        state.step);
 }
 
-// The sum against the expected one, or, with "take the first", the first good sum becomes it.
-void judgeSum(EndInfo& end, const std::string& sum) {
+// The sum against the one expected when the slot was started, or, with "take the first", the
+// first good sum becomes it: that device's own verdict is OK, every later one is held to it.
+// Returns the expected sum the verdict used, empty for none.
+std::string judgeSum(const SlotStart& started, EndInfo& end, const std::string& sum) {
     Station& st = *g_station;
-    if (end.result != SlotResult::Ok) return;
-    const std::string expected = trimmed(windowText(item(IDC_ST_EXPECT)));
-    if (expected.empty()) {
-        if (buttonState(st.dlg, IDC_ST_FIRST_SUM) == kChecked && !sum.empty()) {
+    if (end.result != SlotResult::Ok) return std::string();
+    std::string expected = started.expectSum;
+    if (expected.empty() && started.firstSum) {
+        if (st.learnedSum.empty() && !sum.empty()) {
             st.learnedSum = sum;
             setWindowText(item(IDC_ST_EXPECT), sum);
+            return sum;
         }
-        return;
+        expected = st.learnedSum;
     }
+    if (expected.empty()) return std::string();
     std::vector<SlotOutcome> one{{end.result, sum}};
     applySumVerdicts(one, expected);
-    if (one[0].result != SlotResult::SumMismatch) return;
+    if (one[0].result != SlotResult::SumMismatch) return expected;
     end.result = SlotResult::SumMismatch;
     end.exit = kExitSumsWrong;
     end.step = "sb";
     end.reason = "sum " + sum + ", expected " + expected;
+    return expected;
 }
 
-bool recordSlot(const SlotRun& run, const EndInfo& end, const std::string& sum) {
-    Station& st = *g_station;
+bool recordSlot(const SlotRun& run, const EndInfo& end, const std::string& sum,
+                const std::string& expected) {
+    const SlotStart& started = run.started;
     LogRecord r = jobRecord(run.port, end, sum);
-    r.dataFile = st.dataPath;
-    r.dataSha256 = st.dataSha256;
-    r.dataBytes = st.dataBytes;
-    r.options = joined(st.flags);
-    r.expectedSum = end.result == SlotResult::Ok || end.result == SlotResult::SumMismatch
-                        ? trimmed(windowText(item(IDC_ST_EXPECT)))
-                        : std::string();
-    return st.log && st.log->append(r) == 0;
+    r.dataFile = started.dataPath;
+    r.dataSha256 = started.dataSha256;
+    r.dataBytes = started.dataBytes;
+    r.options = joined(started.flags);
+    r.expectedSum = expected;
+    return started.log && started.log->append(r) == 0;
 }
 
 void finishSlot(int slot) {
@@ -422,8 +443,8 @@ void finishSlot(int slot) {
     const SlotState state = run.job->state();
     EndInfo end = slotEnd(run, state, exitStatus);
     const std::string sum = state.sum;
-    judgeSum(end, sum);
-    const bool recorded = recordSlot(run, end, sum);
+    const std::string expected = judgeSum(run.started, end, sum);
+    const bool recorded = recordSlot(run, end, sum, expected);
     run.running = false;
 
     const bool ok = end.result == SlotResult::Ok && recorded;
@@ -440,7 +461,7 @@ void finishSlot(int slot) {
             vanished && !end.step.empty() ? " [" + stepName(end.step) + "]" : "";
         setWindowText(slotItem(slot, kSlotStatus), recorded ? end.reason + where
                                                             : "ログに記録できませんでした: " +
-                                                                  st.log->path());
+                                                                  run.started.log->path());
     }
     if (!st.stopping) st.sounds.play(ok ? kOkSound : kNgSound);
     enableWindow(slotItem(slot, kSlotStart), true);

@@ -167,6 +167,37 @@ TEST_F(StationWindow, SumsAgainstTheExpectedOneOrTheFirstDevicesSum) {
     EXPECT_NE(dir.read(kStationIniName).find("expect-sum=\r\n"), std::string::npos);
 }
 
+// A slot's verdict and record are those of what it was started with: the data file chosen and
+// the expected sum typed while it writes belong to the slots started after.
+TEST_F(StationWindow, EachSlotKeepsWhatItWasStartedWith) {
+    startSims({{"--jobs", "1", "--late-at", "sb:20000"}, {"--jobs", "1"}});
+    writeIni();
+    const std::string other = dir.write("other.v3", "PAGE 2\nTEXT other\n");
+    headlessHooks().onChooseFile = [&](std::string& path, const std::string&) {
+        path = other;
+        return true;
+    };
+    run([&] {
+        EXPECT_TRUE(headlessKey(dlg, '1'));  // d.v3, no expected sum
+        headlessClick(dlg, IDC_ST_DATA_FILE);
+        setWindowText(dlgItem(dlg, IDC_ST_EXPECT), "FFFF");
+        EXPECT_TRUE(headlessKey(dlg, '2'));  // other.v3, FFFF expected
+        EXPECT_FALSE(idle(0));               // slot 1 was still writing meanwhile
+        waitIdle();
+    });
+    EXPECT_EQ(shown[0].result, "OK " + simDataSum(ExpectedJob{kData}.dataPart()));
+    EXPECT_EQ(shown[1].result, "NG ｻﾑ不一致");
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const bool first = log.at(i, "port") == sims[0].slavePath;
+        EXPECT_EQ(log.at(i, "data_file"), first ? "d.v3" : other);
+        EXPECT_EQ(log.at(i, "data_bytes"), std::to_string(first ? kData.size() : 18u));
+        EXPECT_EQ(log.at(i, "result"), first ? "ok" : "sum-mismatch");
+        EXPECT_EQ(log.at(i, "expected_sum"), first ? "" : "FFFF");
+    }
+}
+
 TEST_F(StationWindow, BadInputIsRefusedWithABoxAndNothingStarts) {
     startSims({{}, {}});
     dir.write("COMPORTS.INI", "COM7=" + sims[0].slavePath + "\n");
