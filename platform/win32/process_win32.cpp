@@ -83,7 +83,10 @@ int ChildProcess::start(const std::vector<std::string>& argv, bool quietErrors) 
     std::string line;
     for (const std::string& a : argv) line += (line.empty() ? "" : " ") + quoted(a);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    // A program without a console of its own (the station window) starts its console children
+    // without one too: each would open a console window, and closing one would end its slot.
+    const DWORD flags = GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
+    if (!CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                         nullptr, &si, &pi))
         return int(GetLastError());
     CloseHandle(pi.hThread);
