@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// An interrupt waits this long at most for every device to be recorded: Windows ends the
+// program when the handler of a console close returns, and allows it about five seconds.
+constexpr std::chrono::milliseconds kRecordWait{4500};
 // The live table is redrawn at most this often.
 constexpr std::chrono::milliseconds kRedrawInterval{200};
 struct Slot {
@@ -128,11 +132,17 @@ private:
     bool recordLost_ = false;
     bool stopping_ = false;
     Clock::time_point stopAsked_{};
+    // Set once every device is recorded and the end told.
+    std::mutex doneLock_;
+    std::condition_variable doneChanged_;
+    bool done_ = false;
 };
 
 void Supervisor::interrupt(int signal) {
     signal_.store(signal);
     inbox_.put(SIZE_MAX, std::nullopt);  // wakes the loop
+    std::unique_lock<std::mutex> lock(doneLock_);
+    doneChanged_.wait_for(lock, kRecordWait, [this] { return done_; });
 }
 
 void Supervisor::startAll() {
@@ -278,6 +288,11 @@ int Supervisor::run() {
     } else {
         printSummary(status);
     }
+    {
+        std::lock_guard<std::mutex> lock(doneLock_);
+        done_ = true;
+    }
+    doneChanged_.notify_all();
     return status;
 }
 
@@ -345,7 +360,8 @@ int cliWriteMany(const CliOptions& o) {
     run.ports = o.ports;
     if (const int status = prepareRun(o, flags, run, true); status != 0) return status;
     if (o.json) run.events = std::make_unique<EventWriter>(stdout);
-    Supervisor supervisor(o, run);
-    onInterrupt([&supervisor](int signal) { supervisor.interrupt(signal); });
-    return supervisor.run();
+    // Shared with the interrupt's thread, which may outlive this call.
+    auto supervisor = std::make_shared<Supervisor>(o, run);
+    onInterrupt([supervisor](int signal) { supervisor->interrupt(signal); });
+    return supervisor->run();
 }
