@@ -44,6 +44,7 @@ struct Slot {
     bool told = false;   // its end event and record went out
     bool endSeen = false;
     bool vanished = false;  // its job ended without telling how (killed, crashed)
+    std::string recordId;   // its record, once written before its verdict was final
     EndInfo end;
 };
 
@@ -212,11 +213,16 @@ void Supervisor::handle(size_t index, const std::optional<Json>& event) {
 
 // A slot's end goes out when nothing can change it any more: at once when it failed, was
 // interrupted or has an expected sum to meet; when sums are compared with each other, at the
-// end of the run.
+// end of the run. Its record is not held back that long: a good device is recorded as it ends,
+// and a verdict of the run's end that differs is a second record that names the first.
 void Supervisor::tellIfFinal(Slot& slot, bool runOver) {
     if (slot.told || !slot.ended) return;
     const bool final = runOver || !run_.expectSum.empty() || slot.end.result != SlotResult::Ok;
-    if (!final) return;
+    if (!final) {
+        if (slot.recordId.empty() && !logSlot(run_, slot.port, slot.end, slot.sum, &slot.recordId))
+            recordLost_ = true;
+        return;
+    }
     slot.told = true;
     if (!run_.expectSum.empty()) {
         std::vector<SlotOutcome> one{{slot.end.result, slot.sum}};
@@ -224,7 +230,11 @@ void Supervisor::tellIfFinal(Slot& slot, bool runOver) {
         if (one[0].result == SlotResult::SumMismatch)
             markMismatch(slot, "sum " + slot.sum + ", expected " + run_.expectSum);
     }
-    if (!logSlot(run_, slot.port, slot.end, slot.sum)) recordLost_ = true;
+    if (slot.recordId.empty() || slot.end.result != SlotResult::Ok) {
+        EndInfo recorded = slot.end;
+        if (!slot.recordId.empty()) recorded.reason += correctsText(slot.recordId);
+        if (!logSlot(run_, slot.port, recorded, slot.sum)) recordLost_ = true;
+    }
     if (run_.events) run_.events->emit(endEvent(slot.port, slot.end));
     printLine(slot, std::string(slotResultName(slot.end.result)) +
                         (slot.end.reason.empty() ? "" : ": " + slot.end.reason));

@@ -36,9 +36,13 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     return 0;
 }
 
-bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum) {
+std::string correctsText(const std::string& id) { return " (corrects record " + id + ")"; }
+
+bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
+             std::string* id) {
     if (!run.log) return true;
     LogRecord r = jobRecord(port, end, sum);
+    if (id) *id = r.id;
     r.dataFile = run.data;
     r.dataSha256 = run.sha256;
     r.dataBytes = run.bytes;

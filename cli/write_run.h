@@ -31,9 +31,14 @@ struct WriteRun {
 int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, WriteRun& run,
                bool always);
 
-// Appends the slot's record to the log, when there is one. False (with the reason on stderr)
-// when it could not be written.
-bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum);
+// Appends the slot's record to the log, when there is one, and gives its id in `id` (when
+// asked). False (with the reason on stderr) when it could not be written.
+bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
+             std::string* id = nullptr);
+
+// The words a correcting record's reason ends with: the id of the record it corrects. A reader
+// takes the correcting record as the device's final one.
+std::string correctsText(const std::string& id);
 
 // Whether a device interrupted at `step` may have lost its data.
 bool erasedByStep(const std::string& step);

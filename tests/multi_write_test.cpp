@@ -207,7 +207,7 @@ TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = portArgs();
-        args.push_back("--json");
+        args.insert(args.end(), {"--json", "--log", "log.csv"});
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         ProgramResult r = write(args);
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
@@ -215,6 +215,19 @@ TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
         for (size_t i = 0; i < sims.size(); ++i)
             EXPECT_EQ(ends[sims[i].slavePath].result, c.want[i]) << i;
     }
+    // The majority's good devices were recorded as they ended; the one found different at the
+    // end has a second record that names its first.
+    const LogTable log = readLog(dir.read("log.csv"));
+    ASSERT_EQ(log.records.size(), 4u + 5u);
+    std::map<std::string, std::vector<size_t>> byPort;
+    for (size_t i = 4; i < log.records.size(); ++i) byPort[log.at(i, "port")].push_back(i);
+    const std::vector<size_t>& odd = byPort[sims[2].slavePath];
+    ASSERT_EQ(odd.size(), 2u);
+    EXPECT_EQ(log.at(odd[0], "result"), "ok");
+    EXPECT_EQ(log.at(odd[1], "result"), "sum-mismatch");
+    EXPECT_EQ(log.at(odd[1], "reason"), "sum 1111 differs from the other devices' (corrects record " +
+                                            log.at(odd[0], "id") + ")");
+    for (size_t k : {0, 1, 3}) EXPECT_EQ(byPort[sims[k].slavePath].size(), 1u) << k;
     // Without --json: a line per change, then the summary.
     ProgramResult r = write({"--port", sims[0].slavePath, "--port", sims[2].slavePath});
     EXPECT_EQ(r.status, 3);
@@ -338,6 +351,27 @@ TEST_F(MultiWrite, KilledJobKeepsItsStep) {
         EXPECT_EQ(log.at(i, "result"), killed ? "failed" : "ok");
         EXPECT_EQ(log.at(i, "step"), killed ? "data" : "");
     }
+}
+
+// A good device is recorded as it ends, not when the last one does: a parent killed before the
+// run's end has lost none of them.
+TEST_F(MultiWrite, GoodDeviceIsRecordedBeforeTheRunEnds) {
+    data = dir.write("big.v3", std::string(20000, 'x') + "\n");
+    startSims({{"--jobs", "1"}, {"--rate", "3840", "--late-at", "sb:60000"}});
+    std::vector<std::string> argv{ZT_CLI_PATH, "write", "--data", data, "--log", dir.file("log.csv")};
+    for (const std::string& a : portArgs()) argv.push_back(a);
+    ChildProcess cli;
+    ASSERT_EQ(cli.start(argv, true), 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    LogTable log;
+    while ((!log.parse(dir.read("log.csv")) || log.records.empty()) &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid_t(cli.id()), SIGKILL);
+    cli.wait();
+    ASSERT_EQ(log.records.size(), 1u);
+    EXPECT_EQ(log.at(0, "port"), sims[0].slavePath);
+    EXPECT_EQ(log.at(0, "result"), "ok");
 }
 
 // A reader of the events that goes away is no reason to stop: every device is written to its
