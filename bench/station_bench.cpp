@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "bench_util.h"
@@ -30,8 +32,21 @@ struct Run {
 
 // Proportional set size: the process's own pages, and its share of those it shares with others
 // (the program's code, the libraries), so that a tree of processes adds up to what it costs.
+// A file under /proc, read with plain system calls: a process that ends while its file is read
+// makes the read fail (ESRCH), which a stream would throw as an error; here it is simply gone.
+std::string procFile(pid_t pid, const char* name) {
+    std::string text;
+    const int fd = open(("/proc/" + std::to_string(pid) + "/" + name).c_str(), O_RDONLY);
+    if (fd < 0) return text;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    close(fd);
+    return n < 0 ? std::string() : text;
+}
+
 long pssKb(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::istringstream in(procFile(pid, "smaps_rollup"));
     std::string key;
     while (in >> key) {
         if (key == "Pss:") {
@@ -44,8 +59,7 @@ long pssKb(pid_t pid) {
 }
 
 pid_t parentOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const std::string text = procFile(pid, "stat");
     size_t close = text.rfind(')');
     if (close == std::string::npos) return 0;
     char state;

@@ -412,7 +412,9 @@ TEST_F(MultiWrite, FileGrowingDuringTheWriteKeepsTheTableWithinItsColumns) {
     std::ofstream(data, std::ios::app) << text;
     tool.join();
     ASSERT_TRUE(sending) << r.out << r.err;
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // Each device read the file to its end whenever that came, before or after it grew: their
+    // sums may differ (3). The write ends with its verdicts, never aborts (134).
+    EXPECT_TRUE(r.status == 0 || r.status == 3) << r.status << r.out << r.err;
     EXPECT_NE(r.out.find("100%"), std::string::npos) << r.out;  // drawn, never past a full bar
     EXPECT_EQ(r.out.find("101%"), std::string::npos) << r.out;
 }
