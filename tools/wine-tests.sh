@@ -13,9 +13,9 @@
 #   station      zemtabulo-station.exe: its window built from the template, two slots on COM1
 #                and COM10 written at once, the log records
 #   old-windows  both programs refusing a Windows older than 10 version 1903
-# Usage: tools/wine-tests.sh [AREA...]: the areas given, each from a fresh start, or all of them
-# in the order above. The last line is "N passed, N failed". See tools/wine/lib.sh for the builds
-# and packages needed.
+# Usage: tools/wine-tests.sh [AREA...]: the areas given (none needs another to have run first),
+# or all of them in the order above. The last line is "N passed, N failed". See tools/wine/lib.sh
+# for the builds and packages needed.
 set -euo pipefail
 
 # shellcheck source=tools/wine/lib.sh

@@ -140,7 +140,9 @@ start_ports() {
 }
 
 # The ports of one area.
-area_ports() { sed 's/#.*//' <<<"$WINE_PORTS" | awk -v a="$1" 'index(","$2",", ","a",") { print $1 }'; }
+area_ports() {
+    sed 's/#.*//' <<<"$WINE_PORTS" | awk -v a="$1" 'index(","$2",", ","a",") { print $1 }'
+}
 
 # A port's device is shared by the areas that use it: each area sees what it received from the
 # area's start (capture_mark) on.
