@@ -1,4 +1,5 @@
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "writer/job_internal.h"
@@ -28,6 +29,11 @@ void reportProgress(JobContext& job, uint64_t sent, uint64_t total) {
     job.obs.dataProgress(sent, total);
 }
 
+void sendPending(JobContext& job, std::string& pending) {
+    if (!pending.empty()) commPuts(pending.c_str(), &job.ch);
+    pending.clear();
+}
+
 // Streams the pieces; with `skipping`, those before the page section are read but not sent.
 Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
     const int shift = progressShift(file.size());
@@ -39,26 +45,34 @@ Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
     int sincePoll = 0;
     char piece[kPieceBufSize];
     char reply[kReplyBufSize];
+    // The pieces between two polls go out in one write: the same bytes in the same order, at a
+    // tenth of the system calls (a write to a serial port costs far more than the copy).
+    std::string pending;
     size_t n;
     Streamed result;
     while ((n = file.readPiece(piece, sizeof piece)) > 0) {
         // The piece goes out as a text, up to a NUL: the rest of its line would be lost and the
         // device would join what it got to the next line, and still report a good save.
-        if (std::strlen(piece) != n) return {false, result.lineOpen};
+        if (std::strlen(piece) != n) {
+            sendPending(job, pending);
+            return {false, result.lineOpen};
+        }
         count += n;
         job.obs.progressPos(int32_t(count >> shift));
         reportProgress(job, file.rawPosition(), file.size());
         if (skipping && startsPageSection(piece)) skipping = false;
         if (!skipping) {
-            commPuts(piece, &job.ch);
+            pending.append(piece, n);
             result.lineOpen = piece[n - 1] != '\n';
             if (++sincePoll >= device::kPiecesPerPoll) {
+                sendPending(job, pending);
                 commReadLine(&job.ch, reply, sizeof reply);  // whatever came is dropped
                 sincePoll = 0;
+                yieldThread();
             }
         }
-        yieldThread();
     }
+    sendPending(job, pending);
     return result;
 }
 
