@@ -384,6 +384,17 @@ std::string ngWords(const EndInfo& end, const std::string& port, bool vanished) 
     return stepName(end.step) + "失敗";
 }
 
+// The status line of a failed slot: the system's own text (in the system's language) comes
+// after a Japanese reason, as the rest of the window speaks.
+std::string failureText(const EndInfo& end) {
+    if (end.result != SlotResult::Failed) return end.reason;
+    if (end.step == jobstep::kOpen) return "ﾎﾟｰﾄを使用できません: " + end.reason;
+    if (end.reason.rfind("commGetc:", 0) == 0 || end.reason.rfind("commPutc:", 0) == 0)
+        return "通信異常: " + end.reason;
+    if (end.step == jobstep::kData) return std::string(jobtext::kBadData) + ": " + end.reason;
+    return end.reason;
+}
+
 EndInfo slotEnd(SlotRun& run, const SlotState& state, int exitStatus) {
     const double seconds = (tickCount() - run.startTick) / 1000.0;
     if (!run.job->started()) {  // no port chosen, or the job could not be started
@@ -459,7 +470,7 @@ void finishSlot(int slot) {
                    kNgColour);
         const std::string where =
             vanished && !end.step.empty() ? " [" + stepName(end.step) + "]" : "";
-        setWindowText(slotItem(slot, kSlotStatus), recorded ? end.reason + where
+        setWindowText(slotItem(slot, kSlotStatus), recorded ? failureText(end) + where
                                                             : "ログに記録できませんでした: " +
                                                                   run.started.log->path());
     }

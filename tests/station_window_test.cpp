@@ -239,6 +239,9 @@ TEST_F(StationWindow, AMissingOrBusyPortFailsItsSlotOnly) {
     EXPECT_EQ(shown[0].colour, kOkColour);
     EXPECT_EQ(shown[1].result, "NG ﾎﾟｰﾄ使用不可");
     EXPECT_EQ(shown[2].result, "NG ﾎﾟｰﾄ使用不可");
+    // The reason in the window's language first, then the system's own text.
+    for (size_t s : {1, 2}) EXPECT_EQ(shown[s].status.rfind("ﾎﾟｰﾄを使用できません: ", 0), 0u) << s;
+    EXPECT_NE(shown[2].status.find("No such file or directory"), std::string::npos);
     EXPECT_EQ(sims[1].captured(), "");
 }
 
