@@ -274,7 +274,7 @@ TEST_F(MultiWrite, RefusedBeforeAnyPortIsOpened) {
 // Ctrl-C, a kill and a terminal that closes end the write alike: every job stopped, every port
 // closed at once, and every device recorded once as interrupted at its step.
 TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
-    data = dir.write("big.v3", std::string(40000, 'x') + "\n");
+    data = dir.write("big.v3", std::string(128 * 1024, 'x') + "\n");
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signalName(signal));
         sims.clear();
@@ -328,7 +328,8 @@ TEST_F(MultiWrite, InterruptStopsEveryJobAndClosesEveryPort) {
 // A job killed mid-data is recorded at the step it had reported, the other one goes on, and
 // the summary warns that the device holds no data.
 TEST_F(MultiWrite, KilledJobKeepsItsStep) {
-    data = dir.write("big.v3", std::string(20000, 'x') + "\n");
+    // More than a pseudo-terminal's buffers hold: the job is still sending when it is killed.
+    data = dir.write("big.v3", std::string(128 * 1024, 'x') + "\n");
     startSims({{"--rate", "3840"}, {"--jobs", "1"}});
     ProgramResult r;
     std::vector<std::string> args = portArgs();
