@@ -29,8 +29,19 @@ struct DesktopJob {
     WriteSettings settings;
     std::string dataPath;
     std::string portName;
-    std::mutex resultLock;
-    JobResult result;  // how the last job ended
+    // How the last job ended, for the watcher's thread and the record.
+    JobResult lastResult() const {
+        std::lock_guard<std::mutex> lock(resultLock);
+        return result;
+    }
+    void setResult(const JobResult& r) {
+        std::lock_guard<std::mutex> lock(resultLock);
+        result = r;
+    }
+
+private:
+    mutable std::mutex resultLock;
+    JobResult result;
 };
 
 // zemtabulo --log FILE: one CSV record per Start, the same as zemtabulo-cli write --log gives.

@@ -36,11 +36,6 @@ private:
     Window bar_;
 };
 
-void setResult(DesktopJob& job, const JobResult& result) {
-    std::lock_guard<std::mutex> lock(job.resultLock);
-    job.result = result;
-}
-
 // A port that failed under the job ends the program, as it always has: the record first,
 // then the system's reason in a box captioned with the failed operation.
 [[noreturn]] void portFaultExit(Desktop& d, const JobResult& result) {
@@ -54,13 +49,8 @@ void setResult(DesktopJob& job, const JobResult& result) {
 void writeWorker(Desktop& d) {
     DialogObserver obs(d);
     DesktopJob& job = d.job;
-    JobResult result;
-    {
-        std::lock_guard<std::mutex> lock(job.resultLock);
-        result = job.result;
-    }
-    result = runWriteJob(job.channel, job.settings, job.dataPath, obs, result);
-    setResult(job, result);
+    const JobResult result = runWriteJob(job.channel, job.settings, job.dataPath, obs);
+    job.setResult(result);
     if (result.portFault()) portFaultExit(d, result);
     job.busy.store(0);
 }
@@ -122,7 +112,7 @@ void startCommand(Desktop& d) {
     DialogObserver obs(d);
     JobResult result;
     const bool opened = openPort(d, obs, result);
-    setResult(job, result);
+    job.setResult(result);
     enableWindow(dlgItem(d.dlg, IDC_START), false);
     job.startTick.store(tickCount());
 

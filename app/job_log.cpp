@@ -21,11 +21,7 @@ void recordJob(Desktop& d) {
     if (!d.log.file || d.log.openError != 0) return;
     DesktopJob& job = d.job;
     const double seconds = (tickCount() - job.startTick.load()) / 1000.0;
-    JobResult result;
-    {
-        std::lock_guard<std::mutex> lock(job.resultLock);
-        result = job.result;
-    }
+    const JobResult result = job.lastResult();
     std::string sum;
     // Without a reason of its own, the job's last status text says how it ended.
     const std::string status = windowText(dlgItem(d.dlg, IDC_STATUS));

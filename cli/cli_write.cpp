@@ -253,7 +253,7 @@ JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port) {
     }
     Channel channel;
     if (openJobPort(channel, port, out, result) == 0)
-        result = runWriteJob(channel, o.settings, o.data, out, result);
+        result = runWriteJob(channel, o.settings, o.data, out);
     if (result.portFault()) {
         out.box(systemErrorText(result.portFaultError), result.portFaultOp);
         return result;

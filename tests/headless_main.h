@@ -26,8 +26,5 @@ struct HeadlessMain {
     std::string status() const { return windowText(dlgItem(dlg, IDC_STATUS)); }
     void check(int id, bool on = true) { setButtonState(dlg, id, on ? kChecked : kUnchecked); }
     // How the last job ended.
-    JobResult result() {
-        std::lock_guard<std::mutex> lock(desk.job.resultLock);
-        return desk.job.result;
-    }
+    JobResult result() { return desk.job.lastResult(); }
 };

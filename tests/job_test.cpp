@@ -467,7 +467,7 @@ TEST(TwoJobs, RunAtOnceInOneProcessEachStreamWhole) {
         threads.emplace_back([&r, path = dir.write(std::string(r.sum) + ".v3", r.data)] {
             Channel ch;
             if (openJobPort(ch, r.sim.slavePath, r.obs, r.result) == 0)
-                r.result = runWriteJob(ch, r.settings, path, r.obs, r.result);
+                r.result = runWriteJob(ch, r.settings, path, r.obs);
         });
     }
     for (std::thread& t : threads) t.join();

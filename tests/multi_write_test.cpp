@@ -46,6 +46,13 @@ struct MultiWrite : ::testing::Test {
             ASSERT_TRUE(sims.back().start(args, {scale}));
         }
     }
+    // The write with `args` and every port, as one line for a shell.
+    std::string shellWrite(const std::vector<std::string>& args) const {
+        std::string line = "'" + std::string(ZT_CLI_PATH) + "' write --data '" + data + "'";
+        for (const std::string& a : args) line += " '" + a + "'";
+        for (const std::string& a : portArgs()) line += " '" + a + "'";
+        return line;
+    }
     std::vector<std::string> portArgs() const {
         std::vector<std::string> out;
         for (const SimProcess& s : sims) out.insert(out.end(), {"--port", s.slavePath});
@@ -379,9 +386,7 @@ TEST_F(MultiWrite, GoodDeviceIsRecordedBeforeTheRunEnds) {
 // end and recorded, and the program says how it went by its status.
 TEST_F(MultiWrite, ClosedOutputIsNoMoreEventsNeverAnEnd) {
     startSims({{"--jobs", "1"}, {"--jobs", "1"}});
-    std::string command = "'" + std::string(ZT_CLI_PATH) + "' write --json --data '" + data +
-                          "' --log log.csv";
-    for (const std::string& a : portArgs()) command += " '" + a + "'";
+    const std::string command = shellWrite({"--json", "--log", "log.csv"});
     // The reader takes the first line and leaves; the exit status of the writer is kept.
     ProgramResult r = runProgram(
         {"/bin/sh", "-c", "( " + command + "; echo $? >status ) | head -n 1 >/dev/null"}, {scale},
@@ -404,8 +409,7 @@ TEST_F(MultiWrite, FileGrowingDuringTheWriteKeepsTheTableWithinItsColumns) {
         sims.emplace_back();
         ASSERT_TRUE(sims.back().start({"--jobs", "1", "--rate", "3840"}, {}));
     }
-    std::string command = "'" + std::string(ZT_CLI_PATH) + "' write --data '" + data + "'";
-    for (const std::string& a : portArgs()) command += " '" + a + "'";
+    const std::string command = shellWrite({});
     ProgramResult r;
     // script(1) gives the program a terminal, so that it draws its live table.
     std::thread tool([&] { r = runProgram({"/usr/bin/script", "-qec", command, "/dev/null"}); });

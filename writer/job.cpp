@@ -31,8 +31,6 @@ void writeJob(JobContext& job, const WriteSettings& settings, const std::string&
         failWrite(job, jobtext::kBadData);
     }
 
-    job.ch.baudRate = device::kWriteBaud;
-    commSetBaud(&job.ch);
     sendScreenData(job, file, settings.skipBitmaps);
 
     char reply[kReplyBufSize];
@@ -95,7 +93,8 @@ int openJobPort(Channel& ch, const std::string& portName, JobObserver& obs, JobR
 }
 
 JobResult runWriteJob(Channel& ch, const WriteSettings& settings, const std::string& dataPath,
-                      JobObserver& obs, JobResult result) {
+                      JobObserver& obs) {
+    JobResult result;
     JobContext job{ch, obs, result};
     try {
         writeJob(job, settings, dataPath);

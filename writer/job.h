@@ -80,4 +80,4 @@ int openJobPort(Channel& ch, const std::string& portName, JobObserver& obs, JobR
 // sent, then the screen data, the settings and the sum query. Ends with the port closed,
 // however it went; a port that fails under the job ends it with the fault in the result.
 JobResult runWriteJob(Channel& ch, const WriteSettings& settings, const std::string& dataPath,
-                      JobObserver& obs, JobResult result = {});
+                      JobObserver& obs);
