@@ -42,7 +42,8 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
     }
     if (key == "slots") {
         if (value.empty() || value.size() > 2 ||
-            !std::all_of(value.begin(), value.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+            !std::all_of(value.begin(), value.end(),
+                         [](char ch) { return ch >= '0' && ch <= '9'; }))
             return false;
         const int n = std::stoi(value);
         if (n < 1 || n > kMaxStationSlots) return false;
@@ -83,7 +84,8 @@ std::string trimmed(const std::string& s) {
 
 StationConfig defaultStationConfig(int slots) {
     StationConfig c;
-    for (int i = 1; i <= slots; ++i) c.slots.push_back({"治具" + std::to_string(i), "COM" + std::to_string(i)});
+    for (int i = 1; i <= slots; ++i)
+        c.slots.push_back({"治具" + std::to_string(i), "COM" + std::to_string(i)});
     return c;
 }
 

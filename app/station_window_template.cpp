@@ -13,9 +13,8 @@ constexpr const char* kSlotNames[kMaxStationSlots] = {
     "治具9", "治具10", "治具11", "治具12", "治具13", "治具14", "治具15", "治具16"};
 // Keys 1-9 press the first nine Start buttons.
 constexpr const char* kStartCaptions[kMaxStationSlots] = {
-    "開始(&1)", "開始(&2)", "開始(&3)", "開始(&4)", "開始(&5)", "開始(&6)",
-    "開始(&7)", "開始(&8)", "開始(&9)", "開始",     "開始",     "開始",
-    "開始",     "開始",     "開始",     "開始"};
+    "開始(&1)", "開始(&2)", "開始(&3)", "開始(&4)", "開始(&5)", "開始(&6)", "開始(&7)", "開始(&8)",
+    "開始(&9)", "開始",     "開始",     "開始",     "開始",     "開始",     "開始",     "開始"};
 
 // Layout in dialog units.
 constexpr int kWidth = 520;
@@ -61,10 +60,10 @@ void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     out.push_back({id(kSlotPort), K::ComboDropList, "", 44, mid - 6, 84, 120, kTabStop | kVScroll});
     out.push_back({id(kSlotStatus), K::StaticText, "", 132, y, 140, inner, kVCenter | kNoPrefix});
     out.push_back({id(kSlotProgress), K::Progress, "", 276, mid - 4, 60, 8, kBorder});
-    out.push_back({id(kSlotResult), K::StaticText, "", 340, y, 116, inner,
-                   kLargeText | kBorder | kNoPrefix});
-    out.push_back({id(kSlotStart), K::PushButton, kStartCaptions[slot], 459, mid - 6, 54, 13,
-                   kTabStop});
+    out.push_back(
+        {id(kSlotResult), K::StaticText, "", 340, y, 116, inner, kLargeText | kBorder | kNoPrefix});
+    out.push_back(
+        {id(kSlotStart), K::PushButton, kStartCaptions[slot], 459, mid - 6, 54, 13, kTabStop});
 }
 
 }  // namespace
@@ -76,7 +75,7 @@ std::unique_ptr<StationTemplate> stationTemplate(int slots) {
     const int row = slots <= kTallRowsUpTo ? kTallRow : kShortRow;
     for (int s = 0; s < slots; ++s) addRow(t->controls, s, kRowsTop + s * row, row);
     const int height = kRowsTop + slots * row + kBottomMargin;
-    t->dialog = DialogTemplate{IDD_STATION, "ZemTabulo ステーション", 0, 0, kWidth, height, true,
-                               "ＭＳ Ｐゴシック", 9, t->controls};
+    t->dialog = DialogTemplate{IDD_STATION, "ZemTabulo ステーション", 0, 0,          kWidth, height,
+                               true,        "ＭＳ Ｐゴシック",        9, t->controls};
     return t;
 }

@@ -24,7 +24,7 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     }
     // A device written without its record could not be traced: no log, no write.
     if (!o.log.empty()) {
-        run.log = std::make_unique<LogFile>();
+        run.log = std::make_shared<LogFile>();
         if (int err = run.log->open(o.log); err != 0) {
             std::fprintf(stderr, "log %s: %s\n", o.log.c_str(), run.log->errorText(err).c_str());
             return kExitSomeFailed;
@@ -35,8 +35,6 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     }
     return 0;
 }
-
-std::string correctsText(const std::string& id) { return " (corrects record " + id + ")"; }
 
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
              std::string* id) {

@@ -20,7 +20,7 @@ struct WriteRun {
     std::string expectSum;
     std::vector<std::string> flags;  // the settings flags, as each port's job is given them
     std::string options;             // the same, space separated, for the log
-    std::unique_ptr<LogFile> log;
+    std::shared_ptr<LogFile> log;
     std::unique_ptr<EventWriter> events;  // with --json
     bool slotMode = false;                // events of the port only: no start, no done
 };
@@ -35,10 +35,6 @@ int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, Wri
 // asked). False (with the reason on stderr) when it could not be written.
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
              std::string* id = nullptr);
-
-// The words a correcting record's reason ends with: the id of the record it corrects. A reader
-// takes the correcting record as the device's final one.
-std::string correctsText(const std::string& id);
 
 // Whether a device interrupted at `step` may have lost its data.
 bool erasedByStep(const std::string& step);

@@ -9,11 +9,14 @@ constexpr size_t kPipeReadSize = 4096;
 
 const char* signalName(int signal) {
     switch (signal) {
-        case SIGINT: return "SIGINT";
+        case SIGINT:
+            return "SIGINT";
 #ifdef SIGHUP
-        case SIGHUP: return "SIGHUP";
+        case SIGHUP:
+            return "SIGHUP";
 #endif
-        default: return "SIGTERM";
+        default:
+            return "SIGTERM";
     }
 }
 
@@ -42,8 +45,7 @@ EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal,
     end.seconds = seconds;
     end.step = step;
     end.result = SlotResult::Failed;
-    end.reason =
-        "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";
+    end.reason = "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";
     return end;
 }
 
@@ -65,37 +67,15 @@ void SlotJob::read() {
     while ((n = child_.read(buf, sizeof buf)) > 0) {
         splitter.feed(buf, size_t(n), [this](const std::string& line) {
             std::optional<Json> event = parseEvent(line);
-            if (!event) return;
-            {
-                std::lock_guard<std::mutex> g(lock_);
-                const std::string kind = eventText(*event, "event");
-                if (kind == "status") {
-                    state_.status = eventText(*event, "text");
-                } else if (kind == "step") {
-                    state_.step = eventText(*event, "step");
-                } else if (kind == "progress") {
-                    state_.sent = event->value("sent", uint64_t(0));
-                    state_.total = event->value("total", uint64_t(0));
-                } else if (kind == "sum") {
-                    state_.sum = eventText(*event, "sum");
-                } else if (kind == "end") {
-                    state_.endSeen = readEndInfo(*event, state_.end);
-                }
-            }
-            if (listener_) listener_(event);
+            if (event && listener_) listener_(event);
         });
     }
     {
         std::lock_guard<std::mutex> g(lock_);
-        state_.closed = true;
+        closed_ = true;
         closedChanged_.notify_all();
     }
     if (listener_) listener_(std::nullopt);
-}
-
-SlotState SlotJob::state() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return state_;
 }
 
 int SlotJob::finish() {
@@ -112,7 +92,7 @@ int SlotJob::stop() {
     bool closed;
     {
         std::unique_lock<std::mutex> g(lock_);
-        closed = closedChanged_.wait_for(g, kStopGrace, [this] { return state_.closed; });
+        closed = closedChanged_.wait_for(g, kStopGrace, [this] { return closed_; });
     }
     if (!closed) child_.kill();
     return finish();

@@ -1,6 +1,6 @@
 // One device's write as a child process of the single-device job (zemtabulo-cli write --slot
-// --json): started with its port, its events read on a thread of its own, what they told kept
-// for the owner. Used by the multi-port write and the station window alike.
+// --json): started with its port, its events read on a thread of its own and handed to the
+// owner (a StationRun) as they come.
 #pragma once
 
 #include <chrono>
@@ -17,17 +17,6 @@
 
 // Children still running this long after they were asked to stop are ended at once.
 constexpr std::chrono::milliseconds kStopGrace{800};
-
-// What a slot's events have told so far.
-struct SlotState {
-    std::string status;    // the job's last status text
-    std::string step;      // the last step it reported
-    uint64_t sent = 0, total = 0;
-    std::string sum;       // as the device answered; empty when none was read
-    bool endSeen = false;  // a well-formed end event came
-    EndInfo end;
-    bool closed = false;   // the child's output has ended
-};
 
 // The arguments of the job of one port: `cli` is the single-device program.
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
@@ -46,7 +35,7 @@ EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal,
                     const std::string& step);
 
 class SlotJob {
-public:
+  public:
     // Told each event, and nullopt once when the output ends; on the reader thread.
     using Listener = std::function<void(const std::optional<Json>& event)>;
 
@@ -60,7 +49,6 @@ public:
     // device with `quietErrors`.
     int start(const std::vector<std::string>& args, bool quietErrors, Listener listener);
     bool started() const { return child_.started(); }
-    SlotState state() const;
 
     // Asks the child to stop as an interrupt would; kill ends it at once.
     void terminate() { child_.terminate(); }
@@ -70,7 +58,7 @@ public:
     // Asks the child to stop and ends it after kStopGrace; then finish.
     int stop();
 
-private:
+  private:
     void read();
 
     ChildProcess child_;
@@ -78,7 +66,7 @@ private:
     Listener listener_;
     mutable std::mutex lock_;
     std::condition_variable closedChanged_;
-    SlotState state_;
+    bool closed_ = false;  // the child's output has ended
     bool finished_ = false;
     int exit_ = -1;
 };

@@ -1,0 +1,62 @@
+// How a station window's row shows its slot: the status line and the bar as events come, the
+// result field, the status line and a sound at the slot's end.
+#include "app/station_state.h"
+#include "app/station_texts.h"
+
+namespace {
+
+constexpr const char* kOkSound = "end.wav";
+constexpr const char* kNgSound = "";  // a name no file has: the system's alert sound
+
+}  // namespace
+
+void showResult(Station& st, size_t slot, const std::string& text, uint32_t colour) {
+    Window field = st.slotItem(slot, kSlotResult);
+    setControlColour(field, colour);
+    setWindowText(field, text);
+}
+
+void Station::slotEvent(size_t slot, const Json&) {
+    const StationSlot& s = run.slot(slot);
+    RowShown& shown = rows[slot];
+    if (s.status != shown.status) {
+        shown.status = s.status;
+        setWindowText(slotItem(slot, kSlotStatus), s.status);
+    }
+    // Held at 100 for a file that grew while it was sent.
+    const uint64_t sent = std::min(s.sent, s.total);
+    const int percent = s.total ? int(sent * 100 / s.total) : 0;
+    if (percent != shown.percent) {
+        shown.percent = percent;
+        progressSetPos(slotItem(slot, kSlotProgress), percent);
+        showResult(*this, slot, std::to_string(percent) + "%", kNoColour);
+    }
+}
+
+void Station::sumLearned(const std::string& sum) {
+    setWindowText(item(IDC_ST_EXPECT), sum);
+}
+
+void Station::slotEnded(size_t slot) {
+    const StationSlot& s = run.slot(slot);
+    const EndInfo& end = s.end;
+    const bool ok = end.result == SlotResult::Ok && s.recorded;
+    if (ok) {
+        progressSetPos(slotItem(slot, kSlotProgress), 100);
+        showResult(*this, slot, "OK " + s.sum, kOkColour);
+        setWindowText(slotItem(slot, kSlotStatus),
+                      "完了 " + std::to_string(int(end.seconds + 0.5)) + "秒");
+    } else if (!s.recorded) {
+        showResult(*this, slot, "NG 記録不可", kNgColour);
+        setWindowText(slotItem(slot, kSlotStatus),
+                      "ログに記録できませんでした: " + s.start.log->path());
+    } else {
+        showResult(*this, slot, "NG " + ngWords(end, s.start.port, s.vanished), kNgColour);
+        const std::string where =
+            s.vanished && !end.step.empty() ? " [" + stepName(end.step) + "]" : "";
+        setWindowText(slotItem(slot, kSlotStatus), failureText(end) + where);
+    }
+    if (!stopping) sounds.play(ok ? kOkSound : kNgSound);
+    enableWindow(slotItem(slot, kSlotStart), true);
+    enableWindow(slotItem(slot, kSlotPort), !locked);
+}

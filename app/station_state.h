@@ -1,0 +1,61 @@
+// The station window's state: what the window shows and the station run it is a view of. Owned
+// by stationMain and reached through the dialog's data.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/sound_queue.h"
+#include "app/station_window.h"
+#include "app/station_window_ini.h"
+#include "platform/resources.h"
+#include "platform/ui.h"
+#include "station/station_run.h"
+
+// What a row shows, so that an event that changes nothing repaints nothing.
+struct RowShown {
+    int percent = -1;
+    std::string status;
+};
+
+class Station : public StationView {
+  public:
+    Station(StationConfig config, bool locked)
+        : config(std::move(config)),
+          locked(locked),
+          slots(int(this->config.slots.size())),
+          run(size_t(slots), stationJobProgram(), false),
+          rows(size_t(slots)) {}
+
+    void slotEvent(size_t slot, const Json& event) override;
+    void slotEnded(size_t slot) override;
+    void sumLearned(const std::string& sum) override;
+
+    Window dlg = nullptr;
+    StationConfig config;
+    bool locked = false;
+    int slots = 0;
+    StationRun run;
+    std::vector<RowShown> rows;
+    std::string dataPath;
+    std::shared_ptr<LogFile> log;  // the log of the last Start, kept open while it is the same
+    bool iniFailTold = false;
+    bool stopping = false;
+    SoundQueue sounds;
+
+    Window item(int id) const { return dlgItem(dlg, id); }
+    Window slotItem(size_t slot, SlotPart part) const {
+        return item(slotControlId(int(slot), part));
+    }
+    void box(const std::string& text) const {
+        messageBox(dlg, text, resString(kStrAppName), kMbOk);
+    }
+    std::string slotPort(size_t slot) const {
+        Window combo = slotItem(slot, kSlotPort);
+        return comboText(combo, comboSel(combo));
+    }
+};
+
+// The result field of a slot: its text and colour.
+void showResult(Station& st, size_t slot, const std::string& text, uint32_t colour);

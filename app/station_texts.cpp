@@ -1,0 +1,39 @@
+#include "app/station_texts.h"
+
+std::string stepName(const std::string& step) {
+    static const struct {
+        const char* step;
+        const char* name;
+    } kNames[] = {{"open", "ﾎﾟｰﾄ"}, {"fws", "開始"},    {"fs", "保存"},  {"erase", "消去"},
+                  {"data", "ﾃﾞｰﾀ"}, {"fs_end", "保存"}, {"fwe", "終了"}, {"sb", "ｻﾑ"}};
+    for (const auto& n : kNames)
+        if (step == n.step) return n.name;
+    return step;
+}
+
+std::string ngWords(const EndInfo& end, const std::string& port, bool vanished) {
+    if (vanished) return "中断";
+    switch (end.result) {
+        case SlotResult::SumMismatch:
+            return "ｻﾑ不一致";
+        case SlotResult::SumUnreadable:
+            return "ｻﾑ読取不可";
+        case SlotResult::Interrupted:
+            return "中断";
+        default:
+            break;
+    }
+    if (port.empty()) return "ﾎﾟｰﾄ未設定";
+    if (end.step == "open" || end.step.empty()) return "ﾎﾟｰﾄ使用不可";
+    if (end.reason.rfind("no answer", 0) == 0) return stepName(end.step) + "無応答";
+    return stepName(end.step) + "失敗";
+}
+
+std::string failureText(const EndInfo& end) {
+    if (end.result != SlotResult::Failed) return end.reason;
+    if (end.step == jobstep::kOpen) return "ﾎﾟｰﾄを使用できません: " + end.reason;
+    if (end.reason.rfind("commGetc:", 0) == 0 || end.reason.rfind("commPutc:", 0) == 0)
+        return "通信異常: " + end.reason;
+    if (end.step == jobstep::kData) return std::string(jobtext::kBadData) + ": " + end.reason;
+    return end.reason;
+}

@@ -1,0 +1,257 @@
+#include "station/station_run.h"
+
+#include <algorithm>
+#include <csignal>
+
+#include "platform/serial.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// While stopping, the queue is looked at this often for children that have ended.
+constexpr std::chrono::milliseconds kStopPoll{50};
+
+}  // namespace
+
+std::string correctsText(const std::string& id) {
+    return " (corrects record " + id + ")";
+}
+
+void markSumMismatch(EndInfo& end, const std::string& reason) {
+    end.result = SlotResult::SumMismatch;
+    end.exit = kExitSumsWrong;
+    end.step = "sb";
+    end.reason = reason;
+}
+
+StationRun::StationRun(size_t slots, std::string program, bool childErrors)
+    : program_(std::move(program)),
+      childErrors_(childErrors),
+      slots_(slots),
+      jobs_(slots),
+      endSeen_(slots, false),
+      told_(slots, false) {}
+
+StationRun::~StationRun() {
+    for (auto& job : jobs_)
+        if (job && job->started()) job->terminate();
+    jobs_.clear();  // each waited for, after its grace; the readers joined
+}
+
+bool StationRun::anyRunning() const {
+    return std::any_of(slots_.begin(), slots_.end(),
+                       [](const StationSlot& s) { return s.running; });
+}
+
+std::optional<SameDevice> sameDevice(std::vector<std::pair<size_t, std::string>> taken,
+                                     const std::vector<std::pair<size_t, std::string>>& ports) {
+    for (const auto& [index, port] : ports) {
+        if (port.empty()) continue;
+        const std::string device = portIdentity(port);
+        for (const auto& [other, dev] : taken)
+            if (dev == device) return SameDevice{other, index, device};
+        taken.emplace_back(index, device);
+    }
+    return std::nullopt;
+}
+
+std::optional<SameDevice> StationRun::sameDevice(
+    const std::vector<std::pair<size_t, std::string>>& ports) const {
+    std::vector<std::pair<size_t, std::string>> taken;
+    for (size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].running) taken.emplace_back(i, slots_[i].device);
+    return ::sameDevice(std::move(taken), ports);
+}
+
+double StationRun::secondsOf(const StationSlot& s) const {
+    return std::chrono::duration<double>(Clock::now() - s.started).count();
+}
+
+void StationRun::start(size_t index, SlotStart start, StationView& view) {
+    StationSlot& s = slots_.at(index);
+    s = StationSlot{};
+    s.start = std::move(start);
+    s.device = s.start.port.empty() ? std::string() : portIdentity(s.start.port);
+    s.started = Clock::now();
+    s.running = true;
+    endSeen_[index] = false;
+    told_[index] = false;
+    jobs_[index] = std::make_unique<SlotJob>();
+    int err = 0;
+    if (!s.start.port.empty()) {
+        err = jobs_[index]->start(
+            slotJobArgs(program_, s.start.port, s.start.dataPath, s.start.flags), !childErrors_,
+            [this, index](const std::optional<Json>& event) {
+                {
+                    std::lock_guard<std::mutex> g(inbox_->m);
+                    inbox_->items.emplace_back(index, event);
+                }
+                inbox_->cv.notify_all();
+                if (wake_) wake_(index);
+            });
+        if (err == 0) return;
+    }
+    // Never started: ended here, at the open.
+    s.end.step = "open";
+    s.end.seconds = secondsOf(s);
+    s.end.reason =
+        s.start.port.empty() ? "no port chosen" : "cannot start the job: " + systemErrorText(err);
+    endSeen_[index] = true;
+    s.final = true;
+    record(s, std::string());
+    s.running = false;
+    tell(index, view);
+}
+
+void StationRun::pump(StationView& view) {
+    std::deque<std::pair<size_t, std::optional<Json>>> batch;
+    {
+        std::lock_guard<std::mutex> g(inbox_->m);
+        batch.swap(inbox_->items);
+    }
+    for (const auto& [index, event] : batch) take(index, event, view);
+}
+
+void StationRun::waitAndPump(std::chrono::milliseconds timeout, StationView& view) {
+    {
+        std::unique_lock<std::mutex> g(inbox_->m);
+        inbox_->cv.wait_for(g, timeout, [this] { return !inbox_->items.empty(); });
+    }
+    pump(view);
+}
+
+void StationRun::take(size_t index, const std::optional<Json>& event, StationView& view) {
+    StationSlot& s = slots_.at(index);
+    if (!s.running) return;
+    if (!event) {
+        jobEnded(index, view);
+        return;
+    }
+    const std::string kind = eventText(*event, "event");
+    if (kind == "status") {
+        s.status = eventText(*event, "text");
+    } else if (kind == "step") {
+        s.step = eventText(*event, "step");
+    } else if (kind == "progress") {
+        s.sent = event->value("sent", uint64_t(0));
+        s.total = event->value("total", uint64_t(0));
+        if (s.dataStarted == Clock::time_point{}) s.dataStarted = Clock::now();
+    } else if (kind == "sum") {
+        s.sum = eventText(*event, "sum");
+    } else if (kind == "end") {
+        // Recorded now, not when the child has gone: a parent ended in between would lose it.
+        if (endSeen_[index] || !readEndInfo(*event, s.end)) return;
+        endSeen_[index] = true;
+        judge(s, view);
+        record(s, std::string());
+        return;
+    } else {
+        return;
+    }
+    view.slotEvent(index, *event);
+}
+
+void StationRun::jobEnded(size_t index, StationView& view) {
+    StationSlot& s = slots_[index];
+    const int status = jobs_[index]->finish();
+    if (!endSeen_[index]) {
+        // Killed, crashed, or stopped by us before it could tell: at the step it last told.
+        endSeen_[index] = true;
+        s.vanished = true;
+        s.end = vanishedEnd(status, secondsOf(s), stopSignal_ != 0, stopSignal_, s.step);
+        judge(s, view);
+        record(s, std::string());
+    }
+    s.running = false;
+    tell(index, view);
+}
+
+void StationRun::judge(StationSlot& s, StationView& view) {
+    s.final = true;
+    if (s.end.result != SlotResult::Ok) return;
+    std::string expected;
+    switch (s.start.rule) {
+        case SumRule::None:
+            return;
+        case SumRule::Majority:
+            s.final = false;
+            return;
+        case SumRule::Expected:
+            expected = s.start.expectSum;
+            break;
+        case SumRule::FirstDevice:
+            if (learnedSum_.empty() && !s.sum.empty()) {
+                learnedSum_ = s.sum;
+                view.sumLearned(learnedSum_);
+            }
+            expected = learnedSum_;
+            break;
+    }
+    if (expected.empty()) return;
+    s.expectedUsed = expected;
+    if (!sameSum(s.sum, expected))
+        markSumMismatch(s.end, "sum " + s.sum + ", expected " + expected);
+}
+
+void StationRun::record(StationSlot& s, const std::string& correcting) {
+    if (!s.start.log) {
+        s.recorded = true;
+        return;
+    }
+    LogRecord r = jobRecord(s.start.port, s.end, s.sum);
+    r.dataFile = s.start.dataPath;
+    r.dataSha256 = s.start.dataSha256;
+    r.dataBytes = s.start.dataBytes;
+    for (const std::string& flag : s.start.flags)
+        r.options += (r.options.empty() ? "" : " ") + flag;
+    r.expectedSum = s.expectedUsed;
+    if (!correcting.empty()) r.reason += correctsText(correcting);
+    s.recorded = s.start.log->append(r) == 0;
+    if (!s.recorded) recordLost_ = true;
+    if (s.recordId.empty()) s.recordId = r.id;
+}
+
+void StationRun::tell(size_t index, StationView& view) {
+    const StationSlot& s = slots_[index];
+    if (told_[index] || s.running || !s.final) return;
+    told_[index] = true;
+    view.slotEnded(index);
+}
+
+void StationRun::stopAll(int signal, StationView& view) {
+    stopSignal_ = signal;
+    for (size_t i = 0; i < slots_.size(); ++i)
+        if (slots_[i].running && jobs_[i]) jobs_[i]->terminate();
+    const auto deadline = Clock::now() + kStopGrace;
+    bool killed = false;
+    while (anyRunning()) {
+        if (!killed && Clock::now() >= deadline) {
+            killed = true;
+            for (size_t i = 0; i < slots_.size(); ++i)
+                if (slots_[i].running && jobs_[i]) jobs_[i]->kill();
+        }
+        waitAndPump(kStopPoll, view);
+    }
+}
+
+void StationRun::finishRun(StationView& view) {
+    std::vector<SlotOutcome> verdicts = outcomes();
+    applySumVerdicts(verdicts, std::string());
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        StationSlot& s = slots_[i];
+        if (s.final || s.running) continue;
+        s.final = true;
+        if (verdicts[i].result == SlotResult::SumMismatch) {
+            markSumMismatch(s.end, "sum " + s.sum + " differs from the other devices'");
+            record(s, s.recordId);
+        }
+        tell(i, view);
+    }
+}
+
+std::vector<SlotOutcome> StationRun::outcomes() const {
+    std::vector<SlotOutcome> out;
+    for (const StationSlot& s : slots_) out.push_back({s.end.result, s.sum});
+    return out;
+}
