@@ -53,9 +53,3 @@ bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const s
     }
     return true;
 }
-
-bool erasedByStep(const std::string& step) {
-    for (const char* s : {"erase", "data", "fs_end"})
-        if (step == s) return true;
-    return false;
-}

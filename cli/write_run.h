@@ -36,7 +36,5 @@ int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, Wri
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
              std::string* id = nullptr);
 
-// Whether a device interrupted at `step` may have lost its data.
-bool erasedByStep(const std::string& step);
 constexpr const char* kErasedWarning =
     "Warning: a device interrupted after its erase holds no data until it is written again.";

@@ -28,13 +28,20 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
     return args;
 }
 
+bool erasedByStep(const std::string& step) {
+    for (const char* s : {"erase", "data", "fs_end"})
+        if (step == s) return true;
+    return false;
+}
+
 EndInfo interruptedEnd(const std::string& step, double seconds, int signal) {
     EndInfo end;
     end.result = SlotResult::Interrupted;
     end.exit = kExitInterrupted;
     end.seconds = seconds;
     end.step = step;
-    end.reason = std::string("interrupted (") + signalName(signal) + ")";
+    end.reason = std::string("interrupted (") + signalName(signal) + ")" +
+                 (erasedByStep(step) ? kErasedReason : "");
     return end;
 }
 

@@ -26,6 +26,12 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
 // "SIGINT", "SIGHUP" or "SIGTERM" (the name for any other interrupt).
 const char* signalName(int signal);
 
+// Whether a device cut short at `step` may have lost its data: its erase had begun.
+bool erasedByStep(const std::string& step);
+// The words a cut-short end's reason ends with at such a step, so that the record names the
+// device that holds no data.
+constexpr const char* kErasedReason = "; erased, the device holds no data";
+
 // The interrupted end of a slot that was at `step`, stopped by `signal`.
 EndInfo interruptedEnd(const std::string& step, double seconds, int signal);
 

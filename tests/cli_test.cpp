@@ -170,7 +170,7 @@ TEST_F(CliWrite, SignalEndsTheJobAndTheLockFileGoesWithIt) {
         EXPECT_EQ(log.at(i, "result"), "interrupted");
         EXPECT_EQ(log.at(i, "step"), "erase");
     }
-    EXPECT_EQ(log.at(1, "reason"), "interrupted (SIGHUP)");
+    EXPECT_EQ(log.at(1, "reason"), "interrupted (SIGHUP); erased, the device holds no data");
 }
 
 // Nothing is sent to a device when the data file or the port is refused, and the reason comes

@@ -14,6 +14,7 @@
 #include "app/templates.h"
 #include "csv_reader.h"
 #include "job_fixture.h"
+#include "lock_files.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "platform/serial_lock.h"
@@ -130,7 +131,8 @@ TEST_F(MultiWrite, EveryPortGetsTheWholeJobAndEveryLineIsAnEvent) {
         for (const Json& e : all) {
             if (eventText(e, "port") != s.slavePath) continue;
             if (e["event"] == "status") statuses.push_back(e["text"]);
-            if (e["event"] == "progress" && e["sent"] == e["total"]) allSent = e["total"] == kData.size();
+            if (e["event"] == "progress" && e["sent"] == e["total"])
+                allSent = e["total"] == kData.size();
             if (e["event"] == "sum") sum = e["sum"];
         }
         EXPECT_EQ(statuses.front(), "画面書込み");
@@ -210,7 +212,9 @@ TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
         {{"--expect-sum", "5a3c"},
          {SlotResult::Ok, SlotResult::Ok, SlotResult::SumMismatch, SlotResult::SumUnreadable},
          3},
-        {{}, {SlotResult::Ok, SlotResult::Ok, SlotResult::SumMismatch, SlotResult::SumUnreadable}, 3},
+        {{},
+         {SlotResult::Ok, SlotResult::Ok, SlotResult::SumMismatch, SlotResult::SumUnreadable},
+         3},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = portArgs();
@@ -232,8 +236,9 @@ TEST_F(MultiWrite, SumsAgainstTheExpectedOneOrTheMajority) {
     ASSERT_EQ(odd.size(), 2u);
     EXPECT_EQ(log.at(odd[0], "result"), "ok");
     EXPECT_EQ(log.at(odd[1], "result"), "sum-mismatch");
-    EXPECT_EQ(log.at(odd[1], "reason"), "sum 1111 differs from the other devices' (corrects record " +
-                                            log.at(odd[0], "id") + ")");
+    EXPECT_EQ(
+        log.at(odd[1], "reason"),
+        "sum 1111 differs from the other devices' (corrects record " + log.at(odd[0], "id") + ")");
     for (size_t k : {0, 1, 3}) EXPECT_EQ(byPort[sims[k].slavePath].size(), 1u) << k;
     // Without --json: a line per change, then the summary.
     ProgramResult r = write({"--port", sims[0].slavePath, "--port", sims[2].slavePath});
@@ -264,8 +269,8 @@ TEST_F(MultiWrite, RefusedBeforeAnyPortIsOpened) {
         std::vector<std::string> args;
         int status;
     } cases[] = {
-        {{"--port", "COM7", "--port", sims[0].slavePath}, 2},        // one device twice
-        {{"--port", "COM7", "--expect-sum", "12G4"}, 2},             // no sum
+        {{"--port", "COM7", "--port", sims[0].slavePath}, 2},           // one device twice
+        {{"--port", "COM7", "--expect-sum", "12G4"}, 2},                // no sum
         {{"--port", "COM7", "--log", dir.file("no/such/dir.csv")}, 1},  // no log
         {{"--port", "COM7", "--port", "COM8", "--log", dir.path.string()}, 1},
     };
@@ -366,7 +371,8 @@ TEST_F(MultiWrite, KilledJobKeepsItsStep) {
 TEST_F(MultiWrite, GoodDeviceIsRecordedBeforeTheRunEnds) {
     data = dir.write("big.v3", std::string(20000, 'x') + "\n");
     startSims({{"--jobs", "1"}, {"--rate", "3840", "--late-at", "sb:60000"}});
-    std::vector<std::string> argv{ZT_CLI_PATH, "write", "--data", data, "--log", dir.file("log.csv")};
+    std::vector<std::string> argv{ZT_CLI_PATH, "write", "--data",
+                                  data,        "--log", dir.file("log.csv")};
     for (const std::string& a : portArgs()) argv.push_back(a);
     ChildProcess cli;
     ASSERT_EQ(cli.start(argv, true), 0);
@@ -391,9 +397,9 @@ TEST_F(MultiWrite, ClosedOutputIsNoMoreEventsNeverAnEnd) {
     startSims({{"--jobs", "1"}, {"--jobs", "1"}});
     const std::string command = shellWrite({"--json", "--log", "log.csv"});
     // The reader takes the first line and leaves; the exit status of the writer is kept.
-    ProgramResult r = runProgram(
-        {"/bin/sh", "-c", "( " + command + "; echo $? >status ) | head -n 1 >/dev/null"}, {scale},
-        dir.path.string());
+    ProgramResult r =
+        runProgram({"/bin/sh", "-c", "( " + command + "; echo $? >status ) | head -n 1 >/dev/null"},
+                   {scale}, dir.path.string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.read("status"), "0\n");
     const LogTable log = readLog(dir.read("log.csv"));
@@ -434,7 +440,8 @@ TEST_F(MultiWrite, TwoProgramsOfEightSlotsShareOneLog) {
     const std::string log = dir.file("shared.csv");
     auto run = [&](size_t first) {
         std::vector<std::string> args{ZT_CLI_PATH, "write", "--data", data, "--log", log};
-        for (size_t i = first; i < first + 8; ++i) args.insert(args.end(), {"--port", sims[i].slavePath});
+        for (size_t i = first; i < first + 8; ++i)
+            args.insert(args.end(), {"--port", sims[i].slavePath});
         return runProgram(args, {scale}, dir.path.string());
     };
     ProgramResult a, b;
@@ -486,4 +493,108 @@ TEST_F(JobTest, DesktopLogRecordsEveryJobAndRefusesStartWithoutOne) {
     ASSERT_FALSE(rec.boxes.empty());
     EXPECT_NE(rec.boxes.back().find("ログファイルに書き込めません"), std::string::npos);
     EXPECT_EQ(rec.startDisabled, 1);
+}
+
+namespace {
+
+// Where the parent is ended, and the devices' option that holds every slot there a while.
+struct EndPoint {
+    const char* name;
+    std::vector<std::string> sim;
+    // Every slot has got here when one of its events is this one (and, for a step, this step).
+    const char* event;
+    const char* step;
+};
+
+// Reads the write's events until every port has sent `at`; false when the output ends first.
+bool readUntilEvery(ChildProcess& cli, const EndPoint& at, size_t ports) {
+    LineSplitter lines;
+    std::set<std::string> there;
+    char buf[4096];
+    long long n;
+    while (there.size() < ports && (n = cli.read(buf, sizeof buf)) > 0)
+        lines.feed(buf, size_t(n), [&](const std::string& line) {
+            const auto e = parseEvent(line);
+            if (e && eventText(*e, "event") == at.event &&
+                (!at.step || eventText(*e, "step") == at.step))
+                there.insert(eventText(*e, "port"));
+        });
+    return there.size() == ports;
+}
+
+// The records of each port: ids that a later record names as corrected are not final.
+std::map<std::string, std::vector<size_t>> finalRecords(const LogTable& log) {
+    std::map<std::string, std::vector<size_t>> out;
+    for (size_t i = 0; i < log.records.size(); ++i) {
+        bool corrected = false;
+        for (size_t k = 0; k < log.records.size(); ++k)
+            corrected =
+                corrected ||
+                log.at(k, "reason").find("corrects record " + log.at(i, "id")) != std::string::npos;
+        if (!corrected) out[log.at(i, "port")].push_back(i);
+    }
+    return out;
+}
+
+}  // namespace
+
+// The parent of four slots ended by a hang-up, a termination or a kill at each step of the job:
+// every device has exactly one final record, the erased ones say so, and no lock file is left.
+// A killed parent's children finish their devices and record them themselves.
+TEST_F(MultiWrite, ParentEndedAtAnyStepLeavesOneFinalRecordPerDevice) {
+    LockDir locks;
+    data = dir.write("mid.v3", std::string(20000, 'x') + "\n");
+    const EndPoint points[] = {
+        {"before the erase", {"--late-at", "fs:3000"}, "step", "fs"},
+        {"during the erase", {"--erase-ms", "3000"}, "step", "erase"},
+        {"mid-data", {"--rate", "7680"}, "progress", nullptr},
+        {"after the sum", {}, "sum", nullptr},
+    };
+    int run = 0;
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        for (const EndPoint& at : points) {
+            SCOPED_TRACE(std::string(signalName(signal)) + (signal == SIGKILL ? " (kill) " : " ") +
+                         at.name);
+            sims.clear();
+            for (int i = 0; i < 4; ++i) {
+                sims.emplace_back();
+                ASSERT_TRUE(sims.back().start(at.sim, {}));
+            }
+            const std::string log = dir.file("log" + std::to_string(++run) + ".csv");
+            std::vector<std::string> argv{ZT_CLI_PATH, "write", "--json", "--data",
+                                          data,        "--log", log};
+            for (const std::string& a : portArgs()) argv.push_back(a);
+            ChildProcess cli;
+            ASSERT_EQ(cli.start(argv, true), 0);
+            ASSERT_TRUE(readUntilEvery(cli, at, 4));
+            kill(pid_t(cli.id()), signal);
+            const int status = cli.wait();
+            if (signal != SIGKILL) {
+                EXPECT_TRUE(status == 130 || status == 0) << status;
+            }
+            // Orphaned jobs end by themselves: their devices are written, then recorded.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            LogTable records;
+            while ((!records.parse(dir.read(log)) || records.records.size() < 4 ||
+                    locks.listing() != "") &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_EQ(locks.listing(), "");
+            const auto finals = finalRecords(records);
+            ASSERT_EQ(finals.size(), 4u) << dir.read(log);
+            for (const auto& [port, indices] : finals) {
+                ASSERT_EQ(indices.size(), 1u) << port << "\n" << dir.read(log);
+                const size_t i = indices[0];
+                const std::string result = records.at(i, "result");
+                if (signal == SIGKILL || std::string(at.event) == "sum") {
+                    EXPECT_EQ(result, "ok") << dir.read(log);
+                    continue;
+                }
+                EXPECT_EQ(result, "interrupted") << dir.read(log);
+                const bool erased = erasedByStep(records.at(i, "step"));
+                EXPECT_EQ(erased, std::string(at.name) != "before the erase");
+                EXPECT_EQ(records.at(i, "reason").find(kErasedReason) != std::string::npos, erased);
+            }
+        }
+    }
 }
