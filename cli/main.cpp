@@ -68,7 +68,9 @@ int main(int argc, char** argv) {
     write->add_option("--log", o.log, "Append a CSV record of every device to this file");
     write->add_flag("--slot", o.slot, "(used by a multi-port write for each of its ports)")
         ->group("");
-    write->add_option("--data-sha256", o.dataSha256, "(the data file's digest as the parent took it)")
+    write
+        ->add_option("--data-sha256", o.dataSha256,
+                     "(the data file's digest as the parent took it)")
         ->group("")
         ->check([](const std::string& s) {
             return isSha256Hex(s) ? std::string() : "not a SHA-256 in hex: " + s;

@@ -47,9 +47,8 @@ DataIdentity dataAtStart(const WriteRun& run) { return {run.sha256, run.bytes}; 
 
 std::string changedSinceParent(const WriteRun& run) {
     if (run.givenSha256.empty() || run.givenSha256 == run.sha256) return std::string();
-    return "the data file changed before the write began (sha256 " +
-           shortDigest(run.givenSha256) + " when the run began, " + shortDigest(run.sha256) +
-           " at the job's start)";
+    return "the data file changed before the write began (sha256 " + shortDigest(run.givenSha256) +
+           " when the run began, " + shortDigest(run.sha256) + " at the job's start)";
 }
 
 SlotRecordInfo recordInfo(const WriteRun& run) {

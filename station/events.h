@@ -71,8 +71,8 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
 // What a slot's record holds besides its end, the same for its parent and its child: whichever
 // of them writes the device's first record (LogFile::appendOnce) writes the same one.
 struct SlotRecordInfo {
-    std::string recordId;  // made by the parent (newRecordId) and given to the child
-    std::string dataFile;  // as given
+    std::string recordId;    // made by the parent (newRecordId) and given to the child
+    std::string dataFile;    // as given
     std::string dataSha256;  // taken at the start; the end's own, when it has one, wins
     uint64_t dataBytes = 0;
     std::string options;      // the settings flags, space separated

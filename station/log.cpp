@@ -166,9 +166,8 @@ std::string newRecordId() {
 
 bool usableRecordId(const std::string& id) {
     if (id.empty() || id.size() > kMaxRecordIdSize) return false;
-    return std::all_of(id.begin(), id.end(), [](char c) {
-        return c > ' ' && c <= '~' && c != '"' && c != ',';
-    });
+    return std::all_of(id.begin(), id.end(),
+                       [](char c) { return c > ' ' && c <= '~' && c != '"' && c != ','; });
 }
 
 std::string utcTimestamp(std::chrono::system_clock::time_point when) {

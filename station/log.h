@@ -107,9 +107,9 @@ private:
     struct IdScan {
         uint64_t offset = 0;
         bool inQuotes = false;
-        bool header = true;   // the first line is the header, not a record
-        size_t field = 0;     // the field being read
-        std::string id;       // the `id` field so far
+        bool header = true;  // the first line is the header, not a record
+        size_t field = 0;    // the field being read
+        std::string id;      // the `id` field so far
         bool overlong = false;
     };
     // Under the file's lock: the ids of the records appended since the last call into ids_.
@@ -117,8 +117,7 @@ private:
     void scanByte(char c);
     // Under the lock: the bytes that append the record (`lead` first, else the end of a torn
     // last line), with the columns the file takes.
-    std::string recordBytes(const LogRecord& record, uint64_t size, int lastByte,
-                            std::string lead);
+    std::string recordBytes(const LogRecord& record, uint64_t size, int lastByte, std::string lead);
 
     std::string path_;
     AppendFile file_;

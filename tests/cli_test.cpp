@@ -336,8 +336,8 @@ TEST_F(CliWrite, DataFileChangedUnderTheWriteIsNotSealed) {
         EXPECT_EQ(end.step, "data");
         const std::string after = c.readWhole ? digestOf(data) : before;
         const std::string reason =
-            c.readWhole ? "the data file changed during the write (sha256 " +
-                              before.substr(0, 12) + "… at start, " + after.substr(0, 12) + "… sent)"
+            c.readWhole ? "the data file changed during the write (sha256 " + before.substr(0, 12) +
+                              "… at start, " + after.substr(0, 12) + "… sent)"
                         : "the data file changed during the write (it grew past its 70000 bytes "
                           "at start)";
         EXPECT_EQ(end.reason, reason);
@@ -459,9 +459,9 @@ std::vector<size_t> recordsWithId(const LogTable& log, const std::string& id) {
 struct SlotRecord : CliWrite {
     const std::string id = "0f8fad5b-d9cb-469f-a165-70867728950e";
     std::vector<std::string> slotArgs(const SimProcess& device) const {
-        return {ZT_CLI_PATH, "write", "--slot",      "--json",   "--port", device.slavePath,
-                "--data",    data,    "--log",       dir.file("log.csv"),  "--record-id", id,
-                "--vertical"};
+        return {ZT_CLI_PATH,      "write",  "--slot",    "--json", "--port",
+                device.slavePath, "--data", data,        "--log",  dir.file("log.csv"),
+                "--record-id",    id,       "--vertical"};
     }
     // The one record with the slot's id, once it is there (at most `ms` later).
     bool oneRecord(LogTable& log, int ms) const {

@@ -75,8 +75,8 @@ TEST(EventStream, LinesAcrossPiecesAndOverlongOnesDropped) {
 }
 
 TEST(EventStream, EndEventsRoundTripAndBadLinesAreNoEvents) {
-    EndInfo end{R::SumMismatch, 3, 61.2345, "sb", "sum 1111, expected 5A3C",
-                 std::string(64, 'e'), 21467};
+    EndInfo end{R::SumMismatch,       3,    61.2345, "sb", "sum 1111, expected 5A3C",
+                std::string(64, 'e'), 21467};
     EndInfo back;
     ASSERT_TRUE(readEndInfo(*parseEvent(endEvent("COM3", end).dump()), back));
     EXPECT_EQ(back.result, R::SumMismatch);
