@@ -15,10 +15,12 @@ struct CliOptions {
     WriteSettings settings;  // its Line speed from `speed`
     int speed = 38400;
     bool trace = false;
-    bool json = false;        // events as JSON Lines on stdout, nothing else there
-    bool slot = false;        // one port of a multi-port write: no start and done events
-    std::string expectSum;    // the sum every device must give
-    std::string log;          // the CSV record of every device
+    bool json = false;       // events as JSON Lines on stdout, nothing else there
+    bool slot = false;       // one port of a multi-port write: no start and done events
+    std::string expectSum;   // the sum every device must give
+    std::string log;         // the CSV record of every device
+    std::string dataSha256;  // the data file's digest as a slot's parent took it (lowercase)
+    std::string recordId;    // the id of a slot's record, made by its parent
 };
 
 

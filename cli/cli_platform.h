@@ -14,6 +14,11 @@ bool stdoutIsTerminal();
 // open ports removed first (nothing to do on Windows).
 void releasePortLocksOnSignals();
 
+// A standard stream the program was started without (closed, not redirected) is opened on the
+// null device, so that the log file or a port opened later never takes its number and gets
+// what was meant for it.
+void keepStandardStreamsOpen();
+
 // A reader of the program's output that went away (a closed pipe) is no reason to end: the
 // write fails and the program goes on to record its devices. Children inherit it.
 void ignoreBrokenPipes();

@@ -1,5 +1,6 @@
 // zemtabulo-cli on POSIX: hints for a port that will not open, the terminal test, lock files
 // given back on a signal.
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -74,6 +75,15 @@ void releasePortLocksOnSignals() {
 }
 
 void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
+void keepStandardStreamsOpen() {
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one: the open takes its place.
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null != fd && null >= 0) close(null);
+    }
+}
 
 bool stdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;

@@ -21,6 +21,10 @@ void releasePortLocksOnSignals() {}
 
 void ignoreBrokenPipes() {}
 
+// Handles are not numbered from the lowest free one: a file opened later never takes the place
+// of a missing standard handle.
+void keepStandardStreamsOpen() {}
+
 bool stdoutIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

@@ -142,22 +142,28 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         std::string sum;
         const EndInfo end = jobEndOf(result, lastStatus_, expectSum, secondsSince(started_), sum);
-        return tell(end, sum);
+        // An interrupt told the end first; the program is ending there.
+        if (finished_) return kExitInterrupted;
+        return tell(end, sum, kParentRecordWait);
     }
     // The interrupted end at the step the job had reached; nullopt when the end was told.
     std::optional<int> interrupted(int signal, bool& erased) {
         std::lock_guard<std::mutex> lock(m_);
         if (finished_) return std::nullopt;
         erased = erasedByStep(step_);
-        return tell(interruptedEnd(step_, secondsSince(started_), signal), "");
+        return tell(interruptedEnd(step_, secondsSince(started_), signal), "",
+                    kInterruptedRecordWait);
     }
 
 private:
-    int tell(const EndInfo& end, const std::string& sum) {
+    // The record goes out before the end event, so that whoever reads the end finds it, except
+    // in a slot whose parent records it: then after, once the parent has had the end.
+    int tell(const EndInfo& end, const std::string& sum, std::chrono::milliseconds recordWait) {
         finished_ = true;
         progress_.end();
         int status = end.exit;
-        if (!logSlot(run_, port_, end, sum) && status != kExitInterrupted) status = kExitSomeFailed;
+        const bool byParent = parentRecords(run_);
+        if (!byParent && !logSlot(run_, port_, end, sum)) status = failedUnlessInterrupted(status);
         if (run_.events) {
             EndInfo told = end;
             told.exit = status;
@@ -167,7 +173,12 @@ private:
             std::fprintf(stderr, "%s: %s%s%s\n", port_.c_str(), slotResultName(end.result),
                          end.reason.empty() ? "" : ": ", end.reason.c_str());
         }
+        if (byParent && !recordUnlessParentDoes(run_, port_, end, sum, recordWait))
+            status = failedUnlessInterrupted(status);
         return status;
+    }
+    static int failedUnlessInterrupted(int status) {
+        return status == kExitInterrupted ? status : kExitSomeFailed;
     }
     void progressBar(int32_t high, int32_t pos) {
         std::lock_guard<std::mutex> lock(m_);
@@ -244,16 +255,24 @@ void tellOpenFailure(const std::string& port, int err) {
 
 // The job from the open to the sum, as the desktop program's Start runs it; the end box's
 // seconds on the job's clock.
-JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port) {
+JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port, const WriteRun& run) {
     const uint32_t startTick = tickCount();
     JobResult result;
     if (o.data.empty()) {
         out.box(resString(kStrNoDataFile), resString(kStrAppName));
         return result;
     }
+    // Not the file the parent meant: no device is touched for it.
+    if (const std::string changed = changedSinceParent(run); !changed.empty()) {
+        result.step = jobstep::kData;
+        result.reason = changed;
+        out.step(jobstep::kData);
+        out.status(jobtext::kBadData);
+        return result;
+    }
     Channel channel;
     if (openJobPort(channel, port, out, result) == 0)
-        result = runWriteJob(channel, o.settings, o.data, out);
+        result = runWriteJob(channel, o.settings, o.data, out, dataAtStart(run));
     if (result.portFault()) {
         out.box(systemErrorText(result.portFaultError), result.portFaultOp);
         return result;
@@ -296,7 +315,7 @@ int cliWrite(const CliOptions& o) {
         std::_Exit(kExitInterrupted);
     });
 
-    const JobResult result = runJob(*out, o, port);
+    const JobResult result = runJob(*out, o, port, *run);
     if (result.openError != 0) tellOpenFailure(port, result.openError);
     // A data file refused or broken off: which file, and why, which the status line cannot say.
     if (result.step == jobstep::kData && !result.reason.empty() && !result.portFault())

@@ -1,4 +1,6 @@
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "cli/cli_platform.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "station/log.h"
 #include "station/verdict.h"
 #include "zt_version.h"
 
@@ -26,10 +29,24 @@ void addSettingsFlags(CLI::App* cmd, CliOptions& o, SettingCommands command) {
     }
 }
 
+// SHA-256 digits: 64 hex digits of either case.
+constexpr size_t kSha256HexDigits = 64;
+
+bool isSha256Hex(const std::string& s) {
+    return s.size() == kSha256HexDigits &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isxdigit(c); });
+}
+
+std::string lowercase(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (!systemSupported()) return kExitFailed;
+    keepStandardStreamsOpen();
     const std::string version = std::string("zemtabulo-cli ") + kZtVersionText;
     CLI::App app{version + ": writes V3 data files and display settings into V3 series devices"};
     app.set_version_flag("--version", version, "Print the program's name and version, and exit");
@@ -51,6 +68,19 @@ int main(int argc, char** argv) {
     write->add_option("--log", o.log, "Append a CSV record of every device to this file");
     write->add_flag("--slot", o.slot, "(used by a multi-port write for each of its ports)")
         ->group("");
+    write
+        ->add_option("--data-sha256", o.dataSha256,
+                     "(the data file's digest as the parent took it)")
+        ->group("")
+        ->check([](const std::string& s) {
+            return isSha256Hex(s) ? std::string() : "not a SHA-256 in hex: " + s;
+        })
+        ->transform([](std::string s) { return lowercase(s); });
+    write->add_option("--record-id", o.recordId, "(the id of the record the parent writes)")
+        ->group("")
+        ->check([](const std::string& s) {
+            return usableRecordId(s) ? std::string() : "not a record id: " + s;
+        });
 
     CLI::App* exp = app.add_subcommand("export", "Write the update file for a USB stick");
     exp->add_option("--data", o.data, "V3 data file")->required();

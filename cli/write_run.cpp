@@ -1,9 +1,11 @@
 #include "cli/write_run.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "platform/debug.h"
 #include "platform/hash.h"
+#include "platform/process.h"
 #include "platform/serial.h"
 
 int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, WriteRun& run,
@@ -15,8 +17,11 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
         if (!run.options.empty()) run.options += ' ';
         run.options += flag;
     }
+    run.givenSha256 = o.dataSha256;
+    run.recordId = o.recordId;
+    run.parentId = parentProcessId();
     // Checked before any port is opened: a file that cannot be read would fail every device.
-    if (always || o.json || !o.log.empty()) {
+    if (always || o.json || !o.log.empty() || !o.dataSha256.empty()) {
         if (int err = sha256File(o.data, run.sha256, run.bytes); err != 0) {
             std::fprintf(stderr, "%s: %s\n", o.data.c_str(), systemErrorText(err).c_str());
             return kExitSomeFailed;
@@ -36,20 +41,63 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     return 0;
 }
 
+DataIdentity dataAtStart(const WriteRun& run) { return {run.sha256, run.bytes}; }
+
+std::string changedSinceParent(const WriteRun& run) {
+    if (run.givenSha256.empty() || run.givenSha256 == run.sha256) return std::string();
+    return "the data file changed before the write began (sha256 " + shortDigest(run.givenSha256) +
+           " when the run began, " + shortDigest(run.sha256) + " at the job's start)";
+}
+
+SlotRecordInfo recordInfo(const WriteRun& run) {
+    return {run.recordId, run.data, run.sha256, run.bytes, run.options, run.expectSum};
+}
+
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
              std::string* id) {
     if (!run.log) return true;
-    LogRecord r = jobRecord(port, end, sum);
+    const LogRecord r = slotRecord(port, end, sum, recordInfo(run));
     if (id) *id = r.id;
-    r.dataFile = run.data;
-    r.dataSha256 = run.sha256;
-    r.dataBytes = run.bytes;
-    r.options = run.options;
-    r.expectedSum = run.expectSum;
-    if (int err = run.log->append(r); err != 0) {
+    const int err = run.recordId.empty() ? run.log->append(r) : run.log->appendOnce(r);
+    if (err != 0) {
         std::fprintf(stderr, "log %s: %s: the record of %s is lost\n", run.log->path().c_str(),
                      run.log->errorText(err).c_str(), port.c_str());
         return false;
     }
     return true;
 }
+
+bool parentRecords(const WriteRun& run) {
+    return run.slotMode && run.log && !run.recordId.empty();
+}
+
+namespace {
+
+bool parentGone(const WriteRun& run) {
+    if (run.events && run.events->broken()) return true;
+    return run.parentId != 0 && parentProcessId() != run.parentId;
+}
+
+}  // namespace
+
+bool recordUnlessParentDoes(WriteRun& run, const std::string& port, const EndInfo& end,
+                            const std::string& sum, std::chrono::milliseconds bound) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + bound;
+    bool gone = parentGone(run);
+    // A log without ids cannot show the parent's record: there is nothing to wait for.
+    while (!gone && run.log->knowsIds()) {
+        if (run.log->hasRecord(run.recordId)) return true;
+        if (Clock::now() >= until) {
+            debugOut("the parent wrote no record " + run.recordId + " of " + port + " in time");
+            return true;
+        }
+        std::this_thread::sleep_for(kKeepAliveInterval);
+        gone = (run.events && !run.events->keepAlive()) || parentGone(run);
+    }
+    if (!gone) return true;
+    debugOut("the parent of " + port + " is gone: the job writes its record " + run.recordId);
+    return logSlot(run, port, end, sum);
+}
+
+

@@ -2,6 +2,8 @@
 // expected sum, and the events on stdout.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,7 +25,19 @@ struct WriteRun {
     std::shared_ptr<LogFile> log;
     std::unique_ptr<EventWriter> events;  // with --json
     bool slotMode = false;                // events of the port only: no start, no done
+    std::string givenSha256;  // the data file's digest as a slot's parent took it, if it did
+    std::string recordId;     // the record's id when the parent gave one; else each has its own
+    intptr_t parentId = 0;    // the parent process at the start (0: not known)
 };
+
+// The parent has this long after the end event to write the device's first record before the
+// slot's child stops waiting for it (and leaves it to the parent, which says the record is lost).
+constexpr std::chrono::milliseconds kParentRecordWait{10000};
+// The same for an interrupted job, which still holds its port: it gives the port back soon.
+constexpr std::chrono::milliseconds kInterruptedRecordWait{1000};
+// How often a waiting child looks for the record and sends an empty line, whose failure is how
+// a parent gone shows on every system.
+constexpr std::chrono::milliseconds kKeepAliveInterval{100};
 
 // Fills the run from the options and the dialog's settings flags: the data file's hash and size
 // (when events or a log need them, or `always`), the log opened. On failure says why on stderr
@@ -31,10 +45,28 @@ struct WriteRun {
 int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, WriteRun& run,
                bool always);
 
-// Appends the slot's record to the log, when there is one, and gives its id in `id` (when
-// asked). False (with the reason on stderr) when it could not be written.
+// The data file as the run found it at its start, for the job to compare with what it reads.
+DataIdentity dataAtStart(const WriteRun& run);
+// Why the job must not start: the file is no longer the one the parent hashed; empty when it is
+// (or the parent gave no digest).
+std::string changedSinceParent(const WriteRun& run);
+
+// What the slot's record holds besides its end.
+SlotRecordInfo recordInfo(const WriteRun& run);
+
+// Appends the slot's record to the log, when there is one (once, under the id the parent gave),
+// and gives its id in `id` (when asked). False (with the reason on stderr) when it could not be
+// written.
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
              std::string* id = nullptr);
+
+// Whether the record of a slot's device is its parent's to write: the parent gave its id.
+bool parentRecords(const WriteRun& run);
+// After a slot's end event: waits (at most `bound`) for the parent's record with the slot's id,
+// and writes the record itself when the parent is gone (its pipe broken, or on POSIX another
+// process became the parent). False when that record could not be written.
+bool recordUnlessParentDoes(WriteRun& run, const std::string& port, const EndInfo& end,
+                            const std::string& sum, std::chrono::milliseconds bound);
 
 constexpr const char* kErasedWarning =
     "Warning: a device interrupted after its erase holds no data until it is written again.";

@@ -118,9 +118,10 @@ public:
 
     // Gives the bytes to append, from the file's size and its last byte (-1 when empty).
     using Compose = std::function<std::string(uint64_t size, int lastByte)>;
-    // Runs `compose` under the lock, writes what it returns, syncs. 0 on success, else the
-    // system's error code. A failed write leaves the file as it was where the system allows
-    // (POSIX truncates back; Windows cannot through an append-only handle).
+    // Runs `compose` under the lock, writes what it returns, syncs (nothing when it returns
+    // nothing). 0 on success, else the system's error code. A failed write leaves the file as it
+    // was where the system allows (POSIX truncates back; Windows cannot through an append-only
+    // handle).
     int append(const Compose& compose);
     // Reads up to n bytes at `offset`, for a Compose that must look further back than the last
     // byte (it runs under the lock). The count, 0 at the end, -1 on failure.

@@ -20,6 +20,17 @@ int digestFileBlocks(const std::string& path, uint64_t& bytesOut,
     }
 }
 
+int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
+    Sha256 digest;
+    auto update = [&digest](const unsigned char* data, size_t n) {
+        digest.update(data, n);
+        return digest.ok();
+    };
+    if (int err = digestFileBlocks(path, bytesOut, update, kErrDigest)) return err;
+    hexOut = digest.finish();
+    return hexOut.empty() ? kErrDigest : 0;
+}
+
 std::string hexOf(const unsigned char* bytes, size_t n) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;

@@ -46,6 +46,11 @@ private:
 // The path of the running program, for starting more of itself.
 std::string selfExecutablePath();
 
+// The id of this process's parent, taken at a job's start and looked at again later: a parent
+// that died leaves the process to another, whose id differs. 0 where the system does not tell
+// (Windows), and a parent gone shows only as a pipe that no longer takes the output.
+intptr_t parentProcessId();
+
 // Runs `handler` on a thread of its own at the first interrupt (SIGINT, SIGTERM, SIGHUP,
 // Ctrl-C, Ctrl-Break, the console closed), with the signal's number (SIGINT 2, SIGTERM 15,
 // SIGHUP 1). Later

@@ -57,6 +57,10 @@ Json endEvent(const std::string& port, const EndInfo& info) {
     e["seconds"] = std::round(info.seconds * 1000) / 1000;
     e["step"] = info.step;
     e["reason"] = info.reason;
+    if (!info.dataSha256.empty()) {
+        e["data_sha256"] = info.dataSha256;
+        e["data_bytes"] = info.dataBytes;
+    }
     return e;
 }
 
@@ -87,10 +91,27 @@ LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::stri
     return r;
 }
 
+LogRecord slotRecord(const std::string& port, const EndInfo& end, const std::string& sum,
+                     const SlotRecordInfo& info) {
+    LogRecord r = jobRecord(port, end, sum);
+    if (!info.recordId.empty()) r.id = info.recordId;
+    r.dataFile = info.dataFile;
+    const bool sent = !end.dataSha256.empty();
+    r.dataSha256 = sent ? end.dataSha256 : info.dataSha256;
+    r.dataBytes = sent ? end.dataBytes : info.dataBytes;
+    r.options = info.options;
+    r.expectedSum = info.expectedSum;
+    return r;
+}
+
 EndInfo jobEndOf(const JobResult& report, const std::string& status,
                  const std::string& expected, double seconds, std::string& sum) {
     EndInfo end;
     end.seconds = seconds;
+    if (report.dataWhole) {
+        end.dataSha256 = report.dataSha256;
+        end.dataBytes = report.dataBytes;
+    }
     sum = report.sumState == SumState::Read ? report.sum : "";
     std::vector<SlotOutcome> slot(1);
     if (report.sumState != SumState::None) {
@@ -112,16 +133,32 @@ EndInfo jobEndOf(const JobResult& report, const std::string& status,
     return end;
 }
 
-void EventWriter::emit(Json event) {
+bool EventWriter::emit(Json event) {
     std::lock_guard<std::mutex> lock(lock_);
     // Rounded to the millisecond, and never below the last one given.
     lastT_ = std::max(lastT_, std::round(seconds() * 1000) / 1000);
     event["t"] = lastT_;
     // Texts from the device or a file may hold bytes that are no UTF-8: replaced, not fatal.
-    const std::string line = event.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return writeLine(event.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+bool EventWriter::keepAlive() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return writeLine(std::string());
+}
+
+bool EventWriter::broken() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return broken_;
+}
+
+bool EventWriter::writeLine(const std::string& line) {
+    if (broken_) return false;
     std::fwrite(line.data(), 1, line.size(), out_);
     std::fputc('\n', out_);
-    std::fflush(out_);
+    // The stream's error flag stays set: once a write failed, every later one is dropped.
+    broken_ = std::fflush(out_) != 0 || std::ferror(out_) != 0;
+    return !broken_;
 }
 
 double EventWriter::seconds() const {
@@ -151,6 +188,12 @@ bool readEndInfo(const Json& event, EndInfo& out) {
     out.seconds = seconds->get<double>();
     out.step = eventText(event, "step");
     out.reason = eventText(event, "reason");
+    // Told only by a child that read the file to its end: an end without them still reads.
+    out.dataSha256 = eventText(event, "data_sha256");
+    const auto bytes = event.find("data_bytes");
+    const bool counted = bytes != event.end() && bytes->is_number_unsigned();
+    out.dataBytes = counted ? bytes->get<uint64_t>() : 0;
+    if (!counted) out.dataSha256.clear();
     return true;
 }
 

@@ -40,6 +40,11 @@ struct EndInfo {
     double seconds = 0;
     std::string step;
     std::string reason;
+    // The data file as the job read and sent it, when it read it to its end: its SHA-256 and
+    // size, which the record gives in place of those taken at the start. Empty and 0 when the
+    // job stopped short of the file's end (or an older child did not tell).
+    std::string dataSha256;
+    uint64_t dataBytes = 0;
 };
 
 Json startEvent(const StartInfo& info);
@@ -63,24 +68,49 @@ std::string portIdentity(const std::string& port);
 // its own; the data file's fields and the options are the caller's to fill.
 LogRecord jobRecord(const std::string& port, const EndInfo& end, const std::string& sum);
 
+// What a slot's record holds besides its end, the same for its parent and its child: whichever
+// of them writes the device's first record (LogFile::appendOnce) writes the same one.
+struct SlotRecordInfo {
+    std::string recordId;    // made by the parent (newRecordId) and given to the child
+    std::string dataFile;    // as given
+    std::string dataSha256;  // taken at the start; the end's own, when it has one, wins
+    uint64_t dataBytes = 0;
+    std::string options;      // the settings flags, space separated
+    std::string expectedSum;  // empty for none
+};
+
+// The record of a slot's end: jobRecord with the slot's id and data file, the digest and size
+// of the data the job sent when the end tells them, else those of the start.
+LogRecord slotRecord(const std::string& port, const EndInfo& end, const std::string& sum,
+                     const SlotRecordInfo& info);
+
 // What a single job came to, from its report: the sum it read (empty when the reply could not
 // be read, or none came) into `sum`; the reason of a failure, else the job's last status text;
 // the expected sum, empty for none.
 EndInfo jobEndOf(const JobResult& report, const std::string& status,
                  const std::string& expected, double seconds, std::string& sum);
 
-// Writes events as lines on a stream, each whole and flushed, from any thread.
+// Writes events as lines on a stream, each whole and flushed, from any thread. A write that
+// fails (the reader went away: a broken pipe) is the end of the events, never of the writer:
+// later ones are dropped, and broken() tells it.
 class EventWriter {
 public:
     explicit EventWriter(std::FILE* out) : out_(out), started_(std::chrono::steady_clock::now()) {}
-    void emit(Json event);
+    // False when the event could not be written (now or before).
+    bool emit(Json event);
+    // An empty line, which readers drop: written only to learn whether anyone still reads.
+    bool keepAlive();
+    bool broken() const;
     double seconds() const;
 
 private:
-    std::mutex lock_;
+    bool writeLine(const std::string& line);
+
+    mutable std::mutex lock_;
     std::FILE* out_;
     std::chrono::steady_clock::time_point started_;
     double lastT_ = 0;
+    bool broken_ = false;
 };
 
 // One event parsed from a line: an object with a text "event". Anything else is nullopt.

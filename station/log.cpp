@@ -120,6 +120,18 @@ bool headerColumns(const std::string& line, size_t& columns, size_t& padding) {
     return true;
 }
 
+// The column by which records are told apart.
+size_t idColumn() {
+    for (size_t i = 0; i < kLogColumns; ++i)
+        if (std::strcmp(kColumns[i].name, "id") == 0) return i;
+    return kLogColumns;
+}
+
+// A field as its readers take it: one guarding apostrophe removed.
+std::string unguarded(const std::string& field) {
+    return !field.empty() && field[0] == kGuard ? field.substr(1) : field;
+}
+
 // An id for when the system gives no random bytes: the host, the time in nanoseconds and a
 // count within the program tell the records apart as long as the stations' names differ.
 std::string fallbackRecordId() {
@@ -150,6 +162,12 @@ std::string newRecordId() {
     for (auto at = std::rbegin(kUuidDashes); at != std::rend(kUuidDashes); ++at)
         id.insert(*at, 1, '-');
     return id;
+}
+
+bool usableRecordId(const std::string& id) {
+    if (id.empty() || id.size() > kMaxRecordIdSize) return false;
+    return std::all_of(id.begin(), id.end(),
+                       [](char c) { return c > ' ' && c <= '~' && c != '"' && c != ','; });
 }
 
 std::string utcTimestamp(std::chrono::system_clock::time_point when) {
@@ -227,17 +245,92 @@ bool LogFile::isOpen() const {
     return file_.isOpen();
 }
 
+std::string LogFile::recordBytes(const LogRecord& record, uint64_t size, int lastByte,
+                                 std::string lead) {
+    if (lead.empty()) lead = tornLineEnd(file_, size, lastByte);
+    std::string line = logLine(record, columns_);
+    line.insert(line.size() - std::strlen(kLineEnd), padding_, ',');
+    return lead + line;
+}
+
 int LogFile::append(const LogRecord& record) {
     int err = 0;
     const int appendErr = file_.append([&](uint64_t size, int lastByte) {
         std::string lead;
         if ((err = readHeader(size, lead)) != 0) return std::string();
-        if (lead.empty()) lead = tornLineEnd(file_, size, lastByte);
-        std::string line = logLine(record, columns_);
-        line.insert(line.size() - std::strlen(kLineEnd), padding_, ',');
-        return lead + line;
+        return recordBytes(record, size, lastByte, lead);
     });
     return appendErr != 0 ? appendErr : err;
+}
+
+int LogFile::appendOnce(const LogRecord& record, bool* written) {
+    int err = 0;
+    bool composed = false;
+    const int appendErr = file_.append([&](uint64_t size, int lastByte) {
+        std::string lead;
+        if ((err = readHeader(size, lead)) != 0) return std::string();
+        if (knowsIds()) {
+            scanIds(size);
+            if (ids_.count(record.id) != 0) return std::string();
+        }
+        composed = true;
+        return recordBytes(record, size, lastByte, lead);
+    });
+    if (written) *written = composed && appendErr == 0 && err == 0;
+    return appendErr != 0 ? appendErr : err;
+}
+
+bool LogFile::hasRecord(const std::string& id) {
+    bool found = false;
+    // Under the lock, so that a record being appended is seen whole or not at all.
+    file_.append([&](uint64_t size, int) {
+        std::string lead;
+        if (readHeader(size, lead) == 0 && knowsIds()) {
+            scanIds(size);
+            found = ids_.count(id) != 0;
+        }
+        return std::string();
+    });
+    return found;
+}
+
+bool LogFile::knowsIds() const { return columns_ > idColumn(); }
+
+void LogFile::scanIds(uint64_t size) {
+    if (size < scan_.offset) {  // the file was cut or replaced: read afresh
+        scan_ = IdScan();
+        ids_.clear();
+    }
+    std::string buf(kScanBufSize, '\0');
+    while (scan_.offset < size) {
+        const size_t want = size_t(std::min<uint64_t>(buf.size(), size - scan_.offset));
+        const long long got = file_.readAt(scan_.offset, buf.data(), want);
+        if (got <= 0) return;
+        for (long long i = 0; i < got; ++i) scanByte(buf[size_t(i)]);
+        scan_.offset += uint64_t(got);
+    }
+}
+
+// Quotes only switch the field's state: an id holds none, so the text between them need not
+// be kept exactly. A record's id counts once its line has ended.
+void LogFile::scanByte(char c) {
+    IdScan& s = scan_;
+    const bool inId = s.field == idColumn();
+    if (c == '"') {
+        s.inQuotes = !s.inQuotes;
+    } else if (!s.inQuotes && c == ',') {
+        ++s.field;
+    } else if (!s.inQuotes && c == '\n') {
+        if (!s.header && s.field >= idColumn() && !s.overlong && !s.id.empty())
+            ids_.insert(unguarded(s.id));
+        const uint64_t at = s.offset;
+        s = IdScan();
+        s.offset = at;
+        s.header = false;
+    } else if (inId && (s.inQuotes || c != '\r')) {
+        s.overlong = s.overlong || s.id.size() >= kMaxRecordIdSize + 1;
+        if (!s.overlong) s.id += c;
+    }
 }
 
 std::string LogFile::columnsLeftOut() const {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "platform/files.h"
 
@@ -44,6 +45,12 @@ constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
 // A random UUID (version 4), lowercase: unique however many stations make them.
 std::string newRecordId();
+// Longest record id a log's reader (and appendOnce) takes: a UUID has 36 characters, an id made
+// without random bytes (host, time, count) a few more.
+constexpr size_t kMaxRecordIdSize = 256;
+// Whether `id` can be written and found again as it is: 1 to kMaxRecordIdSize printable ASCII
+// characters without a quote or a comma, whose field a reader takes back unchanged.
+bool usableRecordId(const std::string& id);
 
 // 2026-12-07T15:04:05.123Z
 std::string utcTimestamp(std::chrono::system_clock::time_point when);
@@ -71,6 +78,17 @@ public:
     // columns the file's header names: fewer under an older header, empty ones for those a newer
     // version added. 0 on success, else as open. Not movable: the file holds a mutex.
     int append(const LogRecord& record);
+    // Appends the record only when no record with its id is in the file yet, deciding under
+    // the same lock as append: of two programs that both try (a slot's parent and its child),
+    // exactly one writes. 0 when the record is in the file, whether written now or before
+    // (`written` tells which); else as append. A log whose header has no `id` column (begun by
+    // an older version) cannot tell records apart: the record is appended.
+    int appendOnce(const LogRecord& record, bool* written = nullptr);
+    // Whether a record with this id is in the file; false for a log without an `id` column.
+    // Each call reads only what was appended since the last.
+    bool hasRecord(const std::string& id);
+    // Whether the file's header has the `id` column, by which records are told apart.
+    bool knowsIds() const;
     const std::string& path() const { return path_; }
     // False when the file's header is an older one, which leaves out some of the record's fields.
     bool keepsAllFields() const { return columns_ >= kLogColumns; }
@@ -84,8 +102,27 @@ private:
     // file takes into `columns_` and those to leave empty into `padding_`. 0 or an error code.
     int readHeader(uint64_t size, std::string& lead);
 
+    // Where the reading of the records' ids stands: the bytes looked at, and the record being
+    // read when they end inside one.
+    struct IdScan {
+        uint64_t offset = 0;
+        bool inQuotes = false;
+        bool header = true;  // the first line is the header, not a record
+        size_t field = 0;    // the field being read
+        std::string id;      // the `id` field so far
+        bool overlong = false;
+    };
+    // Under the file's lock: the ids of the records appended since the last call into ids_.
+    void scanIds(uint64_t size);
+    void scanByte(char c);
+    // Under the lock: the bytes that append the record (`lead` first, else the end of a torn
+    // last line), with the columns the file takes.
+    std::string recordBytes(const LogRecord& record, uint64_t size, int lastByte, std::string lead);
+
     std::string path_;
     AppendFile file_;
+    IdScan scan_;
+    std::unordered_set<std::string> ids_;
     size_t columns_ = kLogColumns;
     size_t padding_ = 0;
     bool foreign_ = false;  // the last error was a header not ours

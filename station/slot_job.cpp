@@ -1,6 +1,7 @@
 #include "station/slot_job.h"
 
 #include <csignal>
+#include <utility>
 
 namespace {
 // Bytes read from a child's pipe at a time.
@@ -22,9 +23,18 @@ const char* signalName(int signal) {
 
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
                                      const std::string& data,
-                                     const std::vector<std::string>& flags) {
+                                     const std::vector<std::string>& flags,
+                                     const SlotJobExtras& extras) {
     std::vector<std::string> args{cli, "write", "--slot", "--json", "--port", port, "--data", data};
     args.insert(args.end(), flags.begin(), flags.end());
+    const std::pair<const char*, const std::string*> options[] = {
+        {"--log", &extras.log},
+        {"--record-id", &extras.recordId},
+        {"--data-sha256", &extras.dataSha256},
+        {"--expect-sum", &extras.expectSum},
+    };
+    for (const auto& [flag, value] : options)
+        if (!value->empty()) args.insert(args.end(), {flag, *value});
     return args;
 }
 

@@ -18,10 +18,23 @@
 // Children still running this long after they were asked to stop are ended at once.
 constexpr std::chrono::milliseconds kStopGrace{800};
 
+// What a slot's child is told besides its port, data file and settings, each left out when
+// empty. With `log` and `recordId` the child writes the device's record itself when its parent
+// is gone by its end (the parent writes the first record with the same id: slotRecord and
+// LogFile::appendOnce). `dataSha256` is the data file's digest as the parent took it: a file
+// changed since fails the job. `expectSum` gives the child's own end its verdict.
+struct SlotJobExtras {
+    std::string log;
+    std::string recordId;
+    std::string dataSha256;
+    std::string expectSum;
+};
+
 // The arguments of the job of one port: `cli` is the single-device program.
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
                                      const std::string& data,
-                                     const std::vector<std::string>& flags);
+                                     const std::vector<std::string>& flags,
+                                     const SlotJobExtras& extras = {});
 
 // "SIGINT", "SIGHUP" or "SIGTERM" (the name for any other interrupt).
 const char* signalName(int signal);

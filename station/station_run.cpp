@@ -78,11 +78,17 @@ void StationRun::start(size_t index, SlotStart start, StationView& view) {
     endSeen_[index] = false;
     told_[index] = false;
     jobs_[index] = std::make_unique<SlotJob>();
+    // The child is given the record's id and the log: should this program end before the
+    // device's record is written, the child writes that record, and never a second one.
+    if (s.start.log) s.recordId = newRecordId();
     int err = 0;
     if (!s.start.port.empty()) {
+        SlotJobExtras extras;
+        if (s.start.log) extras = {s.start.log->path(), s.recordId, s.start.dataSha256, ""};
+        if (s.start.rule == SumRule::Expected) extras.expectSum = s.start.expectSum;
         err = jobs_[index]->start(
-            slotJobArgs(program_, s.start.port, s.start.dataPath, s.start.flags), !childErrors_,
-            [this, index](const std::optional<Json>& event) {
+            slotJobArgs(program_, s.start.port, s.start.dataPath, s.start.flags, extras),
+            !childErrors_, [this, index](const std::optional<Json>& event) {
                 {
                     std::lock_guard<std::mutex> g(inbox_->m);
                     inbox_->items.emplace_back(index, event);
@@ -169,6 +175,9 @@ void StationRun::jobEnded(size_t index, StationView& view) {
 
 void StationRun::judge(StationSlot& s, StationView& view) {
     s.final = true;
+    // The child judges an expected sum itself (so that its own record, if it writes one, is the
+    // same): its end may be a mismatch already.
+    if (s.start.rule == SumRule::Expected) s.expectedUsed = s.start.expectSum;
     if (s.end.result != SlotResult::Ok) return;
     std::string expected;
     switch (s.start.rule) {
@@ -199,17 +208,20 @@ void StationRun::record(StationSlot& s, const std::string& correcting) {
         s.recorded = true;
         return;
     }
-    LogRecord r = jobRecord(s.start.port, s.end, s.sum);
-    r.dataFile = s.start.dataPath;
-    r.dataSha256 = s.start.dataSha256;
-    r.dataBytes = s.start.dataBytes;
+    SlotRecordInfo info{correcting.empty() ? s.recordId : newRecordId(),
+                        s.start.dataPath,
+                        s.start.dataSha256,
+                        s.start.dataBytes,
+                        std::string(),
+                        s.expectedUsed};
     for (const std::string& flag : s.start.flags)
-        r.options += (r.options.empty() ? "" : " ") + flag;
-    r.expectedSum = s.expectedUsed;
+        info.options += (info.options.empty() ? "" : " ") + flag;
+    LogRecord r = slotRecord(s.start.port, s.end, s.sum, info);
     if (!correcting.empty()) r.reason += correctsText(correcting);
-    s.recorded = s.start.log->append(r) == 0;
+    // The first record may be the child's already, when it took this program for gone.
+    const int err = correcting.empty() ? s.start.log->appendOnce(r) : s.start.log->append(r);
+    s.recorded = err == 0;
     if (!s.recorded) recordLost_ = true;
-    if (s.recordId.empty()) s.recordId = r.id;
 }
 
 void StationRun::tell(size_t index, StationView& view) {

@@ -3,21 +3,30 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <numeric>
+#include <sstream>
 #include <thread>
 
 #include "csv_reader.h"
 #include "lock_files.h"
+#include "platform/hash.h"
 #include "platform/serial_lock.h"
 #include "run_program.h"
 #include "serial/channel.h"
 #include "sim_harness.h"
+#include "station/events.h"
+#include "station/log.h"
 #include "temp_dir.h"
 
 namespace {
@@ -256,4 +265,274 @@ TEST(CliUsage, WrongUsageIsStatusTwo) {
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "write", "--data", "x", "--speed", "1234"}).status, 2);
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "frobnicate"}).status, 2);
     EXPECT_EQ(runProgram({ZT_CLI_PATH, "--help"}).status, 0);
+}
+
+namespace {
+
+// 70000 bytes of data lines: more than the data reader's first block, so that a change past it
+// is read after the data phase has begun.
+std::string linesPastTheFirstBlock() {
+    std::string text;
+    for (int i = 0; i < 700; ++i) text += std::string(99, 'x') + "\n";
+    return text;
+}
+
+std::string digestOf(const std::string& path) {
+    std::string hex;
+    uint64_t bytes = 0;
+    EXPECT_EQ(sha256File(path, hex, bytes), 0) << path;
+    return hex;
+}
+
+// The end event among the job's output lines (empty lines and others skipped).
+EndInfo endIn(const std::string& out) {
+    EndInfo end;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (auto e = parseEvent(line)) readEndInfo(*e, end);
+    return end;
+}
+
+}  // namespace
+
+// A data file that changes while it is sent is not sealed: the data stops before the save end,
+// the job fails at the data step naming the change, and the record gives what was sent when the
+// job read the whole file. A file that changed before the job began (the parent's digest given)
+// is not sent at all.
+TEST_F(CliWrite, DataFileChangedUnderTheWriteIsNotSealed) {
+    const std::string text = linesPastTheFirstBlock();
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> change;
+        bool readWhole;
+    } cases[] = {
+        {"same size",
+         [](const std::string& path) {
+             std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(68000);
+             f << std::string(99, 'y');
+         },
+         true},
+        {"grown", [&](const std::string& path) { std::ofstream(path, std::ios::app) << text; },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimProcess device;
+        ASSERT_TRUE(device.start({"--rate", "10000"}, {kScale}));
+        data = dir.write(std::string(c.name) + ".v3", text);
+        const std::string before = digestOf(data);
+        ProgramResult r;
+        std::thread tool([&] {
+            r = write({"--port", device.slavePath, "--data", data, "--json", "--log", "log.csv"});
+        });
+        const bool sending = device.received("xxxxxxxxxx", 20000);
+        if (sending) c.change(data);
+        tool.join();
+        ASSERT_TRUE(sending);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        const EndInfo end = endIn(r.out);
+        EXPECT_EQ(end.result, SlotResult::Failed);
+        EXPECT_EQ(end.step, "data");
+        const std::string after = c.readWhole ? digestOf(data) : before;
+        const std::string reason =
+            c.readWhole ? "the data file changed during the write (sha256 " + before.substr(0, 12) +
+                              "… at start, " + after.substr(0, 12) + "… sent)"
+                        : "the data file changed during the write (it grew past its 70000 bytes "
+                          "at start)";
+        EXPECT_EQ(end.reason, reason);
+        EXPECT_EQ(device.captured().find("Fs\n"), std::string::npos);
+        LogTable log;
+        ASSERT_TRUE(log.parse(dir.read("log.csv")));
+        const size_t last = log.records.size() - 1;
+        EXPECT_EQ(log.at(last, "result"), "failed");
+        EXPECT_EQ(log.at(last, "data_sha256"), after);
+        EXPECT_EQ(log.at(last, "reason"), reason);
+    }
+    SimProcess untouched;
+    ASSERT_TRUE(untouched.start({}, {kScale}));
+    ProgramResult r = write({"--slot", "--json", "--port", untouched.slavePath, "--data", data,
+                             "--data-sha256", std::string(64, 'A')});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(endIn(r.out).step, "data");
+    EXPECT_NE(endIn(r.out).reason.find("changed before the write began (sha256 aaaaaaaaaaaa…"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(untouched.captured(), "");
+}
+
+// A reader of --json that goes away (a closed pipe), or a program started without a standard
+// output: the device is written to its end, the program exits with the job's status, and the
+// device is recorded once.
+TEST_F(CliWrite, ClosedOutputUnderJsonIsNoMoreEvents) {
+    for (const std::string redirect : {"| head -c 1 >/dev/null", ">&-"}) {
+        SCOPED_TRACE(redirect);
+        SimProcess device;
+        ASSERT_TRUE(device.start({"--jobs", "1"}, {kScale}));
+        const std::string write = "'" + std::string(ZT_CLI_PATH) + "' write --json --port '" +
+                                  device.slavePath + "' --data '" + data + "' --log log.csv";
+        const std::string line = redirect[0] == '|'
+                                     ? "( " + write + "; echo $? >status ) " + redirect
+                                     : write + " " + redirect + "; echo $? >status";
+        ProgramResult r = runProgram({"/bin/sh", "-c", line}, {kScale}, dir.path.string());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(dir.read("status"), "0\n");
+        EXPECT_NE(device.captured().find("Sb"), std::string::npos);
+    }
+    LogTable log;
+    ASSERT_TRUE(log.parse(dir.read("log.csv")));
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(log.at(i, "result"), "ok");
+}
+
+namespace {
+
+// A slot's job as its parent starts it: `write --slot --json` with its output on a pipe that
+// this test reads, as the parent does, or closes.
+struct SlotChild {
+    pid_t pid = -1;
+    int out = -1;
+    std::string text;  // what was read so far
+
+    SlotChild(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        std::vector<std::string> argText = argv, envText = environmentWith({kScale});
+        const std::vector<char*> args = pointersTo(argText), envp = pointersTo(envText);
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out = fds[0];
+    }
+    ~SlotChild() {
+        closeOutput();
+        if (pid > 0 && waitFor(0) < 0) kill(pid, SIGKILL), waitFor(5000);
+    }
+    // Reads until `want` has come; false at the end of the output or after `ms`.
+    bool readUntil(const std::string& want, int ms = 20000) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        char buf[4096];
+        while (text.find(want) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            pollfd p{out, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = read(out, buf, sizeof buf);
+            if (n <= 0) return false;
+            text.append(buf, size_t(n));
+        }
+        return true;
+    }
+    void closeOutput() {
+        if (out >= 0) close(out);
+        out = -1;
+    }
+    // The exit status; -1 while still running after `ms`.
+    int waitFor(int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            int st = 0;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            }
+            if (std::chrono::steady_clock::now() > until) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+};
+
+// The records of the log with this id.
+std::vector<size_t> recordsWithId(const LogTable& log, const std::string& id) {
+    std::vector<size_t> found;
+    for (size_t i = 0; i < log.records.size(); ++i)
+        if (log.at(i, "id") == id) found.push_back(i);
+    return found;
+}
+
+}  // namespace
+
+struct SlotRecord : CliWrite {
+    const std::string id = "0f8fad5b-d9cb-469f-a165-70867728950e";
+    std::vector<std::string> slotArgs(const SimProcess& device) const {
+        return {ZT_CLI_PATH,      "write",  "--slot",    "--json", "--port",
+                device.slavePath, "--data", data,        "--log",  dir.file("log.csv"),
+                "--record-id",    id,       "--vertical"};
+    }
+    // The one record with the slot's id, once it is there (at most `ms` later).
+    bool oneRecord(LogTable& log, int ms) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!log.parse(dir.read("log.csv")) || recordsWithId(log, id).empty()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return recordsWithId(log, id).size() == 1 && log.records.size() == 1;
+    }
+};
+
+// The parent gone mid-data, its pipe closed or the parent killed: the job writes its device to
+// the end and records it itself, once, with the parent's id and the data it sent.
+TEST_F(SlotRecord, ParentGoneMidDataTheJobRecordsItsDevice) {
+    data = dir.write("big.v3", linesPastTheFirstBlock());
+    for (const bool killParent : {false, true}) {
+        SCOPED_TRACE(killParent ? "parent killed" : "pipe closed");
+        std::remove(dir.file("log.csv").c_str());
+        SimProcess device;
+        ASSERT_TRUE(device.start({"--rate", "10000"}, {kScale}));
+        if (killParent) {
+            // The parent is a shell, killed once the data goes out. The reader of the job's
+            // output outlives it, so that only the new parent tells the job.
+            std::string line = "";
+            for (const std::string& a : slotArgs(device)) line += "'" + a + "' ";
+            SlotChild parent({"/bin/sh", "-c",
+                              line + "| { grep -m1 -q progress; sh -c 'echo sending $PPID.'; "
+                                     "exec sleep 60; }"});
+            ASSERT_TRUE(parent.readUntil("."));
+            const pid_t reader = std::atoi(parent.text.c_str() + parent.text.find(' '));
+            kill(parent.pid, SIGKILL);
+            parent.waitFor(5000);
+            LogTable log;
+            const bool recorded = oneRecord(log, 30000);
+            if (reader > 0) kill(reader, SIGKILL);
+            ASSERT_TRUE(recorded) << dir.read("log.csv");
+        } else {
+            SlotChild job(slotArgs(device));
+            ASSERT_TRUE(job.readUntil("\"progress\""));
+            job.closeOutput();
+            EXPECT_EQ(job.waitFor(30000), 0);
+        }
+        LogTable log;
+        ASSERT_TRUE(oneRecord(log, 30000)) << dir.read("log.csv");
+        EXPECT_EQ(log.at(0, "result"), "ok");
+        EXPECT_EQ(log.at(0, "data_sha256"), digestOf(data));
+        EXPECT_EQ(log.at(0, "data_bytes"), "70000");
+        EXPECT_EQ(log.at(0, "options"), "--vertical");
+        EXPECT_NE(device.captured().find("Sb"), std::string::npos);
+    }
+}
+
+// The parent writes the record with the slot's id when the end comes: the job, which waits for
+// it sending empty lines, ends at once, and the device has one record.
+TEST_F(SlotRecord, ParentRecordsAndTheJobEndsAtOnce) {
+    SimProcess device;
+    ASSERT_TRUE(device.start({"--jobs", "1", "--sum", "5A3C"}, {kScale}));
+    SlotChild job(slotArgs(device));
+    ASSERT_TRUE(job.readUntil("\"event\":\"end\""));
+    ASSERT_TRUE(job.readUntil("\n\n\n"));  // still there, asking whether anyone reads
+    EXPECT_EQ(dir.read("log.csv"), "");
+    const EndInfo end = endIn(job.text);
+    EXPECT_EQ(end.result, SlotResult::Ok);
+    EXPECT_EQ(end.dataSha256, digestOf(data));
+    LogFile log;
+    ASSERT_EQ(log.open(dir.file("log.csv")), 0);
+    const SlotRecordInfo info{id, data, "", 0, "--vertical", ""};
+    ASSERT_EQ(log.appendOnce(slotRecord(device.slavePath, end, "5A3C", info)), 0);
+    EXPECT_EQ(job.waitFor(1000), 0);
+    LogTable table;
+    ASSERT_TRUE(oneRecord(table, 0)) << dir.read("log.csv");
+    EXPECT_EQ(table.at(0, "data_bytes"), std::to_string(kData.size()));
 }

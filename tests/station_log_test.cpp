@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -203,9 +204,12 @@ TEST(StationLog, TornLastLineIsEndedBeforeTheNextRecord) {
 
 constexpr int kPrograms = 2, kWriters = 8, kRecordsEach = 2;
 
+// Appends the k-th record of writer w of program p; 0 or the error code.
+using AppendOne = std::function<int(LogFile& log, int p, int w, int k)>;
+
 // Starts kPrograms processes of kWriters threads, each with a log of its own on `path`; all
 // append at the moment every one of them has opened the file. False when any of them failed.
-bool appendAllAtOnce(const std::string& path) {
+bool appendAllAtOnce(const std::string& path, const AppendOne& appendOne) {
     int ready[2], start[2];
     if (pipe(ready) != 0 || pipe(start) != 0) return false;
     std::vector<pid_t> children;
@@ -224,12 +228,8 @@ bool appendAllAtOnce(const std::string& path) {
                 char go = 0;
                 if (log.open(path) != 0 || write(ready[1], &go, 1) != 1) ++failures;
                 if (read(start[0], &go, 1) != 0) ++failures;  // returns when the parent closes
-                for (int k = 0; k < kRecordsEach; ++k) {
-                    LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
-                    r.reason = "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
-                    r.id = newRecordId();
-                    if (log.append(r) != 0) ++failures;
-                }
+                for (int k = 0; k < kRecordsEach; ++k)
+                    if (appendOne(log, p, w, k) != 0) ++failures;
             });
         for (auto& t : writers) t.join();
         _exit(failures == 0 ? 0 : 1);
@@ -251,7 +251,12 @@ bool appendAllAtOnce(const std::string& path) {
 // an id of its own, though the programs were forked from one.
 TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
     TempDir dir;
-    ASSERT_TRUE(appendAllAtOnce(dir.file("log.csv")));
+    ASSERT_TRUE(appendAllAtOnce(dir.file("log.csv"), [](LogFile& log, int p, int w, int k) {
+        LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
+        r.reason = "record " + std::to_string(k) + ",\r\n\"" + std::string(300, 'x');
+        r.id = newRecordId();
+        return log.append(r);
+    }));
     const LogTable log = readLog(dir, "log.csv");
     const size_t records = size_t(kPrograms * kWriters * kRecordsEach);
     ASSERT_EQ(log.records.size(), records);
@@ -267,6 +272,67 @@ TEST(StationLog, ConcurrentProgramsWriteOneHeaderAndWholeRecords) {
     }
     EXPECT_EQ(seen.size(), records);
     EXPECT_EQ(ids.size(), records);
+}
+
+// A slot's parent and its child may both write the device's first record, under one id: of all
+// the programs and threads that try at once, exactly one writes it.
+TEST(StationLog, AppendOnceWritesAnIdOnceWhoeverTries) {
+    TempDir dir;
+    ASSERT_TRUE(appendAllAtOnce(dir.file("log.csv"), [](LogFile& log, int p, int w, int k) {
+        LogRecord r = sampleRecord(std::to_string(p) + "/" + std::to_string(w));
+        r.id = "slot-" + std::to_string(k);
+        return log.appendOnce(r);
+    }));
+    const LogTable log = readLog(dir, "log.csv");
+    ASSERT_EQ(log.records.size(), size_t(kRecordsEach));
+    EXPECT_EQ(log.at(0, "id"), "slot-0");
+    EXPECT_EQ(log.at(1, "id"), "slot-1");
+}
+
+// The id is found in its own column only, as readers take it: not in another field that names
+// it, not as a longer id's beginning, and through the guard and the quotes of the fields before
+// it; records another program appends after the last look are found too.
+TEST(StationLog, AppendOnceFindsTheIdByItsColumn) {
+    TempDir dir;
+    const std::string path = dir.file("log.csv");
+    LogFile mine, other;
+    ASSERT_EQ(mine.open(path), 0);
+    ASSERT_EQ(other.open(path), 0);
+    LogRecord first = sampleRecord("P1");
+    first.id = "-1a2b";  // guarded: written as '-1a2b
+    first.reason = "a reason, with \"quotes\"\r\nover two lines (corrects record 9f9f)";
+    ASSERT_EQ(other.append(first), 0);
+    EXPECT_TRUE(mine.hasRecord("-1a2b"));
+    for (const char* absent : {"9f9f", "-1a2", "'-1a2b", "1a2b"})
+        EXPECT_FALSE(mine.hasRecord(absent)) << absent;
+
+    bool written = true;
+    ASSERT_EQ(mine.appendOnce(first, &written), 0);
+    EXPECT_FALSE(written);
+    LogRecord second = sampleRecord("P2");
+    second.id = "9f9f";
+    ASSERT_EQ(other.appendOnce(second, &written), 0);
+    EXPECT_TRUE(written);
+    EXPECT_TRUE(mine.hasRecord("9f9f"));
+    ASSERT_EQ(mine.appendOnce(second), 0);
+    const LogTable log = readLog(dir, "log.csv");
+    ASSERT_EQ(log.records.size(), 2u);
+    EXPECT_EQ(log.at(0, "id"), "-1a2b");
+    EXPECT_EQ(log.at(1, "id"), "9f9f");
+}
+
+// A log begun before records had ids cannot tell two records apart: the record is appended
+// each time, and no record is ever found there.
+TEST(StationLog, AppendOnceToALogWithoutIdsAppends) {
+    TempDir dir;
+    const std::string path = dir.write("old.csv", logHeaderOf(15) + "\r\n");
+    LogFile log;
+    ASSERT_EQ(log.open(path), 0);
+    EXPECT_FALSE(log.knowsIds());
+    ASSERT_EQ(log.appendOnce(sampleRecord("P1")), 0);
+    ASSERT_EQ(log.appendOnce(sampleRecord("P1")), 0);
+    EXPECT_FALSE(log.hasRecord(sampleRecord("P1").id));
+    EXPECT_EQ(readLog(dir, "old.csv").records.size(), 2u);
 }
 
 // The race above is narrow; here the window between looking at the file and writing to it is

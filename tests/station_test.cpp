@@ -75,13 +75,22 @@ TEST(EventStream, LinesAcrossPiecesAndOverlongOnesDropped) {
 }
 
 TEST(EventStream, EndEventsRoundTripAndBadLinesAreNoEvents) {
-    EndInfo end{R::SumMismatch, 3, 61.2345, "sb", "sum 1111, expected 5A3C"};
+    EndInfo end{R::SumMismatch,       3,    61.2345, "sb", "sum 1111, expected 5A3C",
+                std::string(64, 'e'), 21467};
     EndInfo back;
     ASSERT_TRUE(readEndInfo(*parseEvent(endEvent("COM3", end).dump()), back));
     EXPECT_EQ(back.result, R::SumMismatch);
     EXPECT_EQ(back.exit, 3);
     EXPECT_DOUBLE_EQ(back.seconds, 61.235);
     EXPECT_EQ(back.reason, end.reason);
+    EXPECT_EQ(back.dataSha256, end.dataSha256);
+    EXPECT_EQ(back.dataBytes, 21467u);
+    // The end of a child that tells no data digest (an older one, or one that stopped short of
+    // the file's end) still reads, without one.
+    ASSERT_TRUE(readEndInfo(
+        *parseEvent("{\"event\":\"end\",\"result\":\"ok\",\"exit\":0,\"seconds\":1}"), back));
+    EXPECT_EQ(back.dataSha256, "");
+    EXPECT_EQ(back.dataBytes, 0u);
     for (const char* bad : {"", "[]", "{\"event\":3}", "{\"port\":\"COM1\"}", "{\"event\":\"x\""})
         EXPECT_FALSE(parseEvent(bad)) << bad;
     EXPECT_FALSE(readEndInfo(*parseEvent("{\"event\":\"end\",\"result\":\"great\",\"exit\":0,"

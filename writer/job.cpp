@@ -17,7 +17,11 @@ void sendRegister(JobContext& job, const std::string& text) {
     commPuts(device::kRegisterLineEnd, &job.ch);
 }
 
-void writeJob(JobContext& job, const WriteSettings& settings, const std::string& dataPath) {
+// Hex digits of a digest in a reason.
+constexpr size_t kShortDigestDigits = 12;
+
+void writeJob(JobContext& job, const WriteSettings& settings, const std::string& dataPath,
+              const DataIdentity& atStart) {
     // The data file is opened and read through before anything is sent: a missing, unreadable
     // or broken file must not cost the device its data.
     TextStream file;
@@ -31,7 +35,7 @@ void writeJob(JobContext& job, const WriteSettings& settings, const std::string&
         failWrite(job, jobtext::kBadData);
     }
 
-    sendScreenData(job, file, settings.skipBitmaps);
+    sendScreenData(job, file, settings.skipBitmaps, atStart);
 
     char reply[kReplyBufSize];
     sendCommand(job, device::kWriteEnd);
@@ -92,12 +96,26 @@ int openJobPort(Channel& ch, const std::string& portName, JobObserver& obs, JobR
     return err;
 }
 
+std::string shortDigest(const std::string& hex) {
+    return hex.size() > kShortDigestDigits ? hex.substr(0, kShortDigestDigits) + "…" : hex;
+}
+
+std::string dataChangedText(const std::string& atStart, const std::string& sent) {
+    return "the data file changed during the write (sha256 " + shortDigest(atStart) +
+           " at start, " + shortDigest(sent) + " sent)";
+}
+
+std::string dataGrewText(uint64_t bytesAtStart) {
+    return "the data file changed during the write (it grew past its " +
+           std::to_string(bytesAtStart) + " bytes at start)";
+}
+
 JobResult runWriteJob(Channel& ch, const WriteSettings& settings, const std::string& dataPath,
-                      JobObserver& obs) {
+                      JobObserver& obs, const DataIdentity& atStart) {
     JobResult result;
     JobContext job{ch, obs, result};
     try {
-        writeJob(job, settings, dataPath);
+        writeJob(job, settings, dataPath, atStart);
     } catch (const WriteAborted&) {
         // Status shown, port closed.
     } catch (const PortFault& fault) {

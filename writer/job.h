@@ -40,6 +40,12 @@ struct JobResult {
     std::string sum;     // as the device answered, when read
     uint64_t sent = 0;   // bytes of the data file read and sent (or skipped)
     uint64_t total = 0;  // the data file's size
+    // SHA-256 (lowercase hex) and count of the data file's bytes as the job read them from the
+    // disk, in order; `dataWhole` when that was the file to its end (past a 0x1A too), so that
+    // the digest is the file's. Empty and 0 when the job never reached the data.
+    std::string dataSha256;
+    uint64_t dataBytes = 0;
+    bool dataWhole = false;
     int openError = 0;   // the system's error code when the port did not open
     // The port failed under the job (PortFault): the operation and the system's error code.
     const char* portFaultOp = nullptr;
@@ -68,6 +74,22 @@ public:
     virtual void sumRead(const std::string& text, const char* sum) { (void)text, (void)sum; }
 };
 
+// The data file as it was when the run began (hashed by the caller). A job given it sends
+// nothing past its size and seals nothing else: a file that changes under the write fails at
+// the data step, before the save end, as a NUL byte does.
+struct DataIdentity {
+    std::string sha256;  // lowercase hex; empty: not known, nothing is compared
+    uint64_t bytes = 0;
+    bool known() const { return !sha256.empty(); }
+};
+
+// Why a job refused its data file: the digest it was started with and the one it read.
+std::string dataChangedText(const std::string& atStart, const std::string& sent);
+// The same for a file that grew past its size at the start.
+std::string dataGrewText(uint64_t bytesAtStart);
+// A digest shortened for a reason in words: enough to tell two apart.
+std::string shortDigest(const std::string& hex);
+
 // Port open attempts of one Start: a port another program holds a moment longer gets a few.
 constexpr int kOpenPasses = 8;
 
@@ -80,4 +102,4 @@ int openJobPort(Channel& ch, const std::string& portName, JobObserver& obs, JobR
 // sent, then the screen data, the settings and the sum query. Ends with the port closed,
 // however it went; a port that fails under the job ends it with the fault in the result.
 JobResult runWriteJob(Channel& ch, const WriteSettings& settings, const std::string& dataPath,
-                      JobObserver& obs);
+                      JobObserver& obs, const DataIdentity& atStart = {});

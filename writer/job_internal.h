@@ -7,7 +7,9 @@
 
 // Screen data: flash-write mode, save start, erase, the pieces of the file, save end. With
 // `skipBitmaps` the page erase, and only the page part of the file is sent.
-void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps);
+// A file that is no longer `atStart` (when known) fails before the save end.
+void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps,
+                    const DataIdentity& atStart = {});
 
 // The register writes of the settings, closed by "UC".
 void sendSettings(JobContext& job, const WriteSettings& settings);

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,7 @@ void command(JobContext& job, const DeviceCommand& cmd) {
 struct Streamed {
     bool whole = true;      // false at a piece that holds a NUL byte: no V3 data file has one
     bool lineOpen = false;  // the last piece sent did not end its line
+    bool grew = false;      // stopped where the file went past its size at the start
 };
 
 void reportProgress(JobContext& job, uint64_t sent, uint64_t total) {
@@ -35,7 +37,9 @@ void sendPending(JobContext& job, std::string& pending) {
 }
 
 // Streams the pieces; with `skipping`, those before the page section are read but not sent.
-Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
+// Nothing read past `limit` bytes of the file goes out: it belongs to another file than the
+// one the run began with.
+Streamed streamPieces(JobContext& job, TextStream& file, bool skipping, uint64_t limit) {
     const int shift = progressShift(file.size());
     job.obs.progressRange(int32_t(file.size() >> shift));
     job.status(jobtext::kDataPhase);
@@ -51,11 +55,17 @@ Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
     size_t n;
     Streamed result;
     while ((n = file.readPiece(piece, sizeof piece)) > 0) {
+        if (file.bytesRead() > limit) {
+            sendPending(job, pending);
+            result.grew = true;
+            return result;
+        }
         // The piece goes out as a text, up to a NUL: the rest of its line would be lost and the
         // device would join what it got to the next line, and still report a good save.
         if (std::strlen(piece) != n) {
             sendPending(job, pending);
-            return {false, result.lineOpen};
+            result.whole = false;
+            return result;
         }
         count += n;
         job.obs.progressPos(int32_t(count >> shift));
@@ -76,9 +86,35 @@ Streamed streamPieces(JobContext& job, TextStream& file, bool skipping) {
     return result;
 }
 
+// The digest of what the job read, into the result.
+void takeDigest(JobContext& job, TextStream& file, bool whole) {
+    job.result.dataSha256 = file.finishDigest();
+    job.result.dataBytes = file.bytesRead();
+    job.result.dataWhole = whole && !job.result.dataSha256.empty();
+}
+
+// Why the data that went out cannot be sealed; empty when it can. Reads the file past its
+// 0x1A for the digest, which covers the whole file, as the start's did.
+std::string streamFault(JobContext& job, TextStream& file, const Streamed& sent,
+                        const DataIdentity& atStart) {
+    if (!sent.whole) return "the data file holds a NUL byte";
+    if (file.error() != 0) return systemErrorText(file.error());
+    if (sent.grew) return dataGrewText(atStart.bytes);
+    file.readToEnd(atStart.known() ? atStart.bytes : file.size());
+    const bool whole = file.atFileEnd() && file.error() == 0;
+    takeDigest(job, file, whole);
+    if (!atStart.known()) return std::string();
+    if (file.error() != 0) return systemErrorText(file.error());
+    if (!whole) return dataGrewText(atStart.bytes);
+    if (job.result.dataSha256 != atStart.sha256)
+        return dataChangedText(atStart.sha256, job.result.dataSha256);
+    return std::string();
+}
+
 }  // namespace
 
-void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps) {
+void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps,
+                    const DataIdentity& atStart) {
     job.ch.baudRate = device::kWriteBaud;
     commSetBaud(&job.ch);
     job.status(jobtext::kScreenWrite);
@@ -94,11 +130,16 @@ void sendScreenData(JobContext& job, TextStream& file, bool skipBitmaps) {
     waitReply(job, erase, reply, sizeof reply);
     job.status(jobtext::kEraseEnd);
 
-    const Streamed sent = streamPieces(job, file, skipBitmaps);
-    // A file that could not be read or sent to its end must not be sealed as if it had been.
-    if (!sent.whole) job.fail("the data file holds a NUL byte");
-    if (file.error() != 0) job.fail(systemErrorText(file.error()));
-    if (!sent.whole || file.error() != 0) failWrite(job, jobtext::kBadData);
+    file.startDigest();
+    const Streamed sent =
+        streamPieces(job, file, skipBitmaps, atStart.known() ? atStart.bytes : UINT64_MAX);
+    // A file that could not be read or sent to its end, or that is no longer the one the run
+    // began with, must not be sealed as if it had been.
+    if (const std::string fault = streamFault(job, file, sent, atStart); !fault.empty()) {
+        if (job.result.dataSha256.empty()) takeDigest(job, file, false);
+        job.fail(fault);
+        failWrite(job, jobtext::kBadData);
+    }
     reportProgress(job, file.size(), file.size());
     file.close();
     // A last line without its line end is ended here: glued to it, "Fs" is no command the

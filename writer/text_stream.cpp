@@ -13,27 +13,48 @@ TextStream::~TextStream() { close(); }
 int TextStream::open(const std::string& path) {
     if (int err = file_.open(path)) return err;
     size_ = file_.size();
-    rawPos_ = 0;
+    rawPos_ = bytesRead_ = 0;
     error_ = 0;
-    ended_ = false;
+    ended_ = fileEnd_ = false;
     pos_ = len_ = 0;
+    digest_.reset();
     return 0;
 }
 
 void TextStream::close() { file_.close(); }
 
-int TextStream::peekRaw() {
-    if (pos_ == len_) {
-        if (!file_.isOpen() || error_) return -1;
-        const long long got = file_.read(buf_, sizeof buf_);
-        if (got < 0) {
-            error_ = file_.error();
-            return -1;
-        }
-        pos_ = 0;
-        len_ = size_t(got);
-        if (len_ == 0) return -1;
+void TextStream::startDigest() { digest_ = std::make_unique<Sha256>(); }
+
+std::string TextStream::finishDigest() {
+    std::string hex = digest_ ? digest_->finish() : std::string();
+    digest_.reset();
+    return hex;
+}
+
+size_t TextStream::fill() {
+    pos_ = len_ = 0;
+    if (!file_.isOpen() || error_ || fileEnd_) return 0;
+    const long long got = file_.read(buf_, sizeof buf_);
+    if (got < 0) {
+        error_ = file_.error();
+        return 0;
     }
+    len_ = size_t(got);
+    fileEnd_ = len_ == 0;
+    bytesRead_ += len_;
+    if (digest_) digest_->update(buf_, len_);
+    return len_;
+}
+
+void TextStream::readToEnd(uint64_t limit) {
+    ended_ = true;
+    while (bytesRead_ <= limit && fill() > 0) {
+    }
+    pos_ = len_ = 0;
+}
+
+int TextStream::peekRaw() {
+    if (pos_ == len_ && fill() == 0) return -1;
     return buf_[pos_];
 }
 

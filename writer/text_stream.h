@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/hash.h"
 
 // Pieces of the serial transfer: at most 99 bytes and a NUL.
 constexpr size_t kPieceBufSize = 100;
@@ -53,6 +55,22 @@ public:
     // The system's error code of a failed read; 0 while none has failed.
     int error() const { return error_; }
 
+    // From now on every byte read from the file goes into a SHA-256 digest as well, in the
+    // order of the file: what the record of a write gives is the digest of what was sent.
+    void startDigest();
+    // The digest of the bytes read so far (lowercase hex; empty when none was started or the
+    // system's digest failed). The digest is over then.
+    std::string finishDigest();
+    // Bytes read from the file so far: the digest's bytes, ahead of rawPosition() by what waits
+    // in the buffer.
+    uint64_t bytesRead() const { return bytesRead_; }
+    // True once a read found the end of the file.
+    bool atFileEnd() const { return fileEnd_; }
+    // Reads on past the end of the data (a 0x1A), for the digest only, until the end of the
+    // file or until more than `limit` bytes were read in all: a file that grows is not chased.
+    // The text stream is over after it.
+    void readToEnd(uint64_t limit);
+
     // Reads the next piece into out: at most cap - 1 bytes, up to and including the next LF,
     // NUL-terminated. Returns the piece's length (a piece may hold NUL bytes), 0 at the end of
     // the data or after a read error (see error()).
@@ -66,12 +84,17 @@ private:
     int next();
     int rawByte();  // next byte of the file, -1 at its end or on error
     int peekRaw();
+    // The next block of the file into the buffer; its length, 0 at the end or on error.
+    size_t fill();
 
     InputFile file_;
     uint64_t size_ = 0;
     uint64_t rawPos_ = 0;
     int error_ = 0;
     bool ended_ = false;
+    bool fileEnd_ = false;
+    uint64_t bytesRead_ = 0;
+    std::unique_ptr<Sha256> digest_;
     size_t pos_ = 0, len_ = 0;
     unsigned char buf_[64 * 1024];
 };

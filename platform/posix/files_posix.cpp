@@ -255,6 +255,8 @@ int AppendFile::append(const Compose& compose) {
         last = c;
     }
     const std::string bytes = compose(size, last);
+    // A compose that only looked (under the lock) has nothing to put on the disk.
+    if (bytes.empty()) return 0;
     if (int err = writeAll(fd, bytes.data(), bytes.size())) {
         // Nobody else appends while the lock is held: cutting back to the old end removes
         // exactly the part of this append that got out.

@@ -9,6 +9,9 @@
 
 #include "platform/hash.h"
 
+// libcrypto has no errno of its own; its failures here are allocation failures.
+const int kErrDigest = ENOMEM;
+
 namespace {
 
 struct FreeContext {
@@ -16,23 +19,28 @@ struct FreeContext {
 };
 using Context = std::unique_ptr<EVP_MD_CTX, FreeContext>;
 
-// libcrypto has no errno of its own; its failures here are allocation failures.
-constexpr int kErrDigest = ENOMEM;
-
 }  // namespace
 
-int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
-    Context ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return kErrDigest;
-    auto update = [&ctx](const unsigned char* data, size_t n) {
-        return EVP_DigestUpdate(ctx.get(), data, n) == 1;
-    };
-    if (int err = digestFileBlocks(path, bytesOut, update, kErrDigest)) return err;
+struct Sha256::State {
+    Context ctx{EVP_MD_CTX_new()};
+    bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::~Sha256() = default;
+
+bool Sha256::ok() const { return state_->ok; }
+
+void Sha256::update(const void* data, size_t n) {
+    if (state_->ok && n > 0) state_->ok = EVP_DigestUpdate(state_->ctx.get(), data, n) == 1;
+}
+
+std::string Sha256::finish() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return kErrDigest;
-    hexOut = hexOf(digest, length);
-    return 0;
+    const bool done = state_->ok && EVP_DigestFinal_ex(state_->ctx.get(), digest, &length) == 1;
+    state_->ok = false;
+    return done ? hexOf(digest, length) : std::string();
 }
 
 int randomBytes(unsigned char* out, size_t n) {

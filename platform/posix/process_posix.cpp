@@ -114,6 +114,8 @@ std::string selfExecutablePath() {
     return std::string(buf, size_t(n));
 }
 
+intptr_t parentProcessId() { return intptr_t(getppid()); }
+
 void onInterrupt(std::function<void(int signal)> handler) {
     sigset_t set;
     sigemptyset(&set);

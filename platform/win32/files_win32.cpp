@@ -233,6 +233,8 @@ int AppendFile::append(const Compose& compose) {
         last = c;
     }
     const std::string bytes = compose(uint64_t(size.QuadPart), last);
+    // A compose that only looked (under the lock) has nothing to put on the disk.
+    if (bytes.empty()) return 0;
     if (int err = writeAll(h, bytes.data(), bytes.size())) return err;
     // Append access is enough for the flush (the system wants write or append access).
     return FlushFileBuffers(h) ? 0 : int(GetLastError());

@@ -4,57 +4,69 @@
 #include <bcrypt.h>
 // clang-format on
 
-
+#include <algorithm>
 #include <limits>
 
 #include "platform/hash.h"
+
+// CNG reports NTSTATUS values; its failures here come down to a refused or missing provider.
+const int kErrDigest = ERROR_NOT_SUPPORTED;
 
 namespace {
 
 constexpr size_t kSha256Size = 32;
 
-struct Algorithm {
-    BCRYPT_ALG_HANDLE h = nullptr;
-    ~Algorithm() {
-        if (h) BCryptCloseAlgorithmProvider(h, 0);
-    }
-};
-
-struct Hash {
-    BCRYPT_HASH_HANDLE h = nullptr;
-    ~Hash() {
-        if (h) BCryptDestroyHash(h);
-    }
-};
-
-// CNG reports NTSTATUS values; its failures here come down to a refused or missing provider.
-constexpr int kErrDigest = ERROR_NOT_SUPPORTED;
-
-bool ok(NTSTATUS status) {
+bool succeeded(NTSTATUS status) {
     return status >= 0;
 }
 
 }  // namespace
 
-int sha256File(const std::string& path, std::string& hexOut, uint64_t& bytesOut) {
-    Algorithm alg;
-    Hash hash;
-    if (!ok(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-        !ok(BCryptCreateHash(alg.h, &hash.h, nullptr, 0, nullptr, 0, 0)))
-        return kErrDigest;
-    auto update = [&hash](const unsigned char* data, size_t n) {
-        return ok(BCryptHashData(hash.h, const_cast<unsigned char*>(data), ULONG(n), 0));
-    };
-    if (int err = digestFileBlocks(path, bytesOut, update, kErrDigest)) return err;
+struct Sha256::State {
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    bool ok = false;
+
+    State() {
+        ok = succeeded(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+             succeeded(BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0));
+    }
+    ~State() {
+        if (hash) BCryptDestroyHash(hash);
+        if (alg) BCryptCloseAlgorithmProvider(alg, 0);
+    }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::~Sha256() = default;
+
+bool Sha256::ok() const { return state_->ok; }
+
+void Sha256::update(const void* data, size_t n) {
+    // BCryptHashData takes a ULONG count: larger pieces go in slices.
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (state_->ok && n > 0) {
+        const ULONG slice = ULONG(std::min<size_t>(n, std::numeric_limits<ULONG>::max()));
+        state_->ok =
+            succeeded(BCryptHashData(state_->hash, const_cast<unsigned char*>(bytes), slice, 0));
+        bytes += slice;
+        n -= slice;
+    }
+}
+
+std::string Sha256::finish() {
     unsigned char digest[kSha256Size];
-    if (!ok(BCryptFinishHash(hash.h, digest, ULONG(sizeof digest), 0))) return kErrDigest;
-    hexOut = hexOf(digest, sizeof digest);
-    return 0;
+    const bool done =
+        state_->ok && succeeded(BCryptFinishHash(state_->hash, digest, ULONG(sizeof digest), 0));
+    state_->ok = false;
+    return done ? hexOf(digest, sizeof digest) : std::string();
 }
 
 int randomBytes(unsigned char* out, size_t n) {
     const bool fits = n <= std::numeric_limits<ULONG>::max();
-    return fits && ok(BCryptGenRandom(nullptr, out, ULONG(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG))
+    return fits && succeeded(BCryptGenRandom(nullptr, out, ULONG(n), BCRYPT_USE_SYSTEM_PREFERRED_RNG))
                ? 0
                : kErrDigest;
 }

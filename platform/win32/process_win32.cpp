@@ -127,6 +127,8 @@ std::string selfExecutablePath() {
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
+intptr_t parentProcessId() { return 0; }
+
 void onInterrupt(std::function<void(int signal)> handler) {
     {
         std::lock_guard<std::mutex> lock(g_interruptLock);
