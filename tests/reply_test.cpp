@@ -44,7 +44,7 @@ struct ReplyWait : ::testing::Test {
 }  // namespace
 
 TEST_F(ReplyWait, ReplyInPiecesIsTakenWhenItsCarriageReturnComes) {
-    installManualClock(1000, 500);  // 0.5 ms real per slice: the 5 s wait lasts ~0.25 s
+    installManualClock(1000, 5000);  // 5 ms real per slice: the 5 s wait lasts ~0.25 s
     arrive("FlashRom ");
     std::thread device([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

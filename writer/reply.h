@@ -11,9 +11,10 @@
 
 // Reply buffers of the screen data transfer and the FWE wait.
 constexpr size_t kReplyBufSize = 100;
-// Longest slice of one wait for input between polls: short enough that the time-out is still
-// tested often, long enough that an idle wait costs next to no processor time.
-constexpr uint32_t kPollSliceMs = 10;
+// Longest slice of one wait for input between polls. A reply ends the wait the moment it
+// comes and a slice never runs past the time-out, so the slice only sets how often an idle wait
+// wakes: a few times a second, which many jobs at once hardly notice.
+constexpr uint32_t kPollSliceMs = 100;
 
 // One job under way: its channel, its observer and the result it is building.
 struct JobContext {
