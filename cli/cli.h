@@ -9,10 +9,10 @@
 
 struct CliOptions {
     std::vector<std::string> ports;  // COMn or device paths, one device each; none: SCI.INI
-    std::string data;   // V3 data file
-    std::string to;     // export folder
-    std::string gaiji;  // external character file
-    WriteSettings settings;  // its Line speed from `speed`
+    std::string data;                // V3 data file
+    std::string to;                  // export folder
+    std::string gaiji;               // external character file
+    WriteSettings settings;          // its Line speed from `speed`
     int speed = 38400;
     bool trace = false;
     bool json = false;       // events as JSON Lines on stdout, nothing else there
@@ -21,8 +21,10 @@ struct CliOptions {
     std::string log;         // the CSV record of every device
     std::string dataSha256;  // the data file's digest as a slot's parent took it (lowercase)
     std::string recordId;    // the id of a slot's record, made by its parent
+    int attempt = 1;         // a slot's attempt at its device, as its parent counts
+    int retries = 0;         // jobs run again after a failure a retry can mend
+    bool retrySum = false;   // a sum that differs or cannot be read is retried too
 };
-
 
 // Exit statuses.
 constexpr int kExitOk = 0;

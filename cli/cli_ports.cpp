@@ -34,7 +34,7 @@ std::string realPath(const std::string& p) {
 }
 
 bool isCharDevice(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return stat(p.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
@@ -84,7 +84,8 @@ int cliPorts() {
     // COM names mapped by COMPORTS.INI to devices that are not present now.
     for (const auto& [device, names] : comNames) {
         if (devices.count(device)) continue;
-        for (const std::string& n : names) std::printf("%s -> %s (not present)\n", n.c_str(), device.c_str());
+        for (const std::string& n : names)
+            std::printf("%s -> %s (not present)\n", n.c_str(), device.c_str());
     }
     const std::string lockProblem = serialLockProblem();
     if (!lockProblem.empty())

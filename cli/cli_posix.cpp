@@ -74,7 +74,9 @@ void releasePortLocksOnSignals() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+void ignoreBrokenPipes() {
+    signal(SIGPIPE, SIG_IGN);
+}
 
 void keepStandardStreamsOpen() {
     for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {

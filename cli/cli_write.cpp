@@ -56,7 +56,7 @@ struct ProgressLine {
         active = shown = false;
     }
 
-private:
+  private:
     void draw(bool force) {
         if (!onTerminal || high <= 0) return;
         auto now = Clock::now();
@@ -82,7 +82,7 @@ double secondsSince(Clock::time_point t) {
 // The job's progress as lines on stdout, or as events with --json; its end told once, with
 // its record. The job's thread reports; an interrupt may end it from another thread.
 class CliJob : public JobObserver {
-public:
+  public:
     CliJob(WriteRun& run, std::string port, bool onTerminal) : run_(run), port_(std::move(port)) {
         progress_.onTerminal = onTerminal;
         started_ = Clock::now();
@@ -155,7 +155,7 @@ public:
                     kInterruptedRecordWait);
     }
 
-private:
+  private:
     // The record goes out before the end event, so that whoever reads the end finds it, except
     // in a slot whose parent records it: then after, once the parent has had the end.
     int tell(const EndInfo& end, const std::string& sum, std::chrono::milliseconds recordWait) {
@@ -230,7 +230,9 @@ bool loadPort(const CliOptions& o, std::string& port) {
     const std::string dir = workingDirectory(kIniPathBufSize);
     PortConfig config;
     switch (loadConfiguration(dir, config)) {
-        case StartupResult::Ready: port = config.portName; return true;
+        case StartupResult::Ready:
+            port = config.portName;
+            return true;
         case StartupResult::TooDeep:
             std::fprintf(stderr, "%s\n", resString(kStrWorkDirTooDeep).c_str());
             return false;
@@ -278,14 +280,16 @@ JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port, cons
         return result;
     }
     const uint32_t seconds = (tickCount() - startTick) / 1000u;
-    out.box("書込みが終了しました\n書き込み時間は" + std::to_string(seconds) + "秒です", kEndCaption);
+    out.box("書込みが終了しました\n書き込み時間は" + std::to_string(seconds) + "秒です",
+            kEndCaption);
     return result;
 }
 
 }  // namespace
 
 int cliWrite(const CliOptions& o) {
-    if (o.ports.size() > 1) return cliWriteMany(o);
+    // Retries are the station run's: one port with them is a run of one slot.
+    if (o.ports.size() > 1 || (o.retries > 0 && !o.slot)) return cliWriteMany(o);
     std::string port;
     if (!loadPort(o, port)) return kExitFailed;
 

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "station/log.h"
+#include "station/station_run.h"
 #include "station/verdict.h"
 #include "zt_version.h"
 
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     CliOptions o;
 
-    CLI::App* write = app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
+    CLI::App* write =
+        app.add_subcommand("write", "Write a V3 data file into a device over a serial port");
     write->add_option("--port", o.ports,
                       "COMn (see COMPORTS.INI) or a device path; repeat for several devices at "
                       "once; default: SCI.INI");
@@ -76,6 +78,15 @@ int main(int argc, char** argv) {
             return isSha256Hex(s) ? std::string() : "not a SHA-256 in hex: " + s;
         })
         ->transform([](std::string s) { return lowercase(s); });
+    write->add_option("--attempt", o.attempt, "(the slot's attempt at its device)")
+        ->group("")
+        ->check(CLI::Range(1, kMaxRetries + 1));
+    write
+        ->add_option("--retries", o.retries,
+                     "Run a device's job again, up to N times, after a failure a retry can mend")
+        ->check(CLI::Range(0, kMaxRetries));
+    write->add_flag("--retry-sum", o.retrySum,
+                    "Retry a device whose sum differs or cannot be read too");
     write->add_option("--record-id", o.recordId, "(the id of the record the parent writes)")
         ->group("")
         ->check([](const std::string& s) {

@@ -19,6 +19,7 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     }
     run.givenSha256 = o.dataSha256;
     run.recordId = o.recordId;
+    run.attempt = o.attempt;
     run.parentId = parentProcessId();
     // Checked before any port is opened: a file that cannot be read would fail every device.
     if (always || o.json || !o.log.empty() || !o.dataSha256.empty()) {
@@ -41,7 +42,9 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
     return 0;
 }
 
-DataIdentity dataAtStart(const WriteRun& run) { return {run.sha256, run.bytes}; }
+DataIdentity dataAtStart(const WriteRun& run) {
+    return {run.sha256, run.bytes};
+}
 
 std::string changedSinceParent(const WriteRun& run) {
     if (run.givenSha256.empty() || run.givenSha256 == run.sha256) return std::string();
@@ -50,7 +53,7 @@ std::string changedSinceParent(const WriteRun& run) {
 }
 
 SlotRecordInfo recordInfo(const WriteRun& run) {
-    return {run.recordId, run.data, run.sha256, run.bytes, run.options, run.expectSum};
+    return {run.recordId, run.data, run.sha256, run.bytes, run.options, run.expectSum, run.attempt};
 }
 
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
@@ -99,5 +102,3 @@ bool recordUnlessParentDoes(WriteRun& run, const std::string& port, const EndInf
     debugOut("the parent of " + port + " is gone: the job writes its record " + run.recordId);
     return logSlot(run, port, end, sum);
 }
-
-

@@ -27,7 +27,8 @@ struct WriteRun {
     bool slotMode = false;                // events of the port only: no start, no done
     std::string givenSha256;  // the data file's digest as a slot's parent took it, if it did
     std::string recordId;     // the record's id when the parent gave one; else each has its own
-    intptr_t parentId = 0;    // the parent process at the start (0: not known)
+    int attempt = 1;
+    intptr_t parentId = 0;  // the parent process at the start (0: not known)
 };
 
 // The parent has this long after the end event to write the device's first record before the

@@ -12,9 +12,9 @@ namespace {
 
 // The job's own names for its steps, from the command table: a fault is set at the step the
 // tool then reports.
-const char* const kStepNames[kStepCount] = {device::kFlashMode.step, device::kSaveStart.step,
+const char* const kStepNames[kStepCount] = {device::kFlashMode.step,  device::kSaveStart.step,
                                             device::kImageErase.step, device::kSaveEnd.step,
-                                            device::kWriteEnd.step,  device::kSumQuery.step};
+                                            device::kWriteEnd.step,   device::kSumQuery.step};
 constexpr const char* kOldSaveEndName = "fsave";
 
 // Replies of the device that the tool takes whatever they say.
@@ -46,7 +46,7 @@ std::string hex2(unsigned v, bool upper) {
 
 // The framed sum reply with the faults the options ask for.
 std::string sumReply(const Device& d) {
-    const Faults& faults = options(d).faults;
+    const Faults& faults = portFaults(*d.port);
     std::string sum = options(d).sum.empty() ? dataSumText(d.dataSum) : options(d).sum;
     if (faults.longSum && sum.size() < kLongSumText) sum.insert(0, kLongSumText - sum.size(), '0');
     std::string frame = frameBuild(sum.c_str());
@@ -85,6 +85,8 @@ FeedResult onFrame(Device& d, const std::string& line) {
     }
     std::string command = text;
     if (command == device::kFlashMode.text) {
+        // Each job begins here: a job after the first finds the faults spent.
+        if (options(d).faultsOnce && d.jobsBegun++ > 0) d.port->faultsSpent = true;
         portAnswer(*d.port, Step::Fws, device::kFlashMode.reply);
     } else if (command == device::kSumQuery.text) {
         return onSumQuery(d);
@@ -149,7 +151,7 @@ FeedResult onLine(Device& d) {
 }
 
 bool hangupDue(const Device& d) {
-    int64_t after = options(d).faults.hangupAfter;
+    int64_t after = portFaults(*d.port).hangupAfter;
     return d.dataPhase && after >= 0 && d.dataBytes >= uint64_t(after);
 }
 
@@ -173,7 +175,7 @@ FeedResult takeByte(Device& d, char c) {
 size_t runEnd(const Device& d, const char* data, size_t from, size_t n) {
     const void* lf = std::memchr(data + from, '\n', n - from);
     size_t end = lf ? size_t(static_cast<const char*>(lf) - data) + 1 : n;
-    int64_t after = options(d).faults.hangupAfter;
+    int64_t after = portFaults(*d.port).hangupAfter;
     if (d.dataPhase && after >= 0) {
         uint64_t left = d.dataBytes >= uint64_t(after) ? 0 : uint64_t(after) - d.dataBytes;
         end = std::min<uint64_t>(end, from + left);

@@ -21,6 +21,7 @@ struct Device {
     uint64_t dataLines = 0;
     uint64_t dataBytes = 0;  // bytes received since the data phase began (for --hangup-after)
     int jobsDone = 0;        // answered sum queries
+    int jobsBegun = 0;       // FWS commands taken
 };
 
 enum class FeedResult { Go, JobsDone, HungUp };

@@ -118,6 +118,9 @@ void addFaultOptions(CLI::App& app, SimOptions& o, std::vector<std::string>& sil
            "--noise-spoil", o.faults.noiseSpoil,
            "With --noise-bytes, one burst in four without its last CR: it runs into the reply")
         ->group(faults);
+    app.add_flag("--faults-once", o.faultsOnce,
+                 "The faults hold for the first job only: the next job (a retry) finds none")
+        ->group(faults);
     app.add_option("--rate", o.rate,
                    "Read at most BYTES_PER_SEC of clock time from the line (3840: 38400 bit/s)")
         ->group(faults)

@@ -154,7 +154,7 @@ void sendSplit(Port& port, const std::string& line) {
 }
 
 void sendShaped(Port& port, Step step, const std::string& reply) {
-    const Faults& faults = port.options->faults;
+    const Faults& faults = portFaults(port);
     std::string line = reply + '\r';
     if (faults.noise) writeAll(port.master.get(), noiseLines(step, reply));
     if (faults.noiseBytes) writeAll(port.master.get(), noiseBytes(faults));
@@ -261,16 +261,17 @@ void portHoldTool(Port& port, bool hold) {
 
 bool portAnswer(Port& port, Step step, const std::string& reply) {
     const SimOptions& o = *port.options;
+    const Faults& faults = portFaults(port);
     size_t i = size_t(step);
-    if (o.faults.hangupAt[i]) {
+    if (faults.hangupAt[i]) {
         portHangup(port);
         return false;
     }
-    if (o.faults.silent[i]) {
+    if (faults.silent[i]) {
         simLog(o, false, std::string("(silent at ") + stepName(step) + ")");
         return false;
     }
-    uint32_t delay = (step == Step::Erase ? o.eraseMs : 0) + o.faults.lateMs[i];
+    uint32_t delay = (step == Step::Erase ? o.eraseMs : 0) + faults.lateMs[i];
     if (delay > 0 && !pauseMs(delay)) return false;
     if (!portToolPresent(port)) {
         simLog(o, false, "port closed; dropped " + printable(reply + '\r'));
@@ -341,4 +342,9 @@ std::string printable(const std::string& bytes) {
 void simLog(const SimOptions& options, bool always, const std::string& text) {
     if (!always && !options.verbose) return;
     std::fprintf(stderr, "v3sim: %s\n", text.c_str());
+}
+
+const Faults& portFaults(const Port& port) {
+    static const Faults kNone{};
+    return port.faultsSpent ? kNone : port.options->faults;
 }

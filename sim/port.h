@@ -58,7 +58,11 @@ struct Port {
     int toolOpens = 0;
     Link link;
     const SimOptions* options = nullptr;
+    bool faultsSpent = false;  // with faultsOnce, once the second job has begun
 };
+
+// The faults the device shows now: the options', or none once they are spent.
+const Faults& portFaults(const Port& port);
 
 // Opens the pseudo-terminal, the capture file and the link. False (with a message on
 // stderr) when one of them fails.

@@ -30,8 +30,8 @@ struct Faults {
     bool longSum = false;      // a sum reply longer than a reply line may be
     int64_t hangupAfter = -1;  // hang the line up after this many data bytes; -1 never
     std::array<bool, kStepCount> hangupAt{};  // hang the line up when that step's command comes
-    uint32_t noiseSeed = 0;    // seed of the random noise; 0 for the built-in one
-    bool noiseSpoil = false;   // now and then the random noise runs into the reply (no CR between)
+    uint32_t noiseSeed = 0;                   // seed of the random noise; 0 for the built-in one
+    bool noiseSpoil = false;  // now and then the random noise runs into the reply (no CR between)
 };
 
 struct SimOptions {
@@ -45,6 +45,7 @@ struct SimOptions {
     double idleSeconds = 0;       // end after this much real time without input; 0 never
     uint32_t rate = 0;            // read at most this many bytes per clock second; 0 unlimited
     Faults faults;
+    bool faultsOnce = false;  // the faults hold for the first job only (a retry then works)
 };
 
 // The 16-bit byte sum of the data bytes, as four upper-case hex digits: what the device

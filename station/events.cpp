@@ -20,8 +20,8 @@ Json portEvent(const char* kind, const std::string& port) {
 }  // namespace
 
 Json startEvent(const StartInfo& info) {
-    return Json{{"event", "start"}, {"schema", kEventSchema}, {"version", info.version},
-                {"ports", info.ports}, {"data", info.data},   {"sha256", info.sha256},
+    return Json{{"event", "start"},    {"schema", kEventSchema}, {"version", info.version},
+                {"ports", info.ports}, {"data", info.data},      {"sha256", info.sha256},
                 {"bytes", info.bytes}};
 }
 
@@ -64,7 +64,9 @@ Json endEvent(const std::string& port, const EndInfo& info) {
     return e;
 }
 
-Json doneEvent(int exit) { return Json{{"event", "done"}, {"exit", exit}}; }
+Json doneEvent(int exit) {
+    return Json{{"event", "done"}, {"exit", exit}};
+}
 
 const char* programVersion() {
     return kZtVersion;
@@ -101,11 +103,12 @@ LogRecord slotRecord(const std::string& port, const EndInfo& end, const std::str
     r.dataBytes = sent ? end.dataBytes : info.dataBytes;
     r.options = info.options;
     r.expectedSum = info.expectedSum;
+    r.attempt = info.attempt;
     return r;
 }
 
-EndInfo jobEndOf(const JobResult& report, const std::string& status,
-                 const std::string& expected, double seconds, std::string& sum) {
+EndInfo jobEndOf(const JobResult& report, const std::string& status, const std::string& expected,
+                 double seconds, std::string& sum) {
     EndInfo end;
     end.seconds = seconds;
     if (report.dataWhole) {

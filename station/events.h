@@ -77,6 +77,7 @@ struct SlotRecordInfo {
     uint64_t dataBytes = 0;
     std::string options;      // the settings flags, space separated
     std::string expectedSum;  // empty for none
+    int attempt = 1;          // the job's attempt at the device
 };
 
 // The record of a slot's end: jobRecord with the slot's id and data file, the digest and size
@@ -87,14 +88,14 @@ LogRecord slotRecord(const std::string& port, const EndInfo& end, const std::str
 // What a single job came to, from its report: the sum it read (empty when the reply could not
 // be read, or none came) into `sum`; the reason of a failure, else the job's last status text;
 // the expected sum, empty for none.
-EndInfo jobEndOf(const JobResult& report, const std::string& status,
-                 const std::string& expected, double seconds, std::string& sum);
+EndInfo jobEndOf(const JobResult& report, const std::string& status, const std::string& expected,
+                 double seconds, std::string& sum);
 
 // Writes events as lines on a stream, each whole and flushed, from any thread. A write that
 // fails (the reader went away: a broken pipe) is the end of the events, never of the writer:
 // later ones are dropped, and broken() tells it.
 class EventWriter {
-public:
+  public:
     explicit EventWriter(std::FILE* out) : out_(out), started_(std::chrono::steady_clock::now()) {}
     // False when the event could not be written (now or before).
     bool emit(Json event);
@@ -103,7 +104,7 @@ public:
     bool broken() const;
     double seconds() const;
 
-private:
+  private:
     bool writeLine(const std::string& line);
 
     mutable std::mutex lock_;
@@ -123,10 +124,10 @@ std::string eventText(const Json& event, const char* key);
 // Cuts a byte stream (a child's output read in pieces) into lines, without their line ends.
 // A line over kMaxEventLine bytes is dropped.
 class LineSplitter {
-public:
+  public:
     void feed(const char* data, size_t n, const std::function<void(const std::string&)>& line);
 
-private:
+  private:
     std::string partial_;
     bool overlong_ = false;
 };
@@ -134,10 +135,10 @@ private:
 // Lets a port's progress through at most every kProgressInterval, the last one (and a forced
 // one) always; never the same figure twice.
 class ProgressThrottle {
-public:
+  public:
     bool due(uint64_t sent, uint64_t total, bool force = false);
 
-private:
+  private:
     std::chrono::steady_clock::time_point last_{};
     uint64_t lastSent_ = UINT64_MAX;
 };

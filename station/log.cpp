@@ -49,10 +49,11 @@ constexpr Column kColumns[] = {
     {"reason", [](const LogRecord& r) { return r.reason; }},
     {"version", [](const LogRecord& r) { return r.version; }},
     {"id", [](const LogRecord& r) { return r.id; }},
+    {"attempt", [](const LogRecord& r) { return std::to_string(r.attempt); }},
 };
 static_assert(std::size(kColumns) == kLogColumns);
-// The headers of earlier versions: 15 columns, before `id`.
-constexpr size_t kOlderColumnCounts[] = {15};
+// The headers of earlier versions: 15 columns, before `id`; 16, before `attempt`.
+constexpr size_t kOlderColumnCounts[] = {15, 16};
 
 constexpr const char* kLineEnd = "\r\n";
 constexpr std::string_view kBom = kUtf8Bom;
@@ -294,7 +295,9 @@ bool LogFile::hasRecord(const std::string& id) {
     return found;
 }
 
-bool LogFile::knowsIds() const { return columns_ > idColumn(); }
+bool LogFile::knowsIds() const {
+    return columns_ > idColumn();
+}
 
 void LogFile::scanIds(uint64_t size) {
     if (size < scan_.offset) {  // the file was cut or replaced: read afresh

@@ -31,10 +31,12 @@ struct LogRecord {
     std::string version;
     // Made with the record (newRecordId), so that a record sent again is known as the same one.
     std::string id;
+    // 1 for a device's first job, 2 for its first retry, and so on.
+    int attempt = 1;
 };
 
 // How many columns the header has.
-constexpr size_t kLogColumns = 16;
+constexpr size_t kLogColumns = 17;
 // The header line's fields, comma separated, without a line end.
 extern const std::string kLogHeader;
 // The header line of the first `columns` columns: that of the version that had no more.
@@ -67,7 +69,7 @@ std::string formulaGuarded(const std::string& text);
 std::string logLine(const LogRecord& record, size_t columns = kLogColumns);
 
 class LogFile {
-public:
+  public:
     // Opens (creating) the file for appending and reads its header. 0 on success, else the
     // system's error code, or kErrInvalidData when the first line is no header of this log:
     // records of ours under someone else's header would spoil their file.
@@ -97,7 +99,7 @@ public:
     // What went wrong, for an error code of open or append.
     std::string errorText(int err) const;
 
-private:
+  private:
     // Under the file's lock: the header line, written when the file is new; the columns the
     // file takes into `columns_` and those to leave empty into `padding_`. 0 or an error code.
     int readHeader(uint64_t size, std::string& lead);

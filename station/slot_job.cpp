@@ -22,8 +22,7 @@ const char* signalName(int signal) {
 }
 
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
-                                     const std::string& data,
-                                     const std::vector<std::string>& flags,
+                                     const std::string& data, const std::vector<std::string>& flags,
                                      const SlotJobExtras& extras) {
     std::vector<std::string> args{cli, "write", "--slot", "--json", "--port", port, "--data", data};
     args.insert(args.end(), flags.begin(), flags.end());
@@ -35,6 +34,7 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
     };
     for (const auto& [flag, value] : options)
         if (!value->empty()) args.insert(args.end(), {flag, *value});
+    if (extras.attempt > 1) args.insert(args.end(), {"--attempt", std::to_string(extras.attempt)});
     return args;
 }
 

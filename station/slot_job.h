@@ -28,12 +28,12 @@ struct SlotJobExtras {
     std::string recordId;
     std::string dataSha256;
     std::string expectSum;
+    int attempt = 1;  // told when above 1
 };
 
 // The arguments of the job of one port: `cli` is the single-device program.
 std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& port,
-                                     const std::string& data,
-                                     const std::vector<std::string>& flags,
+                                     const std::string& data, const std::vector<std::string>& flags,
                                      const SlotJobExtras& extras = {});
 
 // "SIGINT", "SIGHUP" or "SIGTERM" (the name for any other interrupt).

@@ -14,6 +14,24 @@ constexpr std::chrono::milliseconds kStopPoll{50};
 
 }  // namespace
 
+// The queue's item that starts a slot's retry, from the retry clock.
+constexpr const char* kRetryDueEvent = "retry-due";
+
+bool retryMends(const EndInfo& end, bool retrySum) {
+    switch (end.result) {
+        case SlotResult::Ok:
+        case SlotResult::Interrupted:
+            return false;
+        case SlotResult::SumMismatch:
+        case SlotResult::SumUnreadable:
+            return retrySum;
+        case SlotResult::Failed:
+            break;
+    }
+    if (end.step.empty() || end.step == jobstep::kOpen) return false;
+    return end.reason.find("data file changed") == std::string::npos;
+}
+
 std::string correctsText(const std::string& id) {
     return " (corrects record " + id + ")";
 }
@@ -34,6 +52,12 @@ StationRun::StationRun(size_t slots, std::string program, bool childErrors)
       told_(slots, false) {}
 
 StationRun::~StationRun() {
+    {
+        std::lock_guard<std::mutex> g(inbox_->m);
+        closing_ = true;
+    }
+    inbox_->cv.notify_all();
+    if (retryThread_.joinable()) retryThread_.join();
     for (auto& job : jobs_)
         if (job && job->started()) job->terminate();
     jobs_.clear();  // each waited for, after its grace; the readers joined
@@ -73,19 +97,34 @@ void StationRun::start(size_t index, SlotStart start, StationView& view) {
     s = StationSlot{};
     s.start = std::move(start);
     s.device = s.start.port.empty() ? std::string() : portIdentity(s.start.port);
+    launch(index, view);
+}
+
+// The slot's job (its attempt s.attempt) started afresh.
+void StationRun::launch(size_t index, StationView& view) {
+    StationSlot& s = slots_[index];
     s.started = Clock::now();
+    s.dataStarted = {};
+    s.status.clear();
+    s.step.clear();
+    s.sent = s.total = 0;
+    s.sum.clear();
+    s.end = EndInfo{};
+    s.vanished = s.final = s.recorded = s.retryDue = false;
+    s.expectedUsed.clear();
     s.running = true;
     endSeen_[index] = false;
     told_[index] = false;
     jobs_[index] = std::make_unique<SlotJob>();
     // The child is given the record's id and the log: should this program end before the
     // device's record is written, the child writes that record, and never a second one.
-    if (s.start.log) s.recordId = newRecordId();
+    s.recordId = s.start.log ? newRecordId() : std::string();
     int err = 0;
     if (!s.start.port.empty()) {
         SlotJobExtras extras;
         if (s.start.log) extras = {s.start.log->path(), s.recordId, s.start.dataSha256, ""};
         if (s.start.rule == SumRule::Expected) extras.expectSum = s.start.expectSum;
+        extras.attempt = s.attempt;
         err = jobs_[index]->start(
             slotJobArgs(program_, s.start.port, s.start.dataPath, s.start.flags, extras),
             !childErrors_, [this, index](const std::optional<Json>& event) {
@@ -130,6 +169,12 @@ void StationRun::waitAndPump(std::chrono::milliseconds timeout, StationView& vie
 void StationRun::take(size_t index, const std::optional<Json>& event, StationView& view) {
     StationSlot& s = slots_.at(index);
     if (!s.running) return;
+    if (event && eventText(*event, "event") == kRetryDueEvent) {
+        if (!s.retryDue) return;
+        ++s.attempt;
+        launch(index, view);
+        return;
+    }
     if (!event) {
         jobEnded(index, view);
         return;
@@ -149,8 +194,7 @@ void StationRun::take(size_t index, const std::optional<Json>& event, StationVie
         // Recorded now, not when the child has gone: a parent ended in between would lose it.
         if (endSeen_[index] || !readEndInfo(*event, s.end)) return;
         endSeen_[index] = true;
-        judge(s, view);
-        record(s, std::string());
+        settle(s, view);
         return;
     } else {
         return;
@@ -166,8 +210,12 @@ void StationRun::jobEnded(size_t index, StationView& view) {
         endSeen_[index] = true;
         s.vanished = true;
         s.end = vanishedEnd(status, secondsOf(s), stopSignal_ != 0, stopSignal_, s.step);
-        judge(s, view);
-        record(s, std::string());
+        settle(s, view);
+    }
+    if (s.retryDue) {
+        retryLater(index);
+        view.slotRetrying(index);
+        return;
     }
     s.running = false;
     tell(index, view);
@@ -203,6 +251,45 @@ void StationRun::judge(StationSlot& s, StationView& view) {
         markSumMismatch(s.end, "sum " + s.sum + ", expected " + expected);
 }
 
+void StationRun::settle(StationSlot& s, StationView& view) {
+    judge(s, view);
+    s.retryDue = s.final && stopSignal_ == 0 && s.attempt <= s.start.retries &&
+                 retryMends(s.end, s.start.retrySum);
+    if (s.retryDue) s.end.reason += kRetriedReason;
+    record(s, std::string());
+}
+
+void StationRun::retryLater(size_t index) {
+    {
+        std::lock_guard<std::mutex> g(inbox_->m);
+        retries_.emplace_back(Clock::now() + kRetryDelay, index);
+    }
+    inbox_->cv.notify_all();
+    if (!retryThread_.joinable()) retryThread_ = std::thread([this] { retryClock(); });
+}
+
+void StationRun::retryClock() {
+    std::unique_lock<std::mutex> g(inbox_->m);
+    while (!closing_) {
+        if (retries_.empty()) {
+            inbox_->cv.wait(g);
+            continue;
+        }
+        const auto next = std::min_element(retries_.begin(), retries_.end());
+        if (Clock::now() < next->first) {
+            inbox_->cv.wait_until(g, next->first);
+            continue;
+        }
+        const size_t index = next->second;
+        retries_.erase(next);
+        inbox_->items.emplace_back(index, Json{{"event", kRetryDueEvent}});
+        inbox_->cv.notify_all();
+        g.unlock();
+        if (wake_) wake_(index);
+        g.lock();
+    }
+}
+
 void StationRun::record(StationSlot& s, const std::string& correcting) {
     if (!s.start.log) {
         s.recorded = true;
@@ -213,7 +300,8 @@ void StationRun::record(StationSlot& s, const std::string& correcting) {
                         s.start.dataSha256,
                         s.start.dataBytes,
                         std::string(),
-                        s.expectedUsed};
+                        s.expectedUsed,
+                        s.attempt};
     for (const std::string& flag : s.start.flags)
         info.options += (info.options.empty() ? "" : " ") + flag;
     LogRecord r = slotRecord(s.start.port, s.end, s.sum, info);
@@ -233,8 +321,24 @@ void StationRun::tell(size_t index, StationView& view) {
 
 void StationRun::stopAll(int signal, StationView& view) {
     stopSignal_ = signal;
-    for (size_t i = 0; i < slots_.size(); ++i)
-        if (slots_[i].running && jobs_[i]) jobs_[i]->terminate();
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        StationSlot& s = slots_[i];
+        if (s.running && s.retryDue) {
+            // The retry its record announced never begins: that attempt is recorded too.
+            ++s.attempt;
+            s.retryDue = false;
+            s.end = interruptedEnd(std::string(), 0, signal);
+            s.end.reason += " before its retry began";
+            s.recordId = s.start.log ? newRecordId() : std::string();
+            s.sum.clear();
+            s.final = true;
+            record(s, std::string());
+            s.running = false;
+            tell(i, view);
+        } else if (s.running && jobs_[i]) {
+            jobs_[i]->terminate();
+        }
+    }
     const auto deadline = Clock::now() + kStopGrace;
     bool killed = false;
     while (anyRunning()) {

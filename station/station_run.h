@@ -13,10 +13,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +26,21 @@
 #include "station/log.h"
 #include "station/slot_job.h"
 #include "station/verdict.h"
+
+// Most retries a slot may be given.
+constexpr int kMaxRetries = 9;
+// A job that failed in a way a retry can mend is run again this long after its end: the device
+// gets a moment to settle, the operator to see it.
+constexpr std::chrono::milliseconds kRetryDelay{1000};
+// The words a record's reason ends with when its job is run again: the device's final record is
+// a later attempt's.
+constexpr const char* kRetriedReason = "; retried";
+
+// Whether running the job again can mend its end: a failure after the port was opened (no
+// answer, the line lost, a crash) can; a port missing or held cannot (it fails at the open), nor
+// an interruption, nor a data file that changed; a sum that differs or cannot be read only
+// with `retrySum`, since a retry would hide a device that writes wrongly.
+bool retryMends(const EndInfo& end, bool retrySum);
 
 // How a slot's sum is judged.
 enum class SumRule {
@@ -44,6 +61,8 @@ struct SlotStart {
     SumRule rule = SumRule::None;
     std::string expectSum;         // with SumRule::Expected
     std::shared_ptr<LogFile> log;  // null: no record is kept
+    int retries = 0;               // jobs run again after an end a retry can mend (retryMends)
+    bool retrySum = false;
 };
 
 // A slot as the views read it.
@@ -62,6 +81,8 @@ struct StationSlot {
     bool recorded = false;     // its (last) record is on the disk
     std::string recordId;      // its first record
     std::string expectedUsed;  // the expected sum its verdict used; empty for none
+    int attempt = 1;           // its job's attempt at the device
+    bool retryDue = false;     // its job ended and runs again after kRetryDelay
 };
 
 // Two slots that would reach one device.
@@ -84,6 +105,8 @@ class StationView {
     virtual void slotEnded(size_t slot) = 0;
     // The first good device's sum, now expected of every later slot with SumRule::FirstDevice.
     virtual void sumLearned(const std::string&) {}
+    // A slot's job ended (recorded) and runs again, as attempt slot.attempt + 1, in a moment.
+    virtual void slotRetrying(size_t) {}
 };
 
 class StationRun {
@@ -135,8 +158,12 @@ class StationRun {
     };
 
     void take(size_t index, const std::optional<Json>& event, StationView& view);
+    void launch(size_t index, StationView& view);
+    void retryLater(size_t index);
+    void retryClock();
     void jobEnded(size_t index, StationView& view);
     void judge(StationSlot& s, StationView& view);
+    void settle(StationSlot& s, StationView& view);
     void record(StationSlot& s, const std::string& correcting);
     void tell(size_t index, StationView& view);
     double secondsOf(const StationSlot& s) const;
@@ -152,6 +179,11 @@ class StationRun {
     std::function<void(size_t)> wake_;
     std::string learnedSum_;
     int stopSignal_ = 0;  // once stopAll was asked
+    // Retries come due on a thread of their own, as an item in the queue: the window has no
+    // other clock than its posted commands.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, size_t>> retries_;
+    bool closing_ = false;  // under the queue's lock, like retries_
+    std::thread retryThread_;
 };
 
 // The words a correcting record's reason ends with: the id of the record it corrects. A reader

@@ -22,6 +22,7 @@
 #include "station/events.h"
 #include "station/log.h"
 #include "station/slot_job.h"
+#include "station/station_run.h"
 
 namespace {
 
@@ -605,4 +606,41 @@ TEST_F(MultiWrite, ParentEndedAtAnyStepLeavesOneFinalRecordPerDevice) {
             }
         }
     }
+}
+
+// What a retry can mend is run again, each attempt a record of its own: a device silent at the
+// start (untouched) and one silent at the save's end (erased: the whole job again) end ok at
+// their second attempt; a wrong sum is retried only when asked, and stays wrong.
+TEST_F(MultiWrite, RetriesMendWhatTheyCanAndEachAttemptIsRecorded) {
+    const std::string sum = simDataSum(ExpectedJob{kData}.dataPart());
+    startSims({{"--faults-once", "--silent-at", "fws"},
+               {"--faults-once", "--silent-at", "fs_end"},
+               {"--sum", "FFFF"}});
+    const ProgramResult r =
+        write({"--retries", "1", "--expect-sum", sum, "--log", "log.csv", "--port",
+               sims[0].slavePath, "--port", sims[1].slavePath, "--port", sims[2].slavePath});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_NE(r.out.find("ok (2回目)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("first-pass yield: 0 of 3 devices"), std::string::npos) << r.out;
+    LogTable log = readLog(dir.read("log.csv"));
+    std::map<std::string, std::vector<std::string>> attempts;  // port: "attempt result step"
+    for (size_t i = 0; i < log.records.size(); ++i) {
+        const bool retried = log.at(i, "reason").find(kRetriedReason) != std::string::npos;
+        attempts[log.at(i, "port")].push_back(log.at(i, "attempt") + " " + log.at(i, "result") +
+                                              " " + log.at(i, "step") + (retried ? " retried" : ""));
+    }
+    using Attempts = std::vector<std::string>;
+    EXPECT_EQ(attempts[sims[0].slavePath], (Attempts{"1 failed fws retried", "2 ok "}));
+    EXPECT_EQ(attempts[sims[1].slavePath], (Attempts{"1 failed fs_end retried", "2 ok "}));
+    EXPECT_EQ(attempts[sims[2].slavePath], (Attempts{"1 sum-mismatch sb"}));
+
+    // Asked to, a wrong sum is tried once more: the same device gives the same wrong sum.
+    const ProgramResult again = write({"--retries", "1", "--retry-sum", "--expect-sum", sum,
+                                       "--log", "again.csv", "--port", sims[2].slavePath});
+    EXPECT_EQ(again.status, 3) << again.out << again.err;
+    log = readLog(dir.read("again.csv"));
+    ASSERT_EQ(log.records.size(), 2u);
+    EXPECT_EQ(log.at(0, "attempt") + log.at(0, "result"), "1sum-mismatch");
+    EXPECT_NE(log.at(0, "reason").find(kRetriedReason), std::string::npos);
+    EXPECT_EQ(log.at(1, "attempt") + log.at(1, "result"), "2sum-mismatch");
 }

@@ -44,7 +44,8 @@ std::vector<std::string> fieldsOf(const LogRecord& r, const std::string& seconds
             r.step,
             r.reason,
             r.version,
-            r.id};
+            r.id,
+            std::to_string(r.attempt)};
 }
 
 LogRecord sampleRecord(const std::string& port) {
@@ -95,7 +96,7 @@ TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
     EXPECT_EQ(csvField("書き込み中"), "書き込み中");
     EXPECT_EQ(logLine(sampleRecord("P1")),
               "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
-              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e\r\n");
+              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e,1\r\n");
 }
 
 // A spreadsheet runs a field that begins like a formula: such fields are written as text and
@@ -134,9 +135,10 @@ TEST(StationLog, TheFilesHeaderDecidesTheColumns) {
         {"", 0, bom + kLogHeader, kLogColumns, ""},
         {bom, 0, bom + kLogHeader, kLogColumns, ""},
         {kLogHeader + "\r\n", 0, kLogHeader, kLogColumns, ""},
-        {bom + older + "\r\n", 0, bom + older, 15, "id"},
-        {older, 0, older, 15, "id"},  // its line end torn off
-        {kLogHeader + ",attempt,unit\r\n", 0, kLogHeader + ",attempt,unit", kLogColumns + 2, ""},
+        {bom + older + "\r\n", 0, bom + older, 15, "id, attempt"},
+        {older, 0, older, 15, "id, attempt"},  // its line end torn off
+        {logHeaderOf(16) + "\r\n", 0, logHeaderOf(16), 16, "attempt"},
+        {kLogHeader + ",unit,later\r\n", 0, kLogHeader + ",unit,later", kLogColumns + 2, ""},
         {"when,what\r\n1,2\r\n", kErrInvalidData, "when,what", 2, ""},
         {older.substr(0, 40) + "\r\n1\r\n", kErrInvalidData, older.substr(0, 40), 1, ""},
     };
