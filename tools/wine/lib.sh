@@ -75,6 +75,23 @@ first_line() {
     done
     return 1
 }
+# COUNT children of zemtabulo-cli.exe were started, each with creation flags FLAGS among its
+# own (none when FLAGS is 0), in the log that ZEMTABULO_CHILD_LOG named.
+children_started() {
+    local count="$1" log="$2" want="$3" flags program n=0
+    while read -r flags program; do
+        sed 's/^/     /' <<<"$flags $program"
+        flags="${flags#flags=}"
+        [[ "$program" == *'\zemtabulo-cli.exe' ]] || return 1
+        if [ "$((want))" -eq 0 ]; then
+            [ "$((flags))" -eq 0 ] || return 1
+        else
+            [ "$((flags & want))" -eq "$((want))" ] || return 1
+        fi
+        n=$((n + 1))
+    done < <(tr -d '\r' <"$log")
+    [ "$n" -eq "$count" ]
+}
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
 crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\\|^$' "$1"; }
 exited_with() { [ "$(tail -n 1 "$WORK/$1.log")" = "exit status $2" ]; }

@@ -9,7 +9,8 @@ wine_area_station() {
     local dir="$WORK/station"
     mkdir -p "$dir"
     station_ini_a >"$dir/STATION.INI"
-    (cd "$dir" && exec wine "$WIN/bin/zemtabulo-station.exe") &
+    (cd "$dir" && ZEMTABULO_CHILD_LOG="$(winpath "$WORK/station-children.txt")" \
+        exec wine "$WIN/bin/zemtabulo-station.exe") &
     local station=$!
     check "station window opens" probe wait "$STATION_TITLE" 60
     check "station window has both rows, named from STATION.INI" station_rows
@@ -17,6 +18,8 @@ wine_area_station() {
     check "both records say ok, on COM1 and COM10, with the same sum" station_records_ok \
         "$dir/log.csv"
     check "both rows show OK and the sum" station_rows_ok
+    check "both slots' jobs started with no console window (CREATE_NO_WINDOW)" \
+        children_started 2 "$WORK/station-children.txt" 0x08000000
     check "station COM1 stream equals the Linux build's" received linux-a COM1
     check "station COM10 stream equals the Linux build's" received linux-a COM10
     check "STATION.INI rewritten at Start, CR LF" station_ini_rewritten "$dir/STATION.INI"
