@@ -27,7 +27,7 @@ source "$ROOT/tools/checks.sh"
 export ZEMTABULO_TIME_SCALE=5
 
 # The areas, in the order of a full run.
-WINE_AREAS=(unit cli export zip faults desktop station old-windows)
+WINE_AREAS=(unit cli export zip faults console desktop station old-windows)
 
 OPTS_A=(--vertical --transfer-settings --startup-check --latin --speed 9600 --response-check)
 OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --flow-control)
@@ -47,6 +47,10 @@ COM7   faults       test  v3sim --hangup-after 10
 COM8   faults       test  v3sim --silent-at fwe
 COM9   faults       test  v3sim                   # held open by another program
 COM12  zip          real  v3sim
+COM13  console      test  v3sim --erase-ms 60000  # erasing when Ctrl-C comes
+COM14  console      test  v3sim --erase-ms 60000
+COM15  console      test  v3sim --erase-ms 60000  # erasing when the console closes
+COM16  console      test  v3sim --erase-ms 60000
 COM5   unit         -     pair-a                  # the unit tests talk across the pair
 COM6   unit         -     pair-b
 '
