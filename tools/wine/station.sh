@@ -14,7 +14,15 @@ wine_area_station() {
     local station=$!
     check "station window opens" probe wait "$STATION_TITLE" 60
     check "station window has both rows, named from STATION.INI" station_rows
+    probe consoles "$(winpath "$WORK/slots-ended")" >"$WORK/consoles.out" 2>&1 &
+    local watcher=$!
+    check "a watch for console windows runs" \
+        [ "$(first_line "$WORK/consoles.out" | tr -d "\r")" = watching ]
     check "Enter (全台開始) starts both slots, 2 records in log.csv" start_all_slots "$dir/log.csv"
+    touch "$WORK/slots-ended"
+    wait "$watcher"
+    check "no console window opened while the slots wrote" \
+        [ "$(tail -n 1 "$WORK/consoles.out" | tr -d '\r')" = 0 ]
     check "both records say ok, on COM1 and COM10, with the same sum" station_records_ok \
         "$dir/log.csv"
     check "both rows show OK and the sum" station_rows_ok
