@@ -102,36 +102,47 @@ struct Closing {
     Handle thread;
 };
 
+// Starts the close's thread in process PID; false when it cannot be opened or reached.
+bool startClose(DWORD pid, LPTHREAD_START_ROUTINE routine, Closing& c) {
+    c.pid = pid;
+    c.process.h = OpenProcess(kCloseAccess, FALSE, pid);
+    if (!c.process.ok()) return false;
+    c.thread.h = CreateRemoteThread(c.process.h, nullptr, 0, routine,
+                                    reinterpret_cast<void*>(CTRL_CLOSE_EVENT), 0, nullptr);
+    if (!c.thread.ok())
+        report("process " + std::to_string(pid) + ": no thread for the close, error " +
+               std::to_string(GetLastError()));
+    return c.thread.ok();
+}
+
 // The console's close as Windows delivers it: the event on a thread of the system's in every
 // other process on the console, each process ended once its handler returned or its allowance
 // ran out. Wine closes a console otherwise: when its host goes, every process on it is ended at
 // once with status 0 and no handler runs, which leaves nothing of ours to test.
-bool closeConsole() {
+//
+// The program the driver started comes last: its handler ends the processes it started, and
+// under Wine a thread started in a process that is being ended can wait for ever.
+bool closeConsole(DWORD program) {
     auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernelbase.dll"), "CtrlRoutine")));
     DWORD ids[kMaxConsoleProcesses];
     const DWORD count = GetConsoleProcessList(ids, kMaxConsoleProcesses);
     if (!routine || count == 0 || count > kMaxConsoleProcesses) return false;
     Closing closing[kMaxConsoleProcesses];
-    const DWORD started = GetTickCount();
+    size_t started = 0;
+    const DWORD startTick = GetTickCount();
     for (DWORD i = 0; i < count; ++i) {
-        if (ids[i] == GetCurrentProcessId()) continue;
-        closing[i].pid = ids[i];
-        closing[i].process.h = OpenProcess(kCloseAccess, FALSE, ids[i]);
-        if (!closing[i].process.ok()) continue;
-        closing[i].thread.h =
-            CreateRemoteThread(closing[i].process.h, nullptr, 0, routine,
-                               reinterpret_cast<void*>(CTRL_CLOSE_EVENT), 0, nullptr);
-        if (!closing[i].thread.ok())
-            report("process " + std::to_string(ids[i]) + ": no thread for the close, error " +
-                   std::to_string(GetLastError()));
+        if (ids[i] != GetCurrentProcessId() && ids[i] != program)
+            startClose(ids[i], routine, closing[started++]);
     }
-    for (Closing& c : closing) {
+    startClose(program, routine, closing[started++]);
+    for (size_t i = 0; i < started; ++i) {
+        Closing& c = closing[i];
         if (!c.thread.ok()) continue;
-        const DWORD spent = GetTickCount() - started;
+        const DWORD spent = GetTickCount() - startTick;
         const DWORD left = spent < kCloseAllowanceMs ? kCloseAllowanceMs - spent : 0;
         const bool returned = WaitForSingleObject(c.thread.h, left) == WAIT_OBJECT_0;
-        const std::string after = std::to_string(GetTickCount() - started) + " ms";
+        const std::string after = std::to_string(GetTickCount() - startTick) + " ms";
         report("process " + std::to_string(c.pid) +
                (returned ? ": handler returned after " + after : ": ended, handler still running"));
         TerminateProcess(c.process.h, STATUS_CONTROL_C_EXIT);
@@ -139,9 +150,9 @@ bool closeConsole() {
     return true;
 }
 
-bool sendEvent(const std::string& event) {
+bool sendEvent(const std::string& event, DWORD program) {
     if (event == "ctrl-c") return GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
-    if (event == "close") return closeConsole();
+    if (event == "close") return closeConsole(program);
     return false;
 }
 
@@ -177,7 +188,7 @@ int run(const std::string& event, const char* trigger, const char* output,
     // Set after the start: the program must not inherit a console that ignores Ctrl-C.
     SetConsoleCtrlHandler(survive, TRUE);
     if (!awaitTrigger(trigger, program.h)) return kNoTrigger;
-    if (!sendEvent(event)) {
+    if (!sendEvent(event, pi.dwProcessId)) {
         report("the " + event + " did not go out: " + std::to_string(GetLastError()));
         TerminateProcess(program.h, kEventFailed);
         return kEventFailed;

@@ -46,8 +46,9 @@ test_console_event() {
     local dir="$WORK/console-$event" out="$WORK/console-$event-cli.log"
     mkdir -p "$dir"
     local start=$SECONDS
-    ZEMTABULO_CHILD_LOG="$(winpath "$dir/children.txt")" wine "$WIN/bin/zt_console_driver.exe" \
-        "$event" "$(winpath "$dir/go")" "$(winpath "$out")" "$(winpath "$WIN/bin/zemtabulo-cli.exe")" write \
+    ZEMTABULO_CHILD_LOG="$(winpath "$dir/children.txt")" timeout 90 \
+        wine "$WIN/bin/zt_console_driver.exe" "$event" "$(winpath "$dir/go")" "$(winpath "$out")" \
+        "$(winpath "$WIN/bin/zemtabulo-cli.exe")" write \
         --port "$p1" --port "$p2" --data "$(winpath "$DATA")" --log "$(winpath "$dir/log.csv")" \
         2>"$WORK/console-$event.log" &
     local driver=$!
