@@ -9,9 +9,12 @@
 #                folder it was unpacked into
 #   faults       writes that fail: the line gone mid-data, a device that never answers, a port
 #                held by another program
+#   console      zemtabulo-cli.exe write into two devices, its console sent Ctrl-C or closed
+#                while both erase (tests/win32/console_driver.cpp): both recorded interrupted
 #   desktop      zemtabulo.exe: the main dialog, a screenshot, Port settings, Exit, a write job
 #   station      zemtabulo-station.exe: its window built from the template, two slots on COM1
-#                and COM10 written at once, the log records
+#                and COM10 written at once, each job started with no console window (its
+#                flags, and none shown), the log records
 #   old-windows  both programs refusing a Windows older than 10 version 1903
 # Usage: tools/wine-tests.sh [AREA...]: the areas given (none needs another to have run first),
 # or all of them in the order above. The last line is "N passed, N failed". See tools/wine/lib.sh

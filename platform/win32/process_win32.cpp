@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/process.h"
@@ -36,6 +38,34 @@ struct Handle {
         if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
 };
+
+#ifndef ZT_TEST_HOOKS
+#error "ZT_TEST_HOOKS must be 0 or 1 (the CMake option of the same name)"
+#endif
+
+#if ZT_TEST_HOOKS
+// Room for a line of the child log: the flags and the program's path.
+constexpr size_t kChildLogLineSize = MAX_PATH * 4 + 32;
+
+// Whether a child opens a console window shows nowhere the tests under Wine can look while it
+// runs: each child's creation flags go to the file ZEMTABULO_CHILD_LOG names, a line each, for
+// them to check afterwards.
+void logChildStart(const std::string& program, DWORD flags) {
+    const char* path = std::getenv("ZEMTABULO_CHILD_LOG");
+    if (!path || !*path) return;
+    char line[kChildLogLineSize];
+    const int n = std::snprintf(line, sizeof line, "flags=0x%08lx %s\r\n",
+                                static_cast<unsigned long>(flags), program.c_str());
+    if (n <= 0 || size_t(n) >= sizeof line) return;
+    Handle log;
+    log.h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    if (log.h != INVALID_HANDLE_VALUE) WriteFile(log.h, line, DWORD(n), &written, nullptr);
+}
+#else
+void logChildStart(const std::string&, DWORD) {}
+#endif
 
 std::mutex g_interruptLock;
 std::function<void(int)> g_interrupt;
@@ -89,6 +119,7 @@ int ChildProcess::start(const std::vector<std::string>& argv, bool quietErrors) 
     if (!CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                         nullptr, &si, &pi))
         return int(GetLastError());
+    logChildStart(argv[0], flags);
     CloseHandle(pi.hThread);
     pid_ = reinterpret_cast<intptr_t>(pi.hProcess);
     out_ = reinterpret_cast<intptr_t>(readEnd.h);
@@ -105,7 +136,9 @@ long long ChildProcess::read(char* buf, size_t n) {
 
 // Windows has no polite request to a console program that is not in our console group: the
 // child ends at once, and the system closes its port.
-void ChildProcess::terminate() { kill(); }
+void ChildProcess::terminate() {
+    kill();
+}
 
 void ChildProcess::kill() {
     if (started() && status_ < 0) TerminateProcess(handleOf(pid_), 128 + SIGTERM);

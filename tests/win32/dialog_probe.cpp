@@ -1,7 +1,8 @@
 // zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
 // needs it: waits for a window by title, checks the main dialog against template 129, tells
 // where a control or a message box's button is on the screen (for xdotool's clicks), reads
-// control texts, takes a screenshot as PNG, and holds a COM port open as another program would.
+// control texts, takes a screenshot as PNG, holds a COM port open as another program would, and
+// watches for console windows while the station window's jobs run.
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
@@ -224,12 +225,44 @@ int hold(const char* port, int seconds) {
     return 0;
 }
 
+// The class of the window Wine's console host opens for a console that has one.
+constexpr char kConsoleWindowClass[] = "WineConsoleClass";
+constexpr DWORD kConsoleWatchPollMs = 50;
+constexpr DWORD kConsoleWatchMaxMs = 120000;
+
+BOOL CALLBACK countConsoleWindow(HWND w, LPARAM count) {
+    char cls[sizeof kConsoleWindowClass + 1] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (std::strcmp(cls, kConsoleWindowClass) == 0 && IsWindowVisible(w))
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// The most console windows shown at once until the file STOP exists: a console child started
+// without CREATE_NO_WINDOW shows one for as long as it runs, which a look every 50 ms catches.
+int watchConsoles(const char* stop) {
+    std::printf("watching\n");
+    std::fflush(stdout);
+    int most = 0;
+    for (DWORD waited = 0; waited < kConsoleWatchMaxMs; waited += kConsoleWatchPollMs) {
+        int shown = 0;
+        EnumWindows(countConsoleWindow, reinterpret_cast<LPARAM>(&shown));
+        most = shown > most ? shown : most;
+        if (GetFileAttributesA(stop) != INVALID_FILE_ATTRIBUTES) {
+            std::printf("%d\n", most);
+            return 0;
+        }
+        Sleep(kConsoleWatchPollMs);
+    }
+    return fault(std::string("no ") + stop);
+}
+
 int usage() {
     std::fprintf(stderr,
                  "zt_dialog_probe wait TITLE SECONDS | gone TITLE SECONDS | check-main |\n"
                  "                center TITLE ID | shot TITLE FILE.png | text TITLE ID |\n"
                  "                enabled TITLE ID SECONDS | box TEXT-PREFIX SECONDS |\n"
-                 "                hold COMn SECONDS\n");
+                 "                hold COMn SECONDS | consoles STOP-FILE\n");
     return 2;
 }
 
@@ -255,5 +288,6 @@ int main(int argc, char** argv) {
         return enabled(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     if (cmd == "box" && argc == 4) return box(argv[2], std::atoi(argv[3]));
     if (cmd == "hold" && argc == 4) return hold(argv[2], std::atoi(argv[3]));
+    if (cmd == "consoles" && argc == 3) return watchConsoles(argv[2]);
     return usage();
 }

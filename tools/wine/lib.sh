@@ -27,7 +27,7 @@ source "$ROOT/tools/checks.sh"
 export ZEMTABULO_TIME_SCALE=5
 
 # The areas, in the order of a full run.
-WINE_AREAS=(unit cli export zip faults desktop station old-windows)
+WINE_AREAS=(unit cli export zip faults console desktop station old-windows)
 
 OPTS_A=(--vertical --transfer-settings --startup-check --latin --speed 9600 --response-check)
 OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --flow-control)
@@ -47,6 +47,10 @@ COM7   faults       test  v3sim --hangup-after 10
 COM8   faults       test  v3sim --silent-at fwe
 COM9   faults       test  v3sim                   # held open by another program
 COM12  zip          real  v3sim
+COM13  console      test  v3sim --erase-ms 60000  # erasing when Ctrl-C comes
+COM14  console      test  v3sim --erase-ms 60000
+COM15  console      test  v3sim --erase-ms 60000  # erasing when the console closes
+COM16  console      test  v3sim --erase-ms 60000
 COM5   unit         -     pair-a                  # the unit tests talk across the pair
 COM6   unit         -     pair-b
 '
@@ -74,6 +78,23 @@ first_line() {
         sleep 0.05
     done
     return 1
+}
+# COUNT children of zemtabulo-cli.exe were started, each with creation flags FLAGS among its
+# own (none when FLAGS is 0), in the log that ZEMTABULO_CHILD_LOG named.
+children_started() {
+    local count="$1" log="$2" want="$3" flags program n=0
+    while read -r flags program; do
+        sed 's/^/     /' <<<"$flags $program"
+        flags="${flags#flags=}"
+        [[ "$program" == *'\zemtabulo-cli.exe' ]] || return 1
+        if [ "$((want))" -eq 0 ]; then
+            [ "$((flags))" -eq 0 ] || return 1
+        else
+            [ "$((flags & want))" -eq "$((want))" ] || return 1
+        fi
+        n=$((n + 1))
+    done < <(tr -d '\r' <"$log")
+    [ "$n" -eq "$count" ]
 }
 same_bytes() { cmp "$1" "$2" && [ -s "$1" ]; }
 crlf_only() { [ -s "$1" ] && ! grep -q $'[^\r]$\\|^$' "$1"; }

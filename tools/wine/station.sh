@@ -9,14 +9,25 @@ wine_area_station() {
     local dir="$WORK/station"
     mkdir -p "$dir"
     station_ini_a >"$dir/STATION.INI"
-    (cd "$dir" && exec wine "$WIN/bin/zemtabulo-station.exe") &
+    (cd "$dir" && ZEMTABULO_CHILD_LOG="$(winpath "$WORK/station-children.txt")" \
+        exec wine "$WIN/bin/zemtabulo-station.exe") &
     local station=$!
     check "station window opens" probe wait "$STATION_TITLE" 60
     check "station window has both rows, named from STATION.INI" station_rows
+    probe consoles "$(winpath "$WORK/slots-ended")" >"$WORK/consoles.out" 2>&1 &
+    local watcher=$!
+    check "a watch for console windows runs" \
+        [ "$(first_line "$WORK/consoles.out" | tr -d "\r")" = watching ]
     check "Enter (全台開始) starts both slots, 2 records in log.csv" start_all_slots "$dir/log.csv"
+    touch "$WORK/slots-ended"
+    wait "$watcher"
+    check "no console window opened while the slots wrote" \
+        [ "$(tail -n 1 "$WORK/consoles.out" | tr -d '\r')" = 0 ]
     check "both records say ok, on COM1 and COM10, with the same sum" station_records_ok \
         "$dir/log.csv"
     check "both rows show OK and the sum" station_rows_ok
+    check "both slots' jobs started with no console window (CREATE_NO_WINDOW)" \
+        children_started 2 "$WORK/station-children.txt" 0x08000000
     check "station COM1 stream equals the Linux build's" received linux-a COM1
     check "station COM10 stream equals the Linux build's" received linux-a COM10
     check "STATION.INI rewritten at Start, CR LF" station_ini_rewritten "$dir/STATION.INI"
