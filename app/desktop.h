@@ -39,7 +39,7 @@ struct DesktopJob {
         result = r;
     }
 
-private:
+  private:
     mutable std::mutex resultLock;
     JobResult result;
 };
@@ -63,4 +63,6 @@ struct Desktop {
 };
 
 // The program's state behind one of its dialogs.
-inline Desktop& desktopOf(Window dlg) { return *static_cast<Desktop*>(dialogData(dlg)); }
+inline Desktop& desktopOf(Window dlg) {
+    return *static_cast<Desktop*>(dialogData(dlg));
+}

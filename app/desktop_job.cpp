@@ -18,7 +18,7 @@ constexpr const char* kEndCaption = "ZemScrivana";
 
 // The job's progress as the main dialog shows it.
 class DialogObserver : public JobObserver {
-public:
+  public:
     explicit DialogObserver(Desktop& d)
         : d_(d), status_(dlgItem(d.dlg, IDC_STATUS)), bar_(dlgItem(d.dlg, IDC_PROGRESS)) {}
     void status(const std::string& text) override { setWindowText(status_, text); }
@@ -30,7 +30,7 @@ public:
         messageBox(nullptr, text, "", kMbOk);
     }
 
-private:
+  private:
     Desktop& d_;
     Window status_;
     Window bar_;
@@ -54,7 +54,6 @@ void writeWorker(Desktop& d) {
     if (result.portFault()) portFaultExit(d, result);
     job.busy.store(0);
 }
-
 
 // The port of the job, unless the (hidden) "not used" box keeps it closed or a job still
 // holds it.

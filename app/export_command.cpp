@@ -11,7 +11,9 @@ void showFault(Window dlg, const ExportFault& fault) {
     messageBox(dlg, faultText(fault), kExportCaption, kMbOk);
 }
 
-bool transferGaiji(Window dlg) { return buttonState(dlg, IDC_TRANSFER_GAIJI) == kChecked; }
+bool transferGaiji(Window dlg) {
+    return buttonState(dlg, IDC_TRANSFER_GAIJI) == kChecked;
+}
 
 }  // namespace
 

@@ -30,7 +30,8 @@ void recordJob(Desktop& d) {
     r.dataFile = job.dataPath;
     if (sha256File(job.dataPath, r.dataSha256, r.dataBytes) != 0) r.dataSha256.clear();
     r.options = writeSettingsOptions(job.settings);
-    if (const int err = d.log.file->append(r); err != 0) failBox(d, "ログに記録できませんでした", err);
+    if (const int err = d.log.file->append(r); err != 0)
+        failBox(d, "ログに記録できませんでした", err);
 }
 
 std::string logArgument(int argc, char** argv) {

@@ -10,8 +10,8 @@
 namespace {
 
 // The eight controls that follow the Transfer settings box.
-constexpr int kSettingsControls[] = {IDC_STARTUP_CHECK, IDC_KEEP_SRAM, IDC_LATIN,
-                                     IDC_RS422,         IDC_LINE_SPEED, IDC_LINE_SPEED_LABEL,
+constexpr int kSettingsControls[] = {IDC_STARTUP_CHECK,  IDC_KEEP_SRAM,   IDC_LATIN,
+                                     IDC_RS422,          IDC_LINE_SPEED,  IDC_LINE_SPEED_LABEL,
                                      IDC_RESPONSE_CHECK, IDC_FLOW_CONTROL};
 
 // Filter block: shown text and pattern pairs, each ended by NUL, the block by one more.
@@ -57,21 +57,36 @@ bool mainDlgProc(Window dlg, unsigned msg, int id) {
     if (msg != kMsgCommand) return false;
     Desktop& d = desktopOf(dlg);
     switch (id) {
-        case IDC_EXIT: endDialog(dlg, IDC_EXIT); break;
+        case IDC_EXIT:
+            endDialog(dlg, IDC_EXIT);
+            break;
         case IDC_GAIJI_FILE:
             choosePath(dlg, d.gaijiFilePath, kGaijiFilter, "外字ファイルの指定", IDC_GAIJI_PATH);
             break;
         case IDC_DATA_FILE:
             choosePath(dlg, d.dataFilePath, kDataFilter, "画面データの指定", IDC_DATA_PATH);
             break;
-        case IDC_ABOUT: dialogBox(kAboutTemplate, dlg, aboutDlgProc, &d); break;
-        case IDC_PORT_SETTINGS: dialogBox(kPortSettingsTemplate, dlg, portSettingsDlgProc, &d); break;
-        case IDC_TRANSFER_SETTINGS: followTransferSettings(dlg); break;
-        case IDC_EXPORT: exportCommand(d); break;
-        case IDC_START: startCommand(d); break;
+        case IDC_ABOUT:
+            dialogBox(kAboutTemplate, dlg, aboutDlgProc, &d);
+            break;
+        case IDC_PORT_SETTINGS:
+            dialogBox(kPortSettingsTemplate, dlg, portSettingsDlgProc, &d);
+            break;
+        case IDC_TRANSFER_SETTINGS:
+            followTransferSettings(dlg);
+            break;
+        case IDC_EXPORT:
+            exportCommand(d);
+            break;
+        case IDC_START:
+            startCommand(d);
+            break;
         case IDC_V2:
-        case IDC_V3: checkRadioButton(dlg, IDC_V2, IDC_V3, id); break;
-        default: break;  // check boxes and the list change by themselves
+        case IDC_V3:
+            checkRadioButton(dlg, IDC_V2, IDC_V3, id);
+            break;
+        default:
+            break;  // check boxes and the list change by themselves
     }
     return true;
 }

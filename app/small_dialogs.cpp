@@ -38,7 +38,8 @@ void savePortChoice(Window dlg) {
     Desktop& d = desktopOf(dlg);
     d.portName = name;
     if (!writePortName(d.iniPath, d.portName)) {
-        messageBox(dlg, "設定ファイルに書き込めません: " + d.iniPath, "シリアルポートの設定", kMbOk);
+        messageBox(dlg, "設定ファイルに書き込めません: " + d.iniPath, "シリアルポートの設定",
+                   kMbOk);
         return;  // the dialog stays open
     }
     endDialog(dlg, IDC_OK);

@@ -47,8 +47,10 @@ int zemtabuloMain(Desktop& desktop) {
         case StartupResult::TooDeep:
             messageBox(nullptr, resString(kStrWorkDirTooDeep), resString(kStrAppName), kMbOk);
             return 0;
-        case StartupResult::NoIniFile: return 0;
-        case StartupResult::Ready: break;
+        case StartupResult::NoIniFile:
+            return 0;
+        case StartupResult::Ready:
+            break;
     }
     desktop.iniPath = config.iniPath;
     desktop.portName = config.portName;

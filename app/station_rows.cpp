@@ -33,6 +33,13 @@ void Station::slotEvent(size_t slot, const Json&) {
     }
 }
 
+void Station::slotRetrying(size_t slot) {
+    const StationSlot& s = run.slot(slot);
+    rows[slot] = RowShown{};
+    setWindowText(slotItem(slot, kSlotStatus),
+                  "再試行 (" + std::to_string(s.attempt + 1) + "回目): " + failureText(s.end));
+}
+
 void Station::sumLearned(const std::string& sum) {
     setWindowText(item(IDC_ST_EXPECT), sum);
 }
@@ -43,7 +50,8 @@ void Station::slotEnded(size_t slot) {
     const bool ok = end.result == SlotResult::Ok && s.recorded;
     if (ok) {
         progressSetPos(slotItem(slot, kSlotProgress), 100);
-        showResult(*this, slot, "OK " + s.sum, kOkColour);
+        const std::string nth = s.attempt > 1 ? " (" + std::to_string(s.attempt) + "回目)" : "";
+        showResult(*this, slot, "OK " + s.sum + nth, kOkColour);
         setWindowText(slotItem(slot, kSlotStatus),
                       "完了 " + std::to_string(int(end.seconds + 0.5)) + "秒");
     } else if (!s.recorded) {

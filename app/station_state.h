@@ -31,6 +31,7 @@ class Station : public StationView {
     void slotEvent(size_t slot, const Json& event) override;
     void slotEnded(size_t slot) override;
     void sumLearned(const std::string& sum) override;
+    void slotRetrying(size_t slot) override;
 
     Window dlg = nullptr;
     StationConfig config;

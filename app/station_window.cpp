@@ -143,6 +143,8 @@ std::optional<SlotStart> startNow(Station& st) {
         st.log = std::move(log);
     }
     start.log = st.log;
+    start.retries = st.config.retries;
+    start.retrySum = st.config.retrySum;
     start.flags = writeSettingsFlags(settingsFromDialog(st.dlg, st.config.settings));
     return start;
 }

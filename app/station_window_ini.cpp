@@ -5,6 +5,7 @@
 
 #include "app/station_window.h"
 #include "platform/files.h"
+#include "station/station_run.h"
 
 namespace {
 
@@ -55,6 +56,12 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
     if (key == "first-sum") return parseFlag(value, c.firstSum);
     if (key == "log") return c.log = value, true;
     if (key == "locked") return parseFlag(value, c.locked);
+    if (key == "retries") {
+        if (value.size() != 1 || value[0] < '0' || value[0] > '0' + kMaxRetries) return false;
+        c.retries = value[0] - '0';
+        return true;
+    }
+    if (key == "retry-sum") return parseFlag(value, c.retrySum);
     int index = 0;
     std::string part;
     if (!parseSlotKey(key, index, part)) return false;
@@ -131,6 +138,8 @@ std::string formatStationIni(const StationConfig& c) {
     put("first-sum", c.firstSum ? "1" : "0");
     put("log", c.log);
     put("locked", c.locked ? "1" : "0");
+    put("retries", std::to_string(c.retries));
+    put("retry-sum", c.retrySum ? "1" : "0");
     return out;
 }
 

@@ -24,6 +24,8 @@ struct StationConfig {
     bool firstSum = false;  // the first good device's sum becomes the expected one
     std::string log = kDefaultLogName;
     bool locked = false;
+    int retries = 0;        // jobs run again after a failure a retry can mend, 0 to 9
+    bool retrySum = false;  // a sum that differs or cannot be read is retried too
 };
 
 // `s` without the blanks and tabs around it, as values and fields are taken.

@@ -57,20 +57,15 @@ constexpr ControlTemplate kAboutControls[] = {
 
 }  // namespace
 
-const DialogTemplate kMainTemplate{IDD_MAIN,
-                                  "ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1",
-                                  200,
-                                  200,
-                                  291,
-                                  197,
-                                  false,
-                                  "ＭＳ Ｐゴシック",
-                                  9,
-                                  kMainControls};
+const DialogTemplate kMainTemplate{IDD_MAIN, "ZEM-7720PNLB4(V3モード)  TABULO Ver1.0.1",
+                                   200,      200,
+                                   291,      197,
+                                   false,    "ＭＳ Ｐゴシック",
+                                   9,        kMainControls};
 
 const DialogTemplate kPortSettingsTemplate{
     IDD_PORT_SETTINGS, "シリアルポートの設定", 0, 0, 130, 45, true, "ＭＳ Ｐゴシック", 9,
     kPortControls};
 
-const DialogTemplate kAboutTemplate{IDD_ABOUT, "ﾊﾞｰｼﾞｮﾝ情報", 100, 100, 229, 57, false, "System",
-                                    8, kAboutControls};
+const DialogTemplate kAboutTemplate{IDD_ABOUT, "ﾊﾞｰｼﾞｮﾝ情報", 100,      100, 229,
+                                    57,        false,         "System", 8,   kAboutControls};
