@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails on an #include that goes up the layers. Each folder may include its own layer and those
 # below it; the order is the README's table:
-#   platform < serial < writer < export < station < app < cli, programs, sim
+#   platform < serial < writer < export < station < app, line < cli, programs, sim
 # tests/, bench/, fuzz/ and tools/ may include anything. Prints each offending line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +13,7 @@ rank() {
         writer) echo 2 ;;
         export) echo 3 ;;
         station) echo 4 ;;
-        app) echo 5 ;;
+        app | line) echo 5 ;;
         cli | programs | sim) echo 6 ;;
         *) echo "" ;;
     esac
@@ -28,9 +28,10 @@ while IFS= read -r file; do
         target="$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^/"]+)\/.*/\1/' <<<"$hit")"
         theirs="$(rank "$target")"
         [ -n "$theirs" ] || continue
-        # A program's folder is a layer of its own: cli, programs and sim do not include each other.
-        if [ "$theirs" -gt "$own" ] || { [ "$own" -eq 6 ] && [ "$target" != "${file%%/*}" ] &&
-            [ "$theirs" -eq 6 ]; }; then
+        # Folders of one rank are peers that do not include each other: app and line (the
+        # desktop's logic, the line server), and the programs' folders cli, programs and sim.
+        if [ "$theirs" -gt "$own" ] || { [ "$own" -ge 5 ] && [ "$target" != "${file%%/*}" ] &&
+            [ "$theirs" -eq "$own" ]; }; then
             echo "$file:$line: includes $target/ from ${file%%/*}/, which is below it"
             bad=1
         fi

@@ -9,7 +9,8 @@ ZT_BUILD="${ZT_BUILD:-$ZT_ROOT/build}"
 ZT_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
              libssl-dev qt6-base-dev qt6-translations-l10n libcanberra-dev libasound2-dev
              fonts-ipafont-gothic xvfb
-             clang libclang-rt-14-dev scdoc)
+             clang libclang-rt-14-dev scdoc
+             postgresql-15 libpq-dev libcpp-httplib-dev)
 
 # Installs those of the packages after "--" that are missing; what comes before goes to apt-get.
 zt_apt_missing() {

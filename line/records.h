@@ -1,0 +1,47 @@
+// Device records between JSON, the stations' CSV columns and the records table.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "line/pg.h"
+#include "station/log.h"
+
+// A request body the server takes at most; a station sends a few hundred records at a time.
+constexpr size_t kMaxBatchBytes = 4 * 1024 * 1024;
+// Records a listing gives when not asked, and at most.
+constexpr size_t kDefaultPageRecords = 100;
+constexpr size_t kMaxPageRecords = 1000;
+
+// Whether `id` is a UUID in its 8-4-4-4-12 hex form (either case).
+bool isUuid(const std::string& id);
+
+// Reads `{"records":[{...},...]}` into records, their ids in lowercase. Keys are the log's
+// column names; `data_bytes` and `seconds` numbers, the others strings; `id` and `time_utc`
+// required; keys not known (a newer station's columns, `station`) are ignored. Empty on
+// success, else why the body was refused.
+std::string parseBatch(const std::string& body, std::vector<LogRecord>& records);
+
+// Inserts the records as the station's; a record whose id is stored already is left as it was.
+// One statement, so all or nothing. Returns how many were new. Throws PgError (class 22 for a
+// value the table cannot take, such as a time that is no time) or PgUnavailable.
+size_t insertRecords(PgConnection& db, const std::string& station,
+                     const std::vector<LogRecord>& records);
+
+// What a listing asks for; unset filters do not filter.
+struct RecordQuery {
+    std::optional<std::string> station, from, to, result, port, dataSha256;
+    size_t limit = kDefaultPageRecords;
+    // The `next` of the page before: records older than that one's last.
+    std::optional<std::string> beforeTime, beforeId;
+};
+
+// The query from a request's parameters (`before` is a page's `next`). Empty on success, else
+// what is wrong.
+std::string parseRecordQuery(const std::vector<std::pair<std::string, std::string>>& params,
+                             RecordQuery& query);
+
+// `{"records":[...],"next":CURSOR or null}`, newest first. Throws as insertRecords.
+std::string listRecordsJson(PgConnection& db, const RecordQuery& query);
