@@ -378,7 +378,7 @@ TEST_F(LineTest, ImportedLogsAreStoredOnceWithOrWithoutIds) {
 
     // Not a log: refused whole, nothing stored.
     dir.write("other.csv", "name,value\r\na,1\r\n");
-    dir.write("badtime.csv", dir.read("new.csv") + ",,,,,,,,,,,,,,,\r\n");
+    dir.write("badtime.csv", dir.read("new.csv") + std::string(kLogColumns - 1, ',') + "\r\n");
     for (const char* file : {"other.csv", "badtime.csv"})
         EXPECT_EQ(line({"import", dir.file(file), "--station", "s", "--db", conninfo()}).status, 1)
             << file;
