@@ -62,7 +62,8 @@ EndInfo vanishedEnd(int exitStatus, double seconds, bool stopping, int signal,
     end.seconds = seconds;
     end.step = step;
     end.result = SlotResult::Failed;
-    end.reason = "the job ended without a result (exit status " + std::to_string(exitStatus) + ")";
+    end.reason = "the job ended without a result (exit status " + std::to_string(exitStatus) +
+                 ")" + (erasedByStep(step) ? kErasedReason : "");
     return end;
 }
 

@@ -1,6 +1,9 @@
 // The station window on the headless backend: its procedure, STATION.INI and the log, each
 // slot's job a real zemtabulo-cli child writing into its own v3sim.
+#include "app/station_window.h"
+
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <deque>
@@ -8,13 +11,15 @@
 #include <set>
 
 #include "app/main_dialog_ids.h"
-#include "app/station_window.h"
 #include "app/station_window_ini.h"
 #include "csv_reader.h"
 #include "job_fixture.h"
+#include "run_program.h"
 #include "platform/headless/headless.h"
+#include "platform/serial_lock.h"
 #include "station/events.h"
 #include "station/log.h"
+#include "station/slot_job.h"
 
 namespace {
 
@@ -62,7 +67,8 @@ struct StationWindow : ::testing::Test {
     }
     // STATION.INI with a slot for each device and `extra` lines.
     void writeIni(const std::string& extra = "") {
-        std::string ini = "slots=" + std::to_string(sims.size()) + "\r\ndata=d.v3\r\nlog=log.csv\r\n";
+        std::string ini =
+            "slots=" + std::to_string(sims.size()) + "\r\ndata=d.v3\r\nlog=log.csv\r\n";
         for (size_t i = 0; i < sims.size(); ++i)
             ini += "slot" + std::to_string(i + 1) + ".port=" + sims[i].slavePath + "\r\n";
         dir.write(kStationIniName, ini + extra);
@@ -74,7 +80,8 @@ struct StationWindow : ::testing::Test {
             drive();
             headlessClick(dlg, IDC_ST_EXIT);
             shown.clear();
-            for (int k = 0; dlgItem(dlg, slotControlId(k, kSlotResult)); ++k) shown.push_back(row(k));
+            for (int k = 0; dlgItem(dlg, slotControlId(k, kSlotResult)); ++k)
+                shown.push_back(row(k));
         };
         stationMain(args);
     }
@@ -127,7 +134,8 @@ TEST_F(StationWindow, OneSlotSilentAtTheEraseFailsAloneAndEveryDeviceIsLogged) {
     const LogTable log = readLog();
     ASSERT_EQ(log.records.size(), 4u);
     std::map<std::string, std::string> results;
-    for (size_t i = 0; i < log.records.size(); ++i) results[log.at(i, "port")] = log.at(i, "result");
+    for (size_t i = 0; i < log.records.size(); ++i)
+        results[log.at(i, "port")] = log.at(i, "result");
     EXPECT_EQ(results[sims[0].slavePath], "ok");
     EXPECT_EQ(results[sims[1].slavePath], "failed");
     // STATION.INI was written at the start, in its own format.
@@ -231,7 +239,8 @@ TEST_F(StationWindow, AMissingOrBusyPortFailsItsSlotOnly) {
     SerialPort held;  // another program has the second device
     ASSERT_EQ(serialOpen(sims[1].slavePath, held), 0);
     writeIni();
-    dir.write(kStationIniName, dir.read(kStationIniName) + "slots=3\r\nslot3.port=/dev/zt-none\r\n");
+    dir.write(kStationIniName,
+              dir.read(kStationIniName) + "slots=3\r\nslot3.port=/dev/zt-none\r\n");
     run([&] {
         headlessClick(dlg, IDC_ST_START_ALL);
         ASSERT_TRUE(headlessPumpUntil([&] { return idle(0) && idle(1) && idle(2); }, kRunWait));
@@ -269,40 +278,59 @@ TEST_F(StationWindow, LockedKeepsOnlyStartAndExitAndBadLinesAreNamedOnce) {
     for (const bool byFlag : {true, false}) {
         writeIni(std::string(byFlag ? "" : "locked=1\r\n") + "colour=blue\r\nslots=99\r\n");
         boxes.clear();
-        run([&] {
-            for (int id : std::initializer_list<int>{IDC_ST_DATA_FILE, IDC_ST_EXPECT, IDC_ST_FIRST_SUM, IDC_ST_LOG,
-                           IDC_VERTICAL, IDC_TRANSFER_SETTINGS, IDC_LINE_SPEED})
-                EXPECT_FALSE(isWindowEnabled(dlgItem(dlg, id))) << id;
-            EXPECT_FALSE(isWindowEnabled(slot(0, kSlotPort)));
-            for (int id : std::initializer_list<int>{IDC_ST_START_ALL, IDC_ST_EXIT, slotControlId(0, kSlotStart)})
-                EXPECT_TRUE(isWindowEnabled(dlgItem(dlg, id))) << id;
-        }, byFlag ? std::vector<std::string>{"--locked"} : std::vector<std::string>{});
+        run(
+            [&] {
+                for (int id : std::initializer_list<int>{IDC_ST_DATA_FILE, IDC_ST_EXPECT,
+                                                         IDC_ST_FIRST_SUM, IDC_ST_LOG, IDC_VERTICAL,
+                                                         IDC_TRANSFER_SETTINGS, IDC_LINE_SPEED})
+                    EXPECT_FALSE(isWindowEnabled(dlgItem(dlg, id))) << id;
+                EXPECT_FALSE(isWindowEnabled(slot(0, kSlotPort)));
+                for (int id : std::initializer_list<int>{IDC_ST_START_ALL, IDC_ST_EXIT,
+                                                         slotControlId(0, kSlotStart)})
+                    EXPECT_TRUE(isWindowEnabled(dlgItem(dlg, id))) << id;
+            },
+            byFlag ? std::vector<std::string>{"--locked"} : std::vector<std::string>{});
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_NE(boxes[0].find("colour=blue"), std::string::npos) << boxes[0];
         EXPECT_NE(boxes[0].find("slots=99"), std::string::npos) << boxes[0];
     }
 }
 
+// Ends cut short: a job killed mid-data shows 中断 with its step, never a port fault, and is
+// recorded at that step; Exit while the others write asks, then stops and records them.
 TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
-    startSims({{"--rate", "3840"}, {"--rate", "3840"}});
+    startSims({{"--rate", "3840"}, {"--rate", "3840"}, {"--rate", "3840"}});
     dir.write("d.v3", std::string(40000, 'x') + "\n");
     writeIni();
     bool stillOpen = false;
+    Row killed;
     run([&] {
         headlessClick(dlg, IDC_ST_START_ALL);
         ASSERT_TRUE(headlessPumpUntil(
-            [&] { return row(0).result != "0%" && row(1).result != "0%"; }, kRunWait));
+            [&] { return row(0).result != "0%" && row(1).result != "0%" && row(2).result != "0%"; },
+            kRunWait));
+        const int pid = std::atoi(slurp(serialLockPath(sims[2].slavePath)).c_str());
+        ASSERT_GT(pid, 0);
+        kill(pid, SIGKILL);
+        ASSERT_TRUE(headlessPumpUntil([&] { return idle(2); }, kRunWait));
+        killed = row(2);
         headlessClick(dlg, IDC_ST_EXIT);  // answered No
         stillOpen = !headlessEnded(dlg);
         answerYes = true;
     });
     EXPECT_TRUE(stillOpen);
     for (int s = 0; s < 2; ++s) EXPECT_EQ(shown[size_t(s)].result, "NG 中断") << s;
+    EXPECT_EQ(killed.result, "NG 中断");
+    EXPECT_NE(killed.status.find("[ﾃﾞｰﾀ]"), std::string::npos) << killed.status;
     const LogTable log = readLog();
-    ASSERT_EQ(log.records.size(), 2u);
-    EXPECT_EQ(log.at(0, "result"), "interrupted");
-    EXPECT_EQ(log.at(1, "result"), "interrupted");
-    // Both ports are free again.
+    ASSERT_EQ(log.records.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const bool wasKilled = log.at(i, "port") == sims[2].slavePath;
+        EXPECT_EQ(log.at(i, "result"), wasKilled ? "failed" : "interrupted");
+        EXPECT_EQ(log.at(i, "step"), "data");
+        EXPECT_NE(log.at(i, "reason").find(kErasedReason), std::string::npos) << log.at(i, "reason");
+    }
+    // Every port is free again.
     for (const SimProcess& s : sims) {
         SerialPort again;
         EXPECT_EQ(serialOpen(s.slavePath, again), 0);
