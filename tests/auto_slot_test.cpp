@@ -1,10 +1,10 @@
 // An armed slot's steps against a fake clock: an adapter that chatters on its way in and out
 // gives one job per insertion, and only once it has settled.
+#include "station/auto_slot.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
-
-#include "station/auto_slot.h"
 
 namespace {
 
