@@ -24,6 +24,8 @@ struct CliOptions {
     int attempt = 1;         // a slot's attempt at its device, as its parent counts
     int retries = 0;         // jobs run again after a failure a retry can mend
     bool retrySum = false;   // a sum that differs or cannot be read is retried too
+    bool autoStart = false;  // station: each slot starts when its device is plugged in
+    int debounceMs = 500;    // station: how long a device must stay before its job starts
 };
 
 // Exit statuses.
@@ -34,5 +36,7 @@ constexpr int kExitUsage = 2;
 int cliWrite(const CliOptions& opt);
 // Several ports: one child process of the single-port write for each, supervised.
 int cliWriteMany(const CliOptions& opt);
+// A long-running station: each port's device written as it is plugged in, until an interrupt.
+int cliStation(const CliOptions& opt);
 int cliExport(const CliOptions& opt);
 int cliPorts();

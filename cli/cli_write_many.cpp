@@ -144,14 +144,7 @@ int CliStation::run() {
 int cliWriteMany(const CliOptions& o) {
     WriteRun run;
     run.ports = o.ports;
-    // Two names of one device would have two jobs fight over it: refused before anything starts.
-    std::vector<std::pair<size_t, std::string>> named;
-    for (size_t i = 0; i < o.ports.size(); ++i) named.emplace_back(i, o.ports[i]);
-    if (const auto same = sameDevice({}, named)) {
-        std::fprintf(stderr, "%s and %s are the same device (%s)\n", o.ports[same->first].c_str(),
-                     o.ports[same->second].c_str(), same->device.c_str());
-        return kExitUsage;
-    }
+    if (sameDeviceRefused(o.ports)) return kExitUsage;
     if (const int status = prepareRun(o, writeSettingsFlags(o.settings), run, true); status != 0)
         return status;
     if (o.json) run.events = std::make_unique<EventWriter>(stdout);

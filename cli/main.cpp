@@ -93,6 +93,34 @@ int main(int argc, char** argv) {
             return usableRecordId(s) ? std::string() : "not a record id: " + s;
         });
 
+    CLI::App* station = app.add_subcommand(
+        "station", "Write each device as it is plugged in, until Ctrl-C (see README: auto mode)");
+    station->add_option("--port", o.ports, "COMn (see COMPORTS.INI) or a device path; repeat")
+        ->required();
+    station->add_option("--data", o.data, "V3 data file")->required();
+    station->add_flag("--auto", o.autoStart, "Start each port's job when its device appears")
+        ->required();
+    station
+        ->add_option("--debounce", o.debounceMs,
+                     "Milliseconds a device must stay before its job starts, and stay away "
+                     "before the port arms again")
+        ->capture_default_str()
+        ->check(CLI::Range(0, int(kMaxDebounce.count())));
+    addSettingsFlags(station, o, kForWrite);
+    station->add_option("--log", o.log, "Append a CSV record of every job to this file");
+    station->add_option("--expect-sum", o.expectSum, "The sum every device must give (hex)")
+        ->check([](const std::string& s) {
+            return isHexSum(s) ? std::string() : "not a sum of 1 to 15 hex digits: " + s;
+        });
+    station
+        ->add_option("--retries", o.retries,
+                     "Run a device's job again, up to N times, after a failure a retry can mend")
+        ->check(CLI::Range(0, kMaxRetries));
+    station->add_flag("--retry-sum", o.retrySum,
+                      "Retry a device whose sum differs or cannot be read too");
+    station->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
+    station->add_flag("--trace", o.trace, "Show the jobs' debug output");
+
     CLI::App* exp = app.add_subcommand("export", "Write the update file for a USB stick");
     exp->add_option("--data", o.data, "V3 data file")->required();
     exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
@@ -117,6 +145,7 @@ int main(int argc, char** argv) {
     releasePortLocksOnSignals();
     ignoreBrokenPipes();
     if (*write) return cliWrite(o);
+    if (*station) return cliStation(o);
     if (*exp) return cliExport(o);
     if (*ports) return cliPorts();
     return kExitUsage;

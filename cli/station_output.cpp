@@ -81,3 +81,46 @@ void printStationSummary(const StationRun& run, int status, bool retries) {
     std::printf("exit %d: %s\n", status, exitStatusMeaning(status));
     std::fflush(stdout);
 }
+
+void tallyEnd(PortTally& tally, const StationSlot& slot) {
+    ++tally.jobs;
+    if (slot.end.result == SlotResult::Ok) {
+        ++tally.ok;
+    } else {
+        ++tally.ng;
+    }
+}
+
+Json autoStateEvent(const std::string& port, AutoState state) {
+    return Json{{"event", "state"},
+                {"port", port},
+                {"state", autoStateName(state)},
+                {"text", autoStateText(state)}};
+}
+
+Json tallyEvent(const std::string& port, const PortTally& tally) {
+    return Json{{"event", "tally"},
+                {"port", port},
+                {"jobs", tally.jobs},
+                {"ok", tally.ok},
+                {"ng", tally.ng}};
+}
+
+void printTallies(const std::vector<std::string>& ports, const std::vector<PortTally>& tallies,
+                  int status) {
+    size_t width = displayWidth("total");
+    for (const std::string& port : ports) width = std::max(width, displayWidth(port));
+    std::printf("\n%s  %6s %6s %6s\n", padded("port", width).c_str(), "jobs", "ok", "NG");
+    PortTally total;
+    for (size_t i = 0; i < ports.size() && i < tallies.size(); ++i) {
+        const PortTally& t = tallies[i];
+        std::printf("%s  %6zu %6zu %6zu\n", padded(ports[i], width).c_str(), t.jobs, t.ok, t.ng);
+        total.jobs += t.jobs;
+        total.ok += t.ok;
+        total.ng += t.ng;
+    }
+    std::printf("%s  %6zu %6zu %6zu\n", padded("total", width).c_str(), total.jobs, total.ok,
+                total.ng);
+    std::printf("exit %d: %s\n", status, exitStatusMeaning(status));
+    std::fflush(stdout);
+}

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "station/station_run.h"
 
@@ -28,3 +29,20 @@ std::string resultText(const StationSlot& slot);
 // Each slot's result, sum, seconds and reason; the warning for a device left erased; with
 // `retries`, the first-pass yield; the exit status and its meaning.
 void printStationSummary(const StationRun& run, int status, bool retries);
+
+// What an armed port did while the station ran: each job at its final verdict.
+struct PortTally {
+    size_t started = 0;  // devices that settled and began
+    size_t jobs = 0;     // of those, ended
+    size_t ok = 0;
+    size_t ng = 0;  // failed, a sum wrong or unreadable, interrupted
+};
+void tallyEnd(PortTally& tally, const StationSlot& slot);
+
+// {"event":"state","port":…,"state":"detected","text":"検出"}
+Json autoStateEvent(const std::string& port, AutoState state);
+// {"event":"tally","port":…,"jobs":…,"ok":…,"ng":…}
+Json tallyEvent(const std::string& port, const PortTally& tally);
+// Each port's jobs, ok and NG, their totals, the exit status and its meaning.
+void printTallies(const std::vector<std::string>& ports, const std::vector<PortTally>& tallies,
+                  int status);

@@ -7,6 +7,7 @@
 #include "platform/hash.h"
 #include "platform/process.h"
 #include "platform/serial.h"
+#include "station/station_run.h"
 
 int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, WriteRun& run,
                bool always) {
@@ -101,4 +102,14 @@ bool recordUnlessParentDoes(WriteRun& run, const std::string& port, const EndInf
     if (!gone) return true;
     debugOut("the parent of " + port + " is gone: the job writes its record " + run.recordId);
     return logSlot(run, port, end, sum);
+}
+
+bool sameDeviceRefused(const std::vector<std::string>& ports) {
+    std::vector<std::pair<size_t, std::string>> named;
+    for (size_t i = 0; i < ports.size(); ++i) named.emplace_back(i, ports[i]);
+    const auto same = sameDevice({}, named);
+    if (same)
+        std::fprintf(stderr, "%s and %s are the same device (%s)\n", ports[same->first].c_str(),
+                     ports[same->second].c_str(), same->device.c_str());
+    return same.has_value();
 }

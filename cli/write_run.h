@@ -40,6 +40,10 @@ constexpr std::chrono::milliseconds kInterruptedRecordWait{1000};
 // a parent gone shows on every system.
 constexpr std::chrono::milliseconds kKeepAliveInterval{100};
 
+// Two names of one device would have two jobs fight over it: refused (true, said on stderr)
+// before anything starts.
+bool sameDeviceRefused(const std::vector<std::string>& ports);
+
 // Fills the run from the options and the dialog's settings flags: the data file's hash and size
 // (when events or a log need them, or `always`), the log opened. On failure says why on stderr
 // and returns the exit status; 0 when the run can go on.

@@ -11,11 +11,18 @@ using Clock = std::chrono::steady_clock;
 
 // While stopping, the queue is looked at this often for children that have ended.
 constexpr std::chrono::milliseconds kStopPoll{50};
+// The queue's index of an item for every armed slot.
+constexpr size_t kEveryArmedSlot = size_t(-1);
 
 }  // namespace
 
 // The queue's item that starts a slot's retry, from the retry clock.
 constexpr const char* kRetryDueEvent = "retry-due";
+// The queue's items of armed slots: their ports may have come or gone (from the watch), a
+// debounce ran out (from the timer clock), a job asked to stop for its removal is due its kill.
+constexpr const char* kPresenceEvent = "presence";
+constexpr const char* kAutoCheckEvent = "auto-check";
+constexpr const char* kRemovalKillEvent = "removal-kill";
 
 bool retryMends(const EndInfo& end, bool retrySum) {
     switch (end.result) {
@@ -49,15 +56,18 @@ StationRun::StationRun(size_t slots, std::string program, bool childErrors)
       slots_(slots),
       jobs_(slots),
       endSeen_(slots, false),
-      told_(slots, false) {}
+      told_(slots, false),
+      armed_(slots),
+      debounce_(slots, kDefaultDebounce) {}
 
 StationRun::~StationRun() {
+    watch_.reset();  // its thread queues no more
     {
         std::lock_guard<std::mutex> g(inbox_->m);
         closing_ = true;
     }
     inbox_->cv.notify_all();
-    if (retryThread_.joinable()) retryThread_.join();
+    if (timerThread_.joinable()) timerThread_.join();
     for (auto& job : jobs_)
         if (job && job->started()) job->terminate();
     jobs_.clear();  // each waited for, after its grace; the readers joined
@@ -94,7 +104,9 @@ double StationRun::secondsOf(const StationSlot& s) const {
 
 void StationRun::start(size_t index, SlotStart start, StationView& view) {
     StationSlot& s = slots_.at(index);
+    const AutoSlotState armedState = s.autoState;
     s = StationSlot{};
+    s.autoState = armedState;
     s.start = std::move(start);
     s.device = s.start.port.empty() ? std::string() : portIdentity(s.start.port);
     launch(index, view);
@@ -110,7 +122,7 @@ void StationRun::launch(size_t index, StationView& view) {
     s.sent = s.total = 0;
     s.sum.clear();
     s.end = EndInfo{};
-    s.vanished = s.final = s.recorded = s.retryDue = false;
+    s.vanished = s.final = s.recorded = s.retryDue = s.removed = false;
     s.expectedUsed.clear();
     s.running = true;
     endSeen_[index] = false;
@@ -155,7 +167,13 @@ void StationRun::pump(StationView& view) {
         std::lock_guard<std::mutex> g(inbox_->m);
         batch.swap(inbox_->items);
     }
-    for (const auto& [index, event] : batch) take(index, event, view);
+    for (const auto& [index, event] : batch) {
+        if (index != kEveryArmedSlot) {
+            take(index, event, view);
+            continue;
+        }
+        for (size_t i = 0; i < slots_.size(); ++i) look(i, view);
+    }
 }
 
 void StationRun::waitAndPump(std::chrono::milliseconds timeout, StationView& view) {
@@ -168,8 +186,17 @@ void StationRun::waitAndPump(std::chrono::milliseconds timeout, StationView& vie
 
 void StationRun::take(size_t index, const std::optional<Json>& event, StationView& view) {
     StationSlot& s = slots_.at(index);
+    const std::string item = event ? eventText(*event, "event") : std::string();
+    if (item == kPresenceEvent || item == kAutoCheckEvent) {
+        look(index, view);
+        return;
+    }
     if (!s.running) return;
-    if (event && eventText(*event, "event") == kRetryDueEvent) {
+    if (item == kRemovalKillEvent) {
+        if (s.removed && jobs_[index]) jobs_[index]->kill();
+        return;
+    }
+    if (item == kRetryDueEvent) {
         if (!s.retryDue) return;
         ++s.attempt;
         launch(index, view);
@@ -194,6 +221,7 @@ void StationRun::take(size_t index, const std::optional<Json>& event, StationVie
         // Recorded now, not when the child has gone: a parent ended in between would lose it.
         if (endSeen_[index] || !readEndInfo(*event, s.end)) return;
         endSeen_[index] = true;
+        markRemoved(s);
         settle(s, view);
         return;
     } else {
@@ -210,10 +238,11 @@ void StationRun::jobEnded(size_t index, StationView& view) {
         endSeen_[index] = true;
         s.vanished = true;
         s.end = vanishedEnd(status, secondsOf(s), stopSignal_ != 0, stopSignal_, s.step);
+        markRemoved(s);
         settle(s, view);
     }
     if (s.retryDue) {
-        retryLater(index);
+        later(index, Clock::now() + kRetryDelay, kRetryDueEvent);
         view.slotRetrying(index);
         return;
     }
@@ -253,41 +282,121 @@ void StationRun::judge(StationSlot& s, StationView& view) {
 
 void StationRun::settle(StationSlot& s, StationView& view) {
     judge(s, view);
-    s.retryDue = s.final && stopSignal_ == 0 && s.attempt <= s.start.retries &&
+    s.retryDue = s.final && stopSignal_ == 0 && !s.removed && s.attempt <= s.start.retries &&
                  retryMends(s.end, s.start.retrySum);
     if (s.retryDue) s.end.reason += kRetriedReason;
     record(s, std::string());
 }
 
-void StationRun::retryLater(size_t index) {
+void StationRun::later(size_t index, Clock::time_point at, const char* kind) {
     {
         std::lock_guard<std::mutex> g(inbox_->m);
-        retries_.emplace_back(Clock::now() + kRetryDelay, index);
+        timers_.push_back({at, index, kind});
     }
     inbox_->cv.notify_all();
-    if (!retryThread_.joinable()) retryThread_ = std::thread([this] { retryClock(); });
+    if (!timerThread_.joinable()) timerThread_ = std::thread([this] { timerClock(); });
 }
 
-void StationRun::retryClock() {
+void StationRun::timerClock() {
     std::unique_lock<std::mutex> g(inbox_->m);
     while (!closing_) {
-        if (retries_.empty()) {
+        if (timers_.empty()) {
             inbox_->cv.wait(g);
             continue;
         }
-        const auto next = std::min_element(retries_.begin(), retries_.end());
-        if (Clock::now() < next->first) {
-            inbox_->cv.wait_until(g, next->first);
+        const auto next = std::min_element(timers_.begin(), timers_.end());
+        if (Clock::now() < next->at) {
+            inbox_->cv.wait_until(g, next->at);
             continue;
         }
-        const size_t index = next->second;
-        retries_.erase(next);
-        inbox_->items.emplace_back(index, Json{{"event", kRetryDueEvent}});
+        const Timer due = *next;
+        timers_.erase(next);
+        inbox_->items.emplace_back(due.index, Json{{"event", due.kind}});
         inbox_->cv.notify_all();
         g.unlock();
-        if (wake_) wake_(index);
+        if (wake_) wake_(due.index);
         g.lock();
     }
+}
+
+void StationRun::queue(size_t index, Json item) {
+    {
+        std::lock_guard<std::mutex> g(inbox_->m);
+        inbox_->items.emplace_back(index, std::move(item));
+    }
+    inbox_->cv.notify_all();
+    if (wake_) wake_(index == kEveryArmedSlot ? 0 : index);
+}
+
+void StationRun::arm(size_t index, SlotStart start, std::chrono::milliseconds debounce,
+                     StationView& view) {
+    StationSlot& s = slots_.at(index);
+    armed_[index] = start;
+    debounce_[index] = debounce;
+    if (!s.running) s.start = std::move(start);
+    s.autoState = {AutoState::Waiting, Clock::now()};
+    if (!watch_)
+        watch_ = std::make_unique<PortWatch>([this] {
+            queue(kEveryArmedSlot, Json{{"event", kPresenceEvent}});
+        });
+    watch_->add(armed_[index].port);
+    view.slotStateChanged(index);
+    look(index, view);
+}
+
+// An armed slot looks at its port: what the device did since decides its next state.
+void StationRun::look(size_t index, StationView& view) {
+    StationSlot& s = slots_.at(index);
+    if (s.autoState.state == AutoState::Off || stopSignal_ != 0) return;
+    const AutoState before = s.autoState.state;
+    const AutoStep step =
+        autoStep(s.autoState, portPresent(armed_[index].port), Clock::now(), debounce_[index]);
+    s.autoState = step.next;
+    if (step.recheckAt) later(index, *step.recheckAt, kAutoCheckEvent);
+    // Leaving looks as Remove does: the operator is told of what they see change only.
+    if (std::string(autoStateText(step.next.state)) != autoStateText(before))
+        view.slotStateChanged(index);
+    if (step.action == AutoAction::Start) start(index, armed_[index], view);
+    if (step.action == AutoAction::Abort) portGone(index, view);
+}
+
+// The device of a running slot went: its job is stopped (killed after kStopGrace) and ends
+// failed; a retry not yet begun never begins, and that attempt is recorded too.
+void StationRun::portGone(size_t index, StationView& view) {
+    StationSlot& s = slots_[index];
+    if (!s.running || s.removed) return;
+    s.removed = true;
+    if (!s.retryDue) {
+        if (jobs_[index]) jobs_[index]->terminate();
+        later(index, Clock::now() + kStopGrace, kRemovalKillEvent);
+        return;
+    }
+    ++s.attempt;
+    s.retryDue = false;
+    s.end = EndInfo{};
+    s.end.reason = std::string(kRemovedReason) + " before its retry began";
+    s.recordId = s.start.log ? newRecordId() : std::string();
+    s.sum.clear();
+    s.final = true;
+    record(s, std::string());
+    s.running = false;
+    tell(index, view);
+}
+
+// A job that did not end well while its device is gone ended for that: its reason says so (the
+// child saw a line that broke, or our stop), and names a device left erased.
+void StationRun::markRemoved(StationSlot& s) {
+    if (s.autoState.state != AutoState::Writing) return;
+    if (!s.removed && (s.end.result == SlotResult::Ok || portPresent(s.start.port))) return;
+    s.removed = true;
+    std::string cause = s.end.result == SlotResult::Failed ? s.end.reason : std::string();
+    if (const size_t erased = cause.find(kErasedReason); erased != std::string::npos)
+        cause.erase(erased);
+    if (s.end.step.empty()) s.end.step = s.step;
+    s.end.result = SlotResult::Failed;
+    s.end.exit = kExitSomeFailed;
+    s.end.reason = std::string(kRemovedReason) + (cause.empty() ? "" : " (" + cause + ")") +
+                   (erasedByStep(s.end.step) ? kErasedReason : "");
 }
 
 void StationRun::record(StationSlot& s, const std::string& correcting) {
@@ -317,6 +426,10 @@ void StationRun::tell(size_t index, StationView& view) {
     if (told_[index] || s.running || !s.final) return;
     told_[index] = true;
     view.slotEnded(index);
+    if (s.autoState.state != AutoState::Writing) return;
+    slots_[index].autoState = autoJobEnded(s.autoState, Clock::now());
+    view.slotStateChanged(index);
+    look(index, view);
 }
 
 void StationRun::stopAll(int signal, StationView& view) {

@@ -22,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/port_watch.h"
+#include "station/auto_slot.h"
 #include "station/events.h"
 #include "station/log.h"
 #include "station/slot_job.h"
@@ -35,6 +37,8 @@ constexpr std::chrono::milliseconds kRetryDelay{1000};
 // The words a record's reason ends with when its job is run again: the device's final record is
 // a later attempt's.
 constexpr const char* kRetriedReason = "; retried";
+// The reason of a job whose device went while it wrote (or before its retry began).
+constexpr const char* kRemovedReason = "the device was removed";
 
 // Whether running the job again can mend its end: a failure after the port was opened (no
 // answer, the line lost, a crash) can; a port missing or held cannot (it fails at the open), nor
@@ -83,6 +87,8 @@ struct StationSlot {
     std::string expectedUsed;  // the expected sum its verdict used; empty for none
     int attempt = 1;           // its job's attempt at the device
     bool retryDue = false;     // its job ended and runs again after kRetryDelay
+    AutoSlotState autoState;   // Off unless armed: see arm()
+    bool removed = false;      // its device went while its job ran
 };
 
 // Two slots that would reach one device.
@@ -107,6 +113,8 @@ class StationView {
     virtual void sumLearned(const std::string&) {}
     // A slot's job ended (recorded) and runs again, as attempt slot.attempt + 1, in a moment.
     virtual void slotRetrying(size_t) {}
+    // An armed slot's state (slot.autoState) changed.
+    virtual void slotStateChanged(size_t) {}
 };
 
 class StationRun {
@@ -134,6 +142,11 @@ class StationRun {
     // Starts the slot's job. A slot without a port, or whose job cannot be started, ends at
     // once (told to the view, recorded as failed at "open").
     void start(size_t slot, SlotStart start, StationView& view);
+    // The slot starts `start` by itself each time its port's device is plugged in and has stayed
+    // for `debounce`; after the job it waits for the device to go (for `debounce` too) before it
+    // arms again: one insertion, one job. A device gone mid-job ends it failed within
+    // kStopGrace, its reason kRemovedReason. Retries, verdicts and records are as for start().
+    void arm(size_t slot, SlotStart start, std::chrono::milliseconds debounce, StationView& view);
     // Takes every event queued so far.
     void pump(StationView& view);
     // Waits up to `timeout` for events, then takes them.
@@ -159,8 +172,12 @@ class StationRun {
 
     void take(size_t index, const std::optional<Json>& event, StationView& view);
     void launch(size_t index, StationView& view);
-    void retryLater(size_t index);
-    void retryClock();
+    void later(size_t index, std::chrono::steady_clock::time_point at, const char* kind);
+    void timerClock();
+    void queue(size_t index, Json item);
+    void look(size_t index, StationView& view);
+    void portGone(size_t index, StationView& view);
+    void markRemoved(StationSlot& s);
     void jobEnded(size_t index, StationView& view);
     void judge(StationSlot& s, StationView& view);
     void settle(StationSlot& s, StationView& view);
@@ -179,11 +196,21 @@ class StationRun {
     std::function<void(size_t)> wake_;
     std::string learnedSum_;
     int stopSignal_ = 0;  // once stopAll was asked
-    // Retries come due on a thread of their own, as an item in the queue: the window has no
-    // other clock than its posted commands.
-    std::vector<std::pair<std::chrono::steady_clock::time_point, size_t>> retries_;
-    bool closing_ = false;  // under the queue's lock, like retries_
-    std::thread retryThread_;
+    // Retries and debounces come due on a thread of their own, as an item in the queue: the
+    // window has no other clock than its posted commands.
+    struct Timer {
+        std::chrono::steady_clock::time_point at;
+        size_t index;
+        const char* kind;
+        bool operator<(const Timer& o) const { return at < o.at; }
+    };
+    std::vector<Timer> timers_;
+    bool closing_ = false;  // under the queue's lock, like timers_
+    std::thread timerThread_;
+    // Armed slots: what each starts, how long its device must stay, and the watch of their ports.
+    std::vector<SlotStart> armed_;
+    std::vector<std::chrono::milliseconds> debounce_;
+    std::unique_ptr<PortWatch> watch_;
 };
 
 // The words a correcting record's reason ends with: the id of the record it corrects. A reader
