@@ -24,6 +24,8 @@ struct CliOptions {
     int attempt = 1;         // a slot's attempt at its device, as its parent counts
     int retries = 0;         // jobs run again after a failure a retry can mend
     bool retrySum = false;   // a sum that differs or cannot be read is retried too
+    std::string line;        // the line server's address: the log's records are sent there
+    std::string lineTokenFile;
 };
 
 // Exit statuses.
@@ -36,3 +38,5 @@ int cliWrite(const CliOptions& opt);
 int cliWriteMany(const CliOptions& opt);
 int cliExport(const CliOptions& opt);
 int cliPorts();
+// Sends the log's records the line server has not acknowledged yet.
+int cliSend(const CliOptions& opt);

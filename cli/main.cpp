@@ -93,6 +93,19 @@ int main(int argc, char** argv) {
             return usableRecordId(s) ? std::string() : "not a record id: " + s;
         });
 
+    write->add_option("--line", o.line,
+                      "Send each record of --log to this line server (http:// or https://)");
+    write->add_option("--line-token-file", o.lineTokenFile,
+                      "The file whose first line is this station's token for the line server");
+
+    CLI::App* send = app.add_subcommand(
+        "send", "Send the log's records the line server has not acknowledged yet");
+    send->add_option("--log", o.log, "The CSV log (its .sent file beside it)")->required();
+    send->add_option("--line", o.line, "The line server's address")->required();
+    send->add_option("--line-token-file", o.lineTokenFile, "The file holding the token")
+        ->required();
+    send->add_flag("--trace", o.trace, "Show debug output");
+
     CLI::App* exp = app.add_subcommand("export", "Write the update file for a USB stick");
     exp->add_option("--data", o.data, "V3 data file")->required();
     exp->add_option("--to", o.to, "Folder to write v3update.dat into")->required();
@@ -118,6 +131,7 @@ int main(int argc, char** argv) {
     ignoreBrokenPipes();
     if (*write) return cliWrite(o);
     if (*exp) return cliExport(o);
+    if (*send) return cliSend(o);
     if (*ports) return cliPorts();
     return kExitUsage;
 }

@@ -122,7 +122,7 @@ TEST_F(LineTest, InitTwiceChangesNothingAndTheRolesHoldTheirRights) {
     EXPECT_NE(again.out.find("already the newest"), std::string::npos) << again.out;
     EXPECT_EQ(again.err, "");
     EXPECT_EQ(sql(schema), before);
-    EXPECT_EQ(sql("SELECT count(*) FROM schema_version"), "1");
+    EXPECT_EQ(sql("SELECT count(*) FROM schema_version"), "2");
     for (const char* index : {"records_station_time", "records_result_time", "records_port_time",
                               "records_data_sha256"})
         EXPECT_NE(before.find(index), std::string::npos) << index;
@@ -313,7 +313,7 @@ TEST_F(LineTest, SurvivesADatabaseRestartDuringIngest) {
     const auto after = client_->Get("/api/v1/health");
     ASSERT_TRUE(after);
     EXPECT_EQ(after->status, 200);
-    EXPECT_EQ(json::parse(after->body)["schema_version"], 1);
+    EXPECT_EQ(json::parse(after->body)["schema_version"], 2);
     EXPECT_EQ(server_->stop(), 0) << "the server ends cleanly on SIGTERM";
 }
 
