@@ -1,14 +1,18 @@
 // The station window on the headless backend: its procedure, STATION.INI and the log, each
 // slot's job a real zemtabulo-cli child writing into its own v3sim.
+#include "app/station_window.h"
+
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <deque>
 #include <functional>
 #include <set>
 
 #include "app/main_dialog_ids.h"
-#include "app/station_window.h"
 #include "app/station_window_ini.h"
 #include "csv_reader.h"
 #include "job_fixture.h"
@@ -62,7 +66,8 @@ struct StationWindow : ::testing::Test {
     }
     // STATION.INI with a slot for each device and `extra` lines.
     void writeIni(const std::string& extra = "") {
-        std::string ini = "slots=" + std::to_string(sims.size()) + "\r\ndata=d.v3\r\nlog=log.csv\r\n";
+        std::string ini =
+            "slots=" + std::to_string(sims.size()) + "\r\ndata=d.v3\r\nlog=log.csv\r\n";
         for (size_t i = 0; i < sims.size(); ++i)
             ini += "slot" + std::to_string(i + 1) + ".port=" + sims[i].slavePath + "\r\n";
         dir.write(kStationIniName, ini + extra);
@@ -74,7 +79,8 @@ struct StationWindow : ::testing::Test {
             drive();
             headlessClick(dlg, IDC_ST_EXIT);
             shown.clear();
-            for (int k = 0; dlgItem(dlg, slotControlId(k, kSlotResult)); ++k) shown.push_back(row(k));
+            for (int k = 0; dlgItem(dlg, slotControlId(k, kSlotResult)); ++k)
+                shown.push_back(row(k));
         };
         stationMain(args);
     }
@@ -127,7 +133,8 @@ TEST_F(StationWindow, OneSlotSilentAtTheEraseFailsAloneAndEveryDeviceIsLogged) {
     const LogTable log = readLog();
     ASSERT_EQ(log.records.size(), 4u);
     std::map<std::string, std::string> results;
-    for (size_t i = 0; i < log.records.size(); ++i) results[log.at(i, "port")] = log.at(i, "result");
+    for (size_t i = 0; i < log.records.size(); ++i)
+        results[log.at(i, "port")] = log.at(i, "result");
     EXPECT_EQ(results[sims[0].slavePath], "ok");
     EXPECT_EQ(results[sims[1].slavePath], "failed");
     // STATION.INI was written at the start, in its own format.
@@ -231,7 +238,8 @@ TEST_F(StationWindow, AMissingOrBusyPortFailsItsSlotOnly) {
     SerialPort held;  // another program has the second device
     ASSERT_EQ(serialOpen(sims[1].slavePath, held), 0);
     writeIni();
-    dir.write(kStationIniName, dir.read(kStationIniName) + "slots=3\r\nslot3.port=/dev/zt-none\r\n");
+    dir.write(kStationIniName,
+              dir.read(kStationIniName) + "slots=3\r\nslot3.port=/dev/zt-none\r\n");
     run([&] {
         headlessClick(dlg, IDC_ST_START_ALL);
         ASSERT_TRUE(headlessPumpUntil([&] { return idle(0) && idle(1) && idle(2); }, kRunWait));
@@ -269,14 +277,18 @@ TEST_F(StationWindow, LockedKeepsOnlyStartAndExitAndBadLinesAreNamedOnce) {
     for (const bool byFlag : {true, false}) {
         writeIni(std::string(byFlag ? "" : "locked=1\r\n") + "colour=blue\r\nslots=99\r\n");
         boxes.clear();
-        run([&] {
-            for (int id : std::initializer_list<int>{IDC_ST_DATA_FILE, IDC_ST_EXPECT, IDC_ST_FIRST_SUM, IDC_ST_LOG,
-                           IDC_VERTICAL, IDC_TRANSFER_SETTINGS, IDC_LINE_SPEED})
-                EXPECT_FALSE(isWindowEnabled(dlgItem(dlg, id))) << id;
-            EXPECT_FALSE(isWindowEnabled(slot(0, kSlotPort)));
-            for (int id : std::initializer_list<int>{IDC_ST_START_ALL, IDC_ST_EXIT, slotControlId(0, kSlotStart)})
-                EXPECT_TRUE(isWindowEnabled(dlgItem(dlg, id))) << id;
-        }, byFlag ? std::vector<std::string>{"--locked"} : std::vector<std::string>{});
+        run(
+            [&] {
+                for (int id : std::initializer_list<int>{IDC_ST_DATA_FILE, IDC_ST_EXPECT,
+                                                         IDC_ST_FIRST_SUM, IDC_ST_LOG, IDC_VERTICAL,
+                                                         IDC_TRANSFER_SETTINGS, IDC_LINE_SPEED})
+                    EXPECT_FALSE(isWindowEnabled(dlgItem(dlg, id))) << id;
+                EXPECT_FALSE(isWindowEnabled(slot(0, kSlotPort)));
+                for (int id : std::initializer_list<int>{IDC_ST_START_ALL, IDC_ST_EXIT,
+                                                         slotControlId(0, kSlotStart)})
+                    EXPECT_TRUE(isWindowEnabled(dlgItem(dlg, id))) << id;
+            },
+            byFlag ? std::vector<std::string>{"--locked"} : std::vector<std::string>{});
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_NE(boxes[0].find("colour=blue"), std::string::npos) << boxes[0];
         EXPECT_NE(boxes[0].find("slots=99"), std::string::npos) << boxes[0];
@@ -311,6 +323,38 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
 
 }  // namespace
 
+TEST_F(StationWindow, RecordsTheLineServerDidNotTakeAreCountedAsWaiting) {
+    // Nothing listens there: a port the system gave and took back.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    startSims({{"--jobs", "1"}, {"--jobs", "1"}});
+    dir.write("token.txt", "station-token\n");
+    writeIni("line=http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) +
+             "\r\nline-token-file=token.txt\r\n");
+    const auto started = std::chrono::steady_clock::now();
+    std::string status;
+    run([&] {
+        headlessClick(dlg, IDC_ST_START_ALL);
+        waitIdle();
+        EXPECT_TRUE(headlessPumpUntil(
+            [&] {
+                status = windowText(dlgItem(dlg, IDC_ST_LINE_STATUS));
+                return status.find("送信待ち 2 件") != std::string::npos;
+            },
+            std::chrono::seconds(10)))
+            << status;
+    });
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(readLog().records.size(), 2u) << "the log keeps them for the next start";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
 TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     StationConfig c = defaultStationConfig(3);
     c.slots[2] = {"前列 右", "/dev/serial/by-path/pci-0:1.4:1.0-port0"};
@@ -319,6 +363,8 @@ TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     c.settings.lineSpeed = 1;
     c.expectSum = "5A3C";
     c.firstSum = c.locked = true;
+    c.line = "https://line7.example:8443/zt";
+    c.lineTokenFile = "C:\\ZemTabulo\\token.txt";
     std::vector<std::string> malformed;
     const std::string text = formatStationIni(c);
     EXPECT_EQ(formatStationIni(parseStationIni(text, malformed)), text);
