@@ -226,7 +226,8 @@ TEST_F(LineTest, HostileTextIsStoredVerbatimUnderTheTokensStation) {
     r["sum"] = "@A1";
     r["device"] = "治具1 \"quoted\", with comma\r\nand lines";
     r["station"] = "someone-else";
-    r["attempt"] = 2;  // a later station's column
+    r["attempt"] = 2;
+    r["fixture_serial"] = "F-17";  // a later station's column
     r["unit"] = json::object();
     const auto answer = post(json{{"records", {r}}}.dump(), token_);
     ASSERT_TRUE(answer);
@@ -234,10 +235,10 @@ TEST_F(LineTest, HostileTextIsStoredVerbatimUnderTheTokensStation) {
     const json got = list("")["records"];
     ASSERT_EQ(got.size(), 1u);
     for (const char* key : {"reason", "options", "port", "sum", "device", "id", "time_utc",
-                            "data_bytes", "seconds", "data_sha256"})
+                            "data_bytes", "seconds", "data_sha256", "attempt"})
         EXPECT_EQ(got[0][key], r[key]) << key;
     EXPECT_EQ(got[0]["station"], "station-7");
-    EXPECT_FALSE(got[0].contains("attempt"));
+    EXPECT_FALSE(got[0].contains("fixture_serial"));
 }
 
 TEST_F(LineTest, QueryFiltersAndPagesNewestFirst) {
