@@ -11,6 +11,7 @@
 #include "app/station_window_ini.h"
 #include "platform/resources.h"
 #include "platform/ui.h"
+#include "station/line_sender.h"
 #include "station/station_run.h"
 
 // What a row shows, so that an event that changes nothing repaints nothing.
@@ -41,7 +42,11 @@ class Station : public StationView {
     std::vector<RowShown> rows;
     std::string dataPath;
     std::shared_ptr<LogFile> log;  // the log of the last Start, kept open while it is the same
+    // With line= in STATION.INI: the log's records to the line server. A log left for another
+    // keeps its sender (its appends wake it) until the slots that write to it are gone.
+    std::shared_ptr<LineSender> sender;
     bool iniFailTold = false;
+    bool lineFailTold = false;
     bool stopping = false;
     SoundQueue sounds;
 

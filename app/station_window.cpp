@@ -56,6 +56,33 @@ void applyLock(Station& st) {
         enableWindow(st.slotItem(s, kSlotPort), open && !st.run.slot(s).running);
 }
 
+// The sender for the log at `logPath` (the one before it stops); a box when line= cannot be
+// used. Its news reaches the window as a posted command, handled on the dialog thread.
+void startSending(Station& st, const std::string& logPath) {
+    st.sender.reset();
+    setWindowText(st.item(IDC_ST_LINE_STATUS), "");
+    LineTarget target;
+    if (const std::string why = lineTargetOf(st.config.line, st.config.lineTokenFile, target);
+        !why.empty()) {
+        if (!st.lineFailTold) st.box("ラインサーバーに送信できません\n" + why);
+        st.lineFailTold = true;
+        return;
+    }
+    Window dlg = st.dlg;
+    st.sender = std::make_shared<LineSender>(logPath, std::move(target),
+                                             [dlg] { postCommand(dlg, IDC_ST_LINE_EVENT); });
+}
+
+void showSending(Station& st) {
+    if (!st.sender) return;
+    const SendState s = st.sender->state();
+    std::string text;
+    if (s.waiting > 0) text = "送信待ち " + std::to_string(s.waiting) + " 件";
+    if (s.waiting > 0 && !s.problem.empty()) text += " (ラインサーバー応答なし)";
+    if (text != windowText(st.item(IDC_ST_LINE_STATUS)))
+        setWindowText(st.item(IDC_ST_LINE_STATUS), text);
+}
+
 void initStation(Station& st) {
     const StationConfig& c = st.config;
     showSettings(st.dlg, c.settings);
@@ -73,6 +100,8 @@ void initStation(Station& st) {
     Window dlg = st.dlg;
     st.run.onWake([dlg](size_t slot) { postCommand(dlg, slotControlId(int(slot), kSlotEvent)); });
     applyLock(st);
+    // What an earlier session left unsent goes now, before any Start.
+    if (!c.line.empty() && !c.log.empty()) startSending(st, c.log);
 }
 
 // ---- The configuration as the window shows it ----
@@ -140,6 +169,10 @@ std::optional<SlotStart> startNow(Station& st) {
         if (!log->keepsAllFields())
             st.box("ログファイルの見出し行が古い形式のため、次の列は記録されません: " +
                    log->columnsLeftOut() + "\n" + logPath);
+        if (!st.config.line.empty()) {
+            startSending(st, logPath);
+            if (st.sender) log->onAppended([sender = st.sender] { sender->wake(); });
+        }
         st.log = std::move(log);
     }
     start.log = st.log;
@@ -244,6 +277,9 @@ bool stationDlgProc(Window dlg, unsigned msg, int id) {
             break;
         case IDC_TRANSFER_SETTINGS:
             followTransferSettings(*st);
+            break;
+        case IDC_ST_LINE_EVENT:
+            showSending(*st);
             break;
         default:
             break;  // check boxes and edit boxes change by themselves

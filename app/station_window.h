@@ -25,7 +25,9 @@ enum StationControlId : int {
     IDC_ST_FIRST_SUM = 3006,
     IDC_ST_LOG_LABEL = 3007,
     IDC_ST_LOG = 3008,
-    kSlotIdBase = 3100,  // each slot's controls from here, kSlotIdStride apart
+    IDC_ST_LINE_STATUS = 3009,  // how many records wait for the line server
+    IDC_ST_LINE_EVENT = 3010,   // not a control: the command the sender's news is posted as
+    kSlotIdBase = 3100,         // each slot's controls from here, kSlotIdStride apart
     kSlotIdStride = 10,
 };
 

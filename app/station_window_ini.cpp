@@ -62,6 +62,8 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
         return true;
     }
     if (key == "retry-sum") return parseFlag(value, c.retrySum);
+    if (key == "line") return c.line = value, true;
+    if (key == "line-token-file") return c.lineTokenFile = value, true;
     int index = 0;
     std::string part;
     if (!parseSlotKey(key, index, part)) return false;
@@ -140,6 +142,8 @@ std::string formatStationIni(const StationConfig& c) {
     put("locked", c.locked ? "1" : "0");
     put("retries", std::to_string(c.retries));
     put("retry-sum", c.retrySum ? "1" : "0");
+    if (!c.line.empty()) put("line", c.line);
+    if (!c.lineTokenFile.empty()) put("line-token-file", c.lineTokenFile);
     return out;
 }
 

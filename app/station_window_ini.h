@@ -26,6 +26,8 @@ struct StationConfig {
     bool locked = false;
     int retries = 0;        // jobs run again after a failure a retry can mend, 0 to 9
     bool retrySum = false;  // a sum that differs or cannot be read is retried too
+    std::string line;       // the line server's address; empty: the records stay in the log
+    std::string lineTokenFile;
 };
 
 // `s` without the blanks and tabs around it, as values and fields are taken.

@@ -38,6 +38,7 @@ const ControlTemplate kTopControls[] = {
     {IDC_FLOW_CONTROL, K::CheckBox, "ﾊｰﾄﾞｳｪｱﾌﾛｰ制御", 188, 39, 69, 10, kDisabled | kTabStop},
     {IDC_LINE_SPEED_LABEL, K::StaticText, "通信速度", 262, 40, 30, 8, kDisabled | kGroup},
     {IDC_LINE_SPEED, K::ComboDropList, "", 294, 38, 48, 68, kDisabled | kTabStop | kVScroll},
+    {IDC_ST_LINE_STATUS, K::StaticText, "", 262, 24, 186, 10, kNoPrefix},
     {IDC_ST_EXPECT_LABEL, K::StaticText, "期待ｻﾑ", 7, 56, 30, 8, kGroup},
     {IDC_ST_EXPECT, K::Edit, "", 38, 54, 60, 12, kTabStop | kBorder},
     {IDC_ST_FIRST_SUM, K::CheckBox, "最初の1台の値を使う", 104, 55, 85, 10, kTabStop},

@@ -26,6 +26,8 @@ struct CliOptions {
     bool retrySum = false;   // a sum that differs or cannot be read is retried too
     bool autoStart = false;  // station: each slot starts when its device is plugged in
     int debounceMs = 500;    // station: how long a device must stay before its job starts
+    std::string line;        // the line server's address: the log's records are sent there
+    std::string lineTokenFile;
 };
 
 // Exit statuses.
@@ -40,3 +42,5 @@ int cliWriteMany(const CliOptions& opt);
 int cliStation(const CliOptions& opt);
 int cliExport(const CliOptions& opt);
 int cliPorts();
+// Sends the log's records the line server has not acknowledged yet.
+int cliSend(const CliOptions& opt);

@@ -324,5 +324,7 @@ int cliWrite(const CliOptions& o) {
     // A data file refused or broken off: which file, and why, which the status line cannot say.
     if (result.step == jobstep::kData && !result.reason.empty() && !result.portFault())
         std::fprintf(stderr, "%s\n", result.reason.c_str());
-    return out->end(result, run->expectSum);
+    const int status = out->end(result, run->expectSum);
+    finishSending(*run);
+    return status;
 }

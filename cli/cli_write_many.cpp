@@ -151,5 +151,7 @@ int cliWriteMany(const CliOptions& o) {
     // Shared with the interrupt's thread, which may outlive this call.
     auto station = std::make_shared<CliStation>(o, run);
     onInterrupt([station](int signal) { station->interrupt(signal); });
-    return station->run();
+    const int status = station->run();
+    finishSending(run);
+    return status;
 }

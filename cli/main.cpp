@@ -93,6 +93,19 @@ int main(int argc, char** argv) {
             return usableRecordId(s) ? std::string() : "not a record id: " + s;
         });
 
+    write->add_option("--line", o.line,
+                      "Send each record of --log to this line server (http:// or https://)");
+    write->add_option("--line-token-file", o.lineTokenFile,
+                      "The file whose first line is this station's token for the line server");
+
+    CLI::App* send = app.add_subcommand(
+        "send", "Send the log's records the line server has not acknowledged yet");
+    send->add_option("--log", o.log, "The CSV log (its .sent file beside it)")->required();
+    send->add_option("--line", o.line, "The line server's address")->required();
+    send->add_option("--line-token-file", o.lineTokenFile, "The file holding the token")
+        ->required();
+    send->add_flag("--trace", o.trace, "Show debug output");
+
     CLI::App* station = app.add_subcommand(
         "station", "Write each device as it is plugged in, until Ctrl-C (see README: auto mode)");
     station->add_option("--port", o.ports, "COMn (see COMPORTS.INI) or a device path; repeat")
@@ -147,6 +160,7 @@ int main(int argc, char** argv) {
     if (*write) return cliWrite(o);
     if (*station) return cliStation(o);
     if (*exp) return cliExport(o);
+    if (*send) return cliSend(o);
     if (*ports) return cliPorts();
     return kExitUsage;
 }

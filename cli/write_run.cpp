@@ -40,7 +40,17 @@ int prepareRun(const CliOptions& o, const std::vector<std::string>& flags, Write
             debugOut("log " + o.log + " has an older header: its records leave out " +
                      run.log->columnsLeftOut());
     }
-    return 0;
+    return startSending(o, run);
+}
+
+void finishSending(WriteRun& run) {
+    if (!run.sender) return;
+    const size_t waiting = run.sender->finish(kSendExitWait);
+    const SendState state = run.sender->state();
+    if (waiting > 0)
+        std::fprintf(stderr, "%zu record%s wait for the line server%s\n", waiting,
+                     waiting == 1 ? "" : "s",
+                     state.problem.empty() ? "" : (" (" + state.problem + ")").c_str());
 }
 
 DataIdentity dataAtStart(const WriteRun& run) {
@@ -83,6 +93,23 @@ bool parentGone(const WriteRun& run) {
 }
 
 }  // namespace
+
+int startSending(const CliOptions& o, WriteRun& run) {
+    if (o.line.empty()) return 0;
+    if (!run.log) {
+        std::fprintf(stderr, "--line sends the log's records: it needs --log\n");
+        return kExitUsage;
+    }
+    LineTarget target;
+    if (const std::string why = lineTargetOf(o.line, o.lineTokenFile, target); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return kExitUsage;
+    }
+    run.sender = std::make_unique<LineSender>(o.log, std::move(target));
+    LineSender* sender = run.sender.get();
+    run.log->onAppended([sender] { sender->wake(); });
+    return 0;
+}
 
 bool recordUnlessParentDoes(WriteRun& run, const std::string& port, const EndInfo& end,
                             const std::string& sum, std::chrono::milliseconds bound) {

@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "station/events.h"
+#include "station/line_sender.h"
 #include "station/log.h"
 #include "station/slot_job.h"
 #include "station/verdict.h"
@@ -28,7 +29,8 @@ struct WriteRun {
     std::string givenSha256;  // the data file's digest as a slot's parent took it, if it did
     std::string recordId;     // the record's id when the parent gave one; else each has its own
     int attempt = 1;
-    intptr_t parentId = 0;  // the parent process at the start (0: not known)
+    intptr_t parentId = 0;               // the parent process at the start (0: not known)
+    std::unique_ptr<LineSender> sender;  // with --line: the log's records to the line server
 };
 
 // The parent has this long after the end event to write the device's first record before the
@@ -49,6 +51,13 @@ bool sameDeviceRefused(const std::vector<std::string>& ports);
 // and returns the exit status; 0 when the run can go on.
 int prepareRun(const CliOptions& opt, const std::vector<std::string>& flags, WriteRun& run,
                bool always);
+
+// With --line: the sender started on the log, woken by each record the run appends. On failure
+// says why on stderr and returns the exit status; 0 when the run can go on.
+int startSending(const CliOptions& opt, WriteRun& run);
+// With a sender: waits at most kSendExitWait for the records not yet sent, then says on stderr
+// how many are left for the next start.
+void finishSending(WriteRun& run);
 
 // The data file as the run found it at its start, for the job to compare with what it reads.
 DataIdentity dataAtStart(const WriteRun& run);

@@ -113,6 +113,8 @@ std::string toRecord(const Columns& c, const std::vector<std::string>& fields,
     r.version = c.at(fields, "version");
     if (!number(c.at(fields, "data_bytes"), r.dataBytes)) return "data_bytes is not a number";
     if (!number(c.at(fields, "seconds"), r.seconds)) return "seconds is not a number";
+    if (const std::string a = c.at(fields, "attempt"); !a.empty() && !number(a, r.attempt))
+        return "attempt is not a number";
     r.id = c.at(fields, "id");
     // An id that is no UUID (made without random bytes) still names its record: made into one.
     r.id = isUuid(r.id) ? r.id : madeId(station, fields);

@@ -11,7 +11,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { Text, Bytes, Seconds };
+enum class Kind { Text, Bytes, Seconds, Attempt };
 
 struct Field {
     const char* name;
@@ -36,11 +36,14 @@ constexpr Field kFields[] = {
     {"step", Kind::Text, &LogRecord::step},
     {"reason", Kind::Text, &LogRecord::reason},
     {"version", Kind::Text, &LogRecord::version},
+    {"attempt", Kind::Attempt, nullptr},
 };
 
 // Where the dashes of a UUID's text are.
 constexpr size_t kUuidTextSize = 36;
 constexpr size_t kUuidDashAt[] = {8, 13, 18, 23};
+// A record's attempt is small; this keeps it far from what an integer column holds.
+constexpr uint64_t kMaxAttempt = 1000;
 // The largest data size a bigint column holds.
 constexpr uint64_t kMaxBytes = uint64_t(std::numeric_limits<int64_t>::max());
 
@@ -67,6 +70,12 @@ std::string takeField(const Field& f, const json& value, LogRecord& r) {
         case Kind::Seconds:
             if (!value.is_number()) return wrong + "a number";
             r.seconds = value.get<double>();
+            return "";
+        case Kind::Attempt:
+            if (!value.is_number_unsigned() || value.get<uint64_t>() < 1 ||
+                value.get<uint64_t>() > kMaxAttempt)
+                return wrong + "a whole number from 1";
+            r.attempt = value.get<int>();
             return "";
     }
     return "";
@@ -95,6 +104,7 @@ json recordJson(const LogRecord& r) {
     }
     j["data_bytes"] = r.dataBytes;
     j["seconds"] = r.seconds;
+    j["attempt"] = r.attempt;
     j["id"] = r.id;
     return j;
 }
@@ -109,9 +119,10 @@ std::string columnList() {
 std::string columnTypes() {
     std::string list;
     for (const Field& f : kFields) {
-        const char* type = f.kind == Kind::Text    ? "text"
-                           : f.kind == Kind::Bytes ? "bigint"
-                                                   : "double precision";
+        const char* type = f.kind == Kind::Text      ? "text"
+                           : f.kind == Kind::Bytes   ? "bigint"
+                           : f.kind == Kind::Attempt ? "integer"
+                                                     : "double precision";
         list += std::string(f.name) + " " +
                 (f.name == std::string("time_utc") ? "timestamptz" : type) + ", ";
     }
@@ -167,7 +178,7 @@ json rowJson(const PgResult& r, int row) {
         const std::string text = r.text(row, col++);
         if (f.kind == Kind::Text) {
             j[f.name] = text;
-        } else if (f.kind == Kind::Bytes) {
+        } else if (f.kind == Kind::Bytes || f.kind == Kind::Attempt) {
             uint64_t n = 0;
             std::from_chars(text.data(), text.data() + text.size(), n);
             j[f.name] = n;

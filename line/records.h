@@ -19,8 +19,8 @@ constexpr size_t kMaxPageRecords = 1000;
 bool isUuid(const std::string& id);
 
 // Reads `{"records":[{...},...]}` into records, their ids in lowercase. Keys are the log's
-// column names; `data_bytes` and `seconds` numbers, the others strings; `id` and `time_utc`
-// required; keys not known (a newer station's columns, `station`) are ignored. Empty on
+// column names; `data_bytes`, `seconds` and `attempt` numbers, the others strings; `id` and
+// `time_utc` required; keys not known (a newer station's columns, `station`) are ignored. Empty on
 // success, else why the body was refused.
 std::string parseBatch(const std::string& body, std::vector<LogRecord>& records);
 

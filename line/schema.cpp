@@ -58,6 +58,10 @@ const std::vector<Migration>& migrations() {
             "GRANT SELECT ON station_tokens, schema_version TO zemtabulo_line_writer",
             "GRANT SELECT ON records, schema_version TO zemtabulo_line_reader",
         },
+        {
+            // A device's job may run again after a failure: each run is a record of its own.
+            "ALTER TABLE records ADD COLUMN attempt integer NOT NULL DEFAULT 1",
+        },
     };
     return all;
 }

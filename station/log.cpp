@@ -261,6 +261,7 @@ int LogFile::append(const LogRecord& record) {
         if ((err = readHeader(size, lead)) != 0) return std::string();
         return recordBytes(record, size, lastByte, lead);
     });
+    if (appendErr == 0 && err == 0 && appended_) appended_();
     return appendErr != 0 ? appendErr : err;
 }
 
@@ -278,6 +279,7 @@ int LogFile::appendOnce(const LogRecord& record, bool* written) {
         return recordBytes(record, size, lastByte, lead);
     });
     if (written) *written = composed && appendErr == 0 && err == 0;
+    if (composed && appendErr == 0 && err == 0 && appended_) appended_();
     return appendErr != 0 ? appendErr : err;
 }
 

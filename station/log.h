@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -96,6 +97,9 @@ class LogFile {
     bool keepsAllFields() const { return columns_ >= kLogColumns; }
     // The names of the columns left out, comma separated; empty when all are kept.
     std::string columnsLeftOut() const;
+    // Called after each record this object wrote is on the disk (the line's sender is woken).
+    // Set before the file is shared with other threads.
+    void onAppended(std::function<void()> appended) { appended_ = std::move(appended); }
     // What went wrong, for an error code of open or append.
     std::string errorText(int err) const;
 
@@ -128,4 +132,5 @@ class LogFile {
     size_t columns_ = kLogColumns;
     size_t padding_ = 0;
     bool foreign_ = false;  // the last error was a header not ours
+    std::function<void()> appended_;
 };

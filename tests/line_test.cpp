@@ -122,7 +122,7 @@ TEST_F(LineTest, InitTwiceChangesNothingAndTheRolesHoldTheirRights) {
     EXPECT_NE(again.out.find("already the newest"), std::string::npos) << again.out;
     EXPECT_EQ(again.err, "");
     EXPECT_EQ(sql(schema), before);
-    EXPECT_EQ(sql("SELECT count(*) FROM schema_version"), "1");
+    EXPECT_EQ(sql("SELECT count(*) FROM schema_version"), "2");
     for (const char* index : {"records_station_time", "records_result_time", "records_port_time",
                               "records_data_sha256"})
         EXPECT_NE(before.find(index), std::string::npos) << index;
@@ -226,7 +226,8 @@ TEST_F(LineTest, HostileTextIsStoredVerbatimUnderTheTokensStation) {
     r["sum"] = "@A1";
     r["device"] = "治具1 \"quoted\", with comma\r\nand lines";
     r["station"] = "someone-else";
-    r["attempt"] = 2;  // a later station's column
+    r["attempt"] = 2;
+    r["fixture_serial"] = "F-17";  // a later station's column
     r["unit"] = json::object();
     const auto answer = post(json{{"records", {r}}}.dump(), token_);
     ASSERT_TRUE(answer);
@@ -234,10 +235,10 @@ TEST_F(LineTest, HostileTextIsStoredVerbatimUnderTheTokensStation) {
     const json got = list("")["records"];
     ASSERT_EQ(got.size(), 1u);
     for (const char* key : {"reason", "options", "port", "sum", "device", "id", "time_utc",
-                            "data_bytes", "seconds", "data_sha256"})
+                            "data_bytes", "seconds", "data_sha256", "attempt"})
         EXPECT_EQ(got[0][key], r[key]) << key;
     EXPECT_EQ(got[0]["station"], "station-7");
-    EXPECT_FALSE(got[0].contains("attempt"));
+    EXPECT_FALSE(got[0].contains("fixture_serial"));
 }
 
 TEST_F(LineTest, QueryFiltersAndPagesNewestFirst) {
@@ -313,7 +314,7 @@ TEST_F(LineTest, SurvivesADatabaseRestartDuringIngest) {
     const auto after = client_->Get("/api/v1/health");
     ASSERT_TRUE(after);
     EXPECT_EQ(after->status, 200);
-    EXPECT_EQ(json::parse(after->body)["schema_version"], 1);
+    EXPECT_EQ(json::parse(after->body)["schema_version"], 2);
     EXPECT_EQ(server_->stop(), 0) << "the server ends cleanly on SIGTERM";
 }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <deque>
 #include <functional>
@@ -339,6 +342,38 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
 
 }  // namespace
 
+TEST_F(StationWindow, RecordsTheLineServerDidNotTakeAreCountedAsWaiting) {
+    // Nothing listens there: a port the system gave and took back.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    startSims({{"--jobs", "1"}, {"--jobs", "1"}});
+    dir.write("token.txt", "station-token\n");
+    writeIni("line=http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) +
+             "\r\nline-token-file=token.txt\r\n");
+    const auto started = std::chrono::steady_clock::now();
+    std::string status;
+    run([&] {
+        headlessClick(dlg, IDC_ST_START_ALL);
+        waitIdle();
+        EXPECT_TRUE(headlessPumpUntil(
+            [&] {
+                status = windowText(dlgItem(dlg, IDC_ST_LINE_STATUS));
+                return status.find("送信待ち 2 件") != std::string::npos;
+            },
+            std::chrono::seconds(10)))
+            << status;
+    });
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(readLog().records.size(), 2u) << "the log keeps them for the next start";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
 TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     StationConfig c = defaultStationConfig(3);
     c.slots[2] = {"前列 右", "/dev/serial/by-path/pci-0:1.4:1.0-port0"};
@@ -347,6 +382,8 @@ TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     c.settings.lineSpeed = 1;
     c.expectSum = "5A3C";
     c.firstSum = c.locked = true;
+    c.line = "https://line7.example:8443/zt";
+    c.lineTokenFile = "C:\\ZemTabulo\\token.txt";
     std::vector<std::string> malformed;
     const std::string text = formatStationIni(c);
     EXPECT_EQ(formatStationIni(parseStationIni(text, malformed)), text);

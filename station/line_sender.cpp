@@ -1,0 +1,461 @@
+#include "station/line_sender.h"
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/debug.h"
+#include "platform/files.h"
+#include "platform/hash.h"
+#include "platform/serial.h"
+#include "station/log.h"
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kRecordsPath = "/api/v1/records";
+constexpr int kHttpOk = 200;
+// Bytes of the log read per step.
+constexpr size_t kReadBufSize = 64 * 1024;
+// A field longer than any of ours: what follows is no log of ours, and is not sent.
+constexpr size_t kMaxFieldBytes = 1024 * 1024;
+// The token's file holds one line; more than this is no token file.
+constexpr size_t kMaxTokenBytes = 4096;
+constexpr const char* kBom = "\xEF\xBB\xBF";
+// A made id: 16 bytes of a digest, marked as a UUID of version 8 (made by its own rule).
+constexpr size_t kUuidBytes = 16, kUuidTextSize = 36;
+constexpr size_t kVersionByte = 6, kVariantByte = 8;
+constexpr unsigned char kVersion8 = 0x80, kVariantRfc = 0x80;
+constexpr size_t kUuidDashes[] = {20, 16, 12, 8};  // from the back, so positions hold
+// Of an answer that is no JSON, this much is shown.
+constexpr size_t kMaxShownBody = 200;
+// The status a killed program has on POSIX, for the test hook where SIGKILL is unknown.
+constexpr int kKilledStatus = 137;
+
+// A complete record of the log: its fields (still guarded) and where its line ends.
+struct RawRecord {
+    std::vector<std::string> fields;
+    std::string line;  // its bytes, for an id made from them
+    uint64_t end = 0;
+};
+
+// Reads the log's CSV records (RFC 4180) from `from` on. Only records whose line has ended
+// are given: one being appended, or torn by a crash, waits until its end is there.
+class RecordReader {
+  public:
+    RecordReader(std::ifstream& in, uint64_t from) : in_(in), offset_(from) {
+        in_.clear();
+        in_.seekg(std::streamoff(from));
+    }
+    // False at the end of what is complete.
+    bool next(RawRecord& out) {
+        std::vector<std::string> fields(1);
+        std::string line;
+        bool quoted = false;
+        uint64_t at = offset_;
+        for (;;) {
+            if (pos_ == buf_.size() && !fill()) return false;
+            const char c = buf_[pos_++];
+            ++at;
+            line += c;
+            std::string& field = fields.back();
+            if (field.size() > kMaxFieldBytes) return false;
+            if (c == '"') {
+                quoted = !quoted;  // a doubled quote toggles twice and keeps one
+                if (!quoted && pos_ < buf_.size() && buf_[pos_] == '"') field += c;
+            } else if (!quoted && c == ',') {
+                fields.emplace_back();
+            } else if (!quoted && c == '\n') {
+                if (!field.empty() && field.back() == '\r') field.pop_back();
+                out = {std::move(fields), std::move(line), at};
+                offset_ = at;
+                return true;
+            } else {
+                field += c;
+            }
+        }
+    }
+
+  private:
+    bool fill() {
+        buf_.resize(kReadBufSize);
+        in_.read(buf_.data(), std::streamsize(buf_.size()));
+        buf_.resize(size_t(in_.gcount()));
+        pos_ = 0;
+        return !buf_.empty();
+    }
+
+    std::ifstream& in_;
+    uint64_t offset_;
+    std::string buf_;
+    size_t pos_ = 0;
+};
+
+bool isUuid(const std::string& id) {
+    if (id.size() != kUuidTextSize) return false;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? id[i] != '-' : !std::isxdigit(static_cast<unsigned char>(id[i]))) return false;
+    }
+    return true;
+}
+
+// For a record of an older log (no id column) or one whose id is no UUID: the same UUID each
+// time it is read, from its bytes.
+std::string madeId(const std::string& line) {
+    Sha256 digest;
+    digest.update(line.data(), line.size());
+    const std::string hex = digest.finish();
+    if (hex.size() < 2 * kUuidBytes) return "";
+    unsigned char b[kUuidBytes];
+    for (size_t i = 0; i < kUuidBytes; ++i)
+        b[i] = (unsigned char)std::stoi(hex.substr(2 * i, 2), nullptr, 16);
+    b[kVersionByte] = (b[kVersionByte] & 0x0f) | kVersion8;
+    b[kVariantByte] = (b[kVariantByte] & 0x3f) | kVariantRfc;
+    std::string id = hexOf(b, sizeof b);
+    for (size_t at : kUuidDashes) id.insert(at, 1, '-');
+    return id;
+}
+
+std::string unguarded(const std::string& field) {
+    return !field.empty() && field[0] == '\'' ? field.substr(1) : field;
+}
+
+// A column the server takes as a number; empty fields are left out.
+bool putNumber(json& j, const std::string& name, const std::string& text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (name == "data_bytes") {
+        uint64_t n = 0;
+        if (std::from_chars(first, last, n).ptr == last) j[name] = n;
+    } else if (name == "attempt") {
+        int n = 0;
+        if (std::from_chars(first, last, n).ptr == last) j[name] = n;
+    } else if (name == "seconds") {
+        double d = 0;
+        if (std::from_chars(first, last, d).ptr == last) j[name] = d;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The record as the server takes it: the header's names as keys. Null for a line that is no
+// record under this header (torn, or from another file).
+json recordJson(const std::vector<std::string>& header, const RawRecord& raw, std::string& id) {
+    if (raw.fields.size() != header.size()) return nullptr;
+    json j = json::object();
+    id.clear();
+    for (size_t i = 0; i < header.size(); ++i) {
+        const std::string value = unguarded(raw.fields[i]);
+        if (header[i] == "id") {
+            id = value;
+        } else if (!value.empty() && putNumber(j, header[i], value)) {
+        } else if (header[i] != "data_bytes" && header[i] != "attempt" && header[i] != "seconds") {
+            j[header[i]] = value;
+        }
+    }
+    if (!isUuid(id)) id = madeId(raw.line);
+    for (char& c : id) c = char(std::tolower(static_cast<unsigned char>(c)));
+    j["id"] = id;
+    return j;
+}
+
+std::string trimmedToken(std::string s) {
+    const size_t end = s.find_first_of("\r\n");
+    if (end != std::string::npos) s.resize(end);
+    const size_t first = s.find_first_not_of(" \t");
+    const size_t last = s.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : s.substr(first, last - first + 1);
+}
+
+// What LOG.sent holds: every record up to `offset` is stored, the last of them `lastId`.
+struct SentMark {
+    uint64_t offset = 0;
+    std::string lastId;
+};
+
+SentMark readSentMark(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    SentMark mark;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("offset=", 0) == 0) {
+            const std::string n = line.substr(7);
+            if (std::from_chars(n.data(), n.data() + n.size(), mark.offset).ptr !=
+                n.data() + n.size())
+                return SentMark();
+        } else if (line.rfind("last-id=", 0) == 0) {
+            mark.lastId = line.substr(8);
+        }
+    }
+    return mark;
+}
+
+int writeSentMark(const std::string& path, const SentMark& mark) {
+    const std::string text =
+        "offset=" + std::to_string(mark.offset) + "\nlast-id=" + mark.lastId + "\n";
+    ReplacementFile file;
+    if (int err = file.open(path); err != 0) return err;
+    if (int err = file.write(text.data(), text.size()); err != 0) return err;
+    return file.commit();
+}
+
+// Honoured only in test builds: the program dies as if killed after the server stored a batch
+// and before its acknowledgement is kept, so that the resend at the next start can be shown.
+void killIfTestAsks() {
+#if ZT_TEST_HOOKS
+    if (!std::getenv("ZEMTABULO_TEST_KILL_AFTER_SEND")) return;
+#ifdef SIGKILL
+    std::raise(SIGKILL);
+#endif
+    std::_Exit(kKilledStatus);
+#endif
+}
+
+}  // namespace
+
+std::string sentPathOf(const std::string& logPath) {
+    return logPath + ".sent";
+}
+
+std::string readLineToken(const std::string& path, std::string& token) {
+    token.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "the token file " + path + " cannot be read";
+    std::string text(kMaxTokenBytes, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    token = trimmedToken(text);
+    if (token.empty()) return "the token file " + path + " holds no token on its first line";
+    return "";
+}
+
+std::string lineTargetOf(const std::string& url, const std::string& tokenFile, LineTarget& out) {
+    if (!parseHttpUrl(url, out.url)) return "not an http:// or https:// address: " + url;
+    out.url.path += kRecordsPath;
+    if (tokenFile.empty()) return "the line server needs a token file (--line-token-file)";
+    return readLineToken(tokenFile, out.token);
+}
+
+struct LineSender::Core {
+    std::string logPath;
+    LineTarget target;
+    std::function<void()> changed;
+
+    mutable std::mutex m;
+    std::condition_variable cv;
+    bool woken = false;
+    bool stopping = false;
+    Clock::time_point deadline = Clock::time_point::max();  // once finish is asked
+    bool urgent = false;  // finish asked: the failure's wait is cut short, once
+    bool done = false;    // the thread has ended
+    SendState state;
+
+    // The thread's own.
+    std::ifstream log;
+    std::vector<std::string> header;
+    uint64_t bodyStart = 0;  // where the records begin
+    SentMark mark;
+
+    void run();
+    bool openLog();
+    void startMark();
+    bool sendPass();
+    bool post(const std::string& body, const std::vector<std::string>& ids);
+    void setState(size_t waiting, const std::string& problem);
+    std::chrono::milliseconds requestTimeout();
+};
+
+void LineSender::Core::setState(size_t waiting, const std::string& problem) {
+    std::function<void()> tell;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        state = {waiting, true, problem};
+        tell = changed;
+    }
+    cv.notify_all();
+    if (tell) tell();
+}
+
+// The log's header names the columns; a file that is not there yet has nothing to send.
+bool LineSender::Core::openLog() {
+    if (!header.empty()) return true;
+    log = std::ifstream(logPath, std::ios::binary);
+    if (!log) return false;
+    RawRecord first;
+    RecordReader reader(log, 0);
+    if (!reader.next(first)) return false;
+    if (first.fields[0].rfind(kBom, 0) == 0) first.fields[0].erase(0, std::strlen(kBom));
+    if (first.fields[0] != "time_utc") return false;
+    header = first.fields;
+    bodyStart = first.end;
+    startMark();
+    return true;
+}
+
+// LOG.sent is trusted only when the record ending at its offset is the one it names: a log
+// replaced or cut since is sent again whole (the server keeps each record once).
+void LineSender::Core::startMark() {
+    const std::string sentPath = sentPathOf(logPath);
+    SentMark saved = readSentMark(sentPath);
+    mark = {bodyStart, ""};
+    if (saved.offset <= bodyStart) return;
+    RecordReader reader(log, bodyStart);
+    RawRecord raw;
+    std::string lastId;
+    while (reader.next(raw) && raw.end <= saved.offset) {
+        std::string id;
+        if (!recordJson(header, raw, id).is_null()) lastId = id;
+        if (raw.end == saved.offset && lastId == saved.lastId) mark = saved;
+    }
+    if (mark.offset != saved.offset)
+        debugOut(sentPath + " does not match " + logPath + ": every record is sent again");
+}
+
+std::chrono::milliseconds LineSender::Core::requestTimeout() {
+    std::lock_guard<std::mutex> lock(m);
+    if (deadline == Clock::time_point::max()) return kSendTimeout;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return std::clamp(left, std::chrono::milliseconds(1), kSendTimeout);
+}
+
+bool LineSender::Core::post(const std::string& body, const std::vector<std::string>& ids) {
+    const HttpReply reply = httpPostJson(target.url, target.token, body, requestTimeout());
+    if (reply.status == 0) return setState(state.waiting, "no answer: " + reply.error), false;
+    const json answer = json::parse(reply.body, nullptr, false);
+    if (reply.status != kHttpOk) {
+        const std::string why =
+            answer.is_object() && answer.contains("error") && answer["error"].is_string()
+                ? answer["error"].get<std::string>()
+                : reply.body.substr(0, kMaxShownBody);
+        return setState(state.waiting, "HTTP " + std::to_string(reply.status) + ": " + why), false;
+    }
+    std::unordered_set<std::string> acked;
+    if (answer.is_object() && answer.contains("acknowledged") && answer["acknowledged"].is_array())
+        for (const json& id : answer["acknowledged"])
+            if (id.is_string()) acked.insert(id.get<std::string>());
+    for (const std::string& id : ids)
+        if (!acked.count(id))
+            return setState(state.waiting, "the server did not acknowledge " + id), false;
+    return true;
+}
+
+// Sends what waits, a batch at a time, in the log's order. True when nothing waits any more.
+bool LineSender::Core::sendPass() {
+    if (!openLog()) return setState(0, ""), true;
+    for (;;) {
+        RecordReader reader(log, mark.offset);
+        RawRecord raw;
+        json records = json::array();
+        std::vector<std::string> ids;
+        size_t bytes = 0, waiting = 0;
+        SentMark after = mark;
+        while (reader.next(raw)) {
+            std::string id;
+            json j = recordJson(header, raw, id);
+            const bool inBatch = ids.size() < kSendBatchRecords && bytes < kSendBatchBytes &&
+                                 (waiting == ids.size());
+            if (j.is_null()) {
+                // Not a record: skipped, and passed over with the batch it follows.
+                if (inBatch) after.offset = raw.end;
+                continue;
+            }
+            ++waiting;
+            if (!inBatch) continue;
+            bytes += j.dump().size();
+            records.push_back(std::move(j));
+            ids.push_back(id);
+            after = {raw.end, id};
+        }
+        if (ids.empty()) {
+            if (after.offset != mark.offset && writeSentMark(sentPathOf(logPath), after) == 0)
+                mark = after;
+            return setState(0, ""), true;
+        }
+        setState(waiting, state.problem);
+        if (!post(json{{"records", records}}.dump(), ids)) return false;
+        killIfTestAsks();
+        if (const int err = writeSentMark(sentPathOf(logPath), after); err != 0)
+            debugOut(sentPathOf(logPath) + ": " + systemErrorText(err));
+        mark = after;
+        setState(waiting - ids.size(), "");
+        debugOut("line server stored " + std::to_string(ids.size()) + " records");
+    }
+}
+
+void LineSender::Core::run() {
+    auto retryWait = kSendRetryFirst;
+    for (;;) {
+        const bool sent = sendPass();
+        std::unique_lock<std::mutex> lock(m);
+        if (stopping ||
+            (deadline != Clock::time_point::max() && (sent || Clock::now() >= deadline)))
+            break;
+        if (sent) {
+            retryWait = kSendRetryFirst;
+            cv.wait_for(lock, kSendPollInterval, [&] { return woken || stopping; });
+        } else {
+            // A wake does not cut the wait short: a dead server is not asked at every record.
+            const auto until = std::min(Clock::now() + retryWait, deadline);
+            cv.wait_until(lock, until, [&] { return stopping || urgent; });
+            retryWait = std::min(retryWait * 2, kSendRetryMax);
+        }
+        woken = urgent = false;
+        if (stopping) break;
+    }
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+    cv.notify_all();
+}
+
+LineSender::LineSender(std::string logPath, LineTarget target, std::function<void()> changed)
+    : core_(std::make_shared<Core>()) {
+    core_->logPath = std::move(logPath);
+    core_->target = std::move(target);
+    core_->changed = std::move(changed);
+    std::thread([core = core_] { core->run(); }).detach();
+}
+
+LineSender::~LineSender() {
+    finish(std::chrono::milliseconds(0));
+}
+
+void LineSender::wake() {
+    {
+        std::lock_guard<std::mutex> lock(core_->m);
+        core_->woken = true;
+    }
+    core_->cv.notify_all();
+}
+
+size_t LineSender::finish(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(core_->m);
+    if (!core_->done) {
+        core_->deadline = std::min(core_->deadline, Clock::now() + bound);
+        core_->woken = core_->urgent = true;
+        core_->cv.notify_all();
+        core_->cv.wait_until(lock, core_->deadline, [&] { return core_->done; });
+        core_->stopping = true;
+        core_->changed = nullptr;
+        core_->cv.notify_all();
+    }
+    return core_->state.waiting;
+}
+
+SendState LineSender::state() const {
+    std::lock_guard<std::mutex> lock(core_->m);
+    return core_->state;
+}
