@@ -38,6 +38,9 @@ const t = (key) => TEXTS[LANG][key] || TEXTS.en[key] || key;
 const ZONE = Intl.DateTimeFormat().resolvedOptions().timeZone || 'UTC';
 const WALL_REFRESH_MS = 15000;
 const charts = {};
+// Chart.js 3 draws every data set in one grey unless told.
+const PALETTE = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2', '#17becf', '#7f7f7f', '#bcbd22'];
+const colour = (i) => PALETTE[i % PALETTE.length];
 
 function el(tag, attrs, ...children) {
   const node = document.createElement(tag);
@@ -126,8 +129,8 @@ async function loadYield(day) {
       type: 'line',
       data: {
         labels: hours.map((h) => `${h}:00`),
-        datasets: data.stations.map((s) => ({
-          label: s.station, spanGaps: true,
+        datasets: data.stations.map((s, i) => ({
+          label: s.station, spanGaps: true, borderColor: colour(i), backgroundColor: colour(i),
           data: hours.map((h) => { const x = s.hours.find((y) => y.hour === h); return x ? 100 * x.ok / x.total : null; }),
         })),
       },
@@ -166,8 +169,8 @@ async function loadFailures(day) {
       data: {
         labels: data.causes.map(label),
         datasets: [
-          { label: t('count'), data: data.causes.map((c) => c.count), yAxisID: 'y', order: 2 },
-          { label: t('cumulative'), type: 'line', data: data.causes.map((c) => 100 * c.cumulative), yAxisID: 'p', order: 1 },
+          { label: t('count'), data: data.causes.map((c) => c.count), yAxisID: 'y', order: 2, backgroundColor: colour(1) },
+          { label: t('cumulative'), type: 'line', data: data.causes.map((c) => 100 * c.cumulative), yAxisID: 'p', order: 1, borderColor: colour(0), backgroundColor: colour(0) },
         ],
       },
       options: { scales: { y: { beginAtZero: true }, p: { position: 'right', min: 0, max: 100 } } },
@@ -228,8 +231,20 @@ function todayLocal() {
   return `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
 }
 
+// The search starts on the chosen day: a filter with no index of its own (a reason, a part
+// of a name) then reads one day's records, not every record kept.
+function searchTheDay(day) {
+  const form = document.getElementById('search-form');
+  const next = new Date(`${day}T00:00`);
+  next.setDate(next.getDate() + 1);
+  const local = (d) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}T00:00`;
+  form.elements.from.value = `${day}T00:00`;
+  form.elements.to.value = local(next);
+}
+
 function loadDay() {
   const day = document.getElementById('day').value;
+  searchTheDay(day);
   return Promise.all([loadYield(day), loadFiles(day), loadFailures(day)]);
 }
 
@@ -240,7 +255,7 @@ function start() {
   document.getElementById('zone').textContent = ZONE;
   const dayInput = document.getElementById('day');
   dayInput.value = new URLSearchParams(location.search).get('day') || todayLocal();
-  dayInput.addEventListener('change', loadDay);
+  dayInput.addEventListener('change', () => { loadDay(); search(false); });
   document.getElementById('failure-filter').addEventListener('submit', (e) => { e.preventDefault(); loadFailures(dayInput.value); });
   document.getElementById('search-form').addEventListener('submit', (e) => { e.preventDefault(); search(false); });
   document.getElementById('more').addEventListener('click', () => search(true));
