@@ -42,6 +42,14 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS zemtabulo-cli v3sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The line server with its dashboard's page, a systemd unit (not enabled: it needs a database
+# first) and the unit's settings, a conffile.
+install(TARGETS zemtabulo-line RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/line/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zemtabulo/web)
+install(FILES ${ZT_DIST}/zemtabulo-line.service DESTINATION /lib/systemd/system)
+install(FILES ${ZT_DIST}/line.env DESTINATION /etc/zemtabulo)
+target_compile_definitions(zt_line PRIVATE
+  ZT_LINE_WEB_DIR="${CMAKE_INSTALL_FULL_DATADIR}/zemtabulo/web")
 if(ZT_GUI)
   # The station window runs zemtabulo-cli from its own folder: both go into bin.
   install(TARGETS zemtabulo zemtabulo-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -67,7 +75,7 @@ install(FILES ${CMAKE_BINARY_DIR}/org.zemtabulo.ZemTabulo.metainfo.xml
 # Manual pages: scdoc sources, gzipped roff in the build.
 find_program(ZT_SCDOC scdoc REQUIRED)
 set(zt_man_pages)
-foreach(page zemtabulo zemtabulo-station zemtabulo-cli v3sim)
+foreach(page zemtabulo zemtabulo-station zemtabulo-cli v3sim zemtabulo-line)
   set(src ${ZT_DIST}/${page}.1.scd)
   set(out ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${out}
@@ -101,7 +109,7 @@ endif()
 # What the install rules take, to build without the tests: `--target zt_installed`. Installing
 # does not rebuild everything first.
 add_custom_target(zt_installed)
-add_dependencies(zt_installed zemtabulo-cli v3sim zt_man_pages zt_changelog)
+add_dependencies(zt_installed zemtabulo-cli v3sim zemtabulo-line zt_man_pages zt_changelog)
 if(ZT_GUI)
   add_dependencies(zt_installed zemtabulo zemtabulo-station)
 endif()
@@ -121,7 +129,9 @@ devices at once, or as an update file for a USB stick.\n\
 \n\
 The package holds the desktop program (zemtabulo), the station window that\n\
 writes up to 16 devices at once (zemtabulo-station), the command-line tool\n\
-(zemtabulo-cli) and a simulated device on a pseudo-terminal (v3sim).")
+(zemtabulo-cli), a simulated device on a pseudo-terminal (v3sim), and the\n\
+line server (zemtabulo-line) that keeps the stations' records in PostgreSQL\n\
+and shows them on a dashboard.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZemTabulo developers <dev@zemtabulo.invalid>")
@@ -130,7 +140,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's own Japanese texts (the choosers, their warnings) come from the translations package.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "fonts-ipafont-gothic, sound-theme-freedesktop, qt6-translations-l10n")
+  "fonts-ipafont-gothic, sound-theme-freedesktop, qt6-translations-l10n, libjs-chart.js")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql-15")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ZT_DIST}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Never a build with the test hooks (cmake/refuse-test-hooks.cmake).
 set(CPACK_ZT_TEST_HOOKS ${ZT_TEST_HOOKS})

@@ -98,6 +98,11 @@ int main(int argc, char** argv) {
     serve->add_option("--connections", o.connections, "Database connections at most")
         ->check(CLI::Range(1, 64))
         ->capture_default_str();
+    serve->add_option("--web", o.web.dir,
+                      "The dashboard's folder (default: share/zemtabulo/web beside the "
+                      "program's folder, else the installed one)");
+    serve->add_option("--chart-js", o.web.chartJs, "Chart.js (UMD build), served as /chart.js")
+        ->capture_default_str();
 
     CLI::App* import = app.add_subcommand("import", "Store CSV device logs as a station's");
     std::vector<std::string> logs;

@@ -245,6 +245,10 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
             q.port = value;
         else if (name == "data_sha256")
             q.dataSha256 = lowercase(value);
+        else if (name == "data_file")
+            q.dataFile = value;
+        else if (name == "reason")
+            q.reason = value;
         else if (name == "limit")
             why = parseLimit(value, q.limit);
         else if (name == "before")
@@ -255,15 +259,19 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
     return "";
 }
 
-std::string listRecordsJson(PgConnection& db, const RecordQuery& q) {
+namespace {
+
+// The page's rows, one more than asked when a next page exists; the cursor is the last column.
+PgResult fetchPage(PgConnection& db, const RecordQuery& q) {
     std::vector<PgParam> params;
     std::string where;
     // Only the placeholders' numbers go into the text; the values are parameters.
-    const auto add = [&](const char* condition, const std::optional<std::string>& value) {
+    const auto add = [&](const char* condition, const std::optional<std::string>& value,
+                         const char* after = "") {
         if (!value) return;
         params.push_back(*value);
         where += (where.empty() ? " WHERE " : " AND ") + std::string(condition) + "$" +
-                 std::to_string(params.size());
+                 std::to_string(params.size()) + after;
     };
     add("station = ", q.station);
     add("time_utc >= ", q.from);
@@ -271,6 +279,9 @@ std::string listRecordsJson(PgConnection& db, const RecordQuery& q) {
     add("result = ", q.result);
     add("port = ", q.port);
     add("data_sha256 = ", q.dataSha256);
+    // strpos rather than LIKE: a % or _ typed into the search is meant as itself.
+    add("strpos(lower(data_file), lower(", q.dataFile, ")) > 0");
+    add("strpos(lower(reason), lower(", q.reason, ")) > 0");
     if (q.beforeTime && q.beforeId) {
         params.push_back(*q.beforeTime);
         params.push_back(*q.beforeId);
@@ -280,16 +291,54 @@ std::string listRecordsJson(PgConnection& db, const RecordQuery& q) {
     }
     // One more than asked tells whether a next page exists.
     params.push_back(std::to_string(q.limit + 1));
-    const PgResult r = db.exec(selectSql() + where + " ORDER BY time_utc DESC, id DESC LIMIT $" +
-                                   std::to_string(params.size()),
-                               params);
+    return db.exec(selectSql() + where + " ORDER BY time_utc DESC, id DESC LIMIT $" +
+                       std::to_string(params.size()),
+                   params);
+}
+
+// The cursor after the page's last shown row; empty when no row follows.
+std::string nextCursor(const PgResult& r, int shown) {
+    if (r.rows() <= shown) return "";
+    const int cursorCol = int(std::size(kFields)) + 2;
+    return r.text(shown - 1, cursorCol) + kCursorMark + r.text(shown - 1, cursorCol - 2);
+}
+
+LogRecord rowRecord(const PgResult& r, int row) {
+    LogRecord rec;
+    int col = 0;
+    for (const Field& f : kFields) {
+        const std::string text = r.text(row, col++);
+        if (f.kind == Kind::Text)
+            rec.*f.text = text;
+        else if (f.kind == Kind::Bytes)
+            std::from_chars(text.data(), text.data() + text.size(), rec.dataBytes);
+        else
+            std::from_chars(text.data(), text.data() + text.size(), rec.seconds);
+    }
+    rec.id = r.text(row, col);
+    return rec;
+}
+
+}  // namespace
+
+std::string listRecordsJson(PgConnection& db, const RecordQuery& q) {
+    const PgResult r = fetchPage(db, q);
     json out = {{"records", json::array()}, {"next", nullptr}};
     const int shown = std::min(r.rows(), int(q.limit));
     for (int row = 0; row < shown; ++row) out["records"].push_back(rowJson(r, row));
-    if (r.rows() > shown) {
-        const int last = shown - 1;
-        const int cursorCol = int(std::size(kFields)) + 2;
-        out["next"] = r.text(last, cursorCol) + kCursorMark + r.text(last, cursorCol - 2);
-    }
+    if (const std::string next = nextCursor(r, shown); !next.empty()) out["next"] = next;
     return out.dump();
+}
+
+bool listRecordsCsv(PgConnection& db, RecordQuery& q, std::string& lines) {
+    const PgResult r = fetchPage(db, q);
+    const int shown = std::min(r.rows(), int(q.limit));
+    const int stationCol = int(std::size(kFields)) + 1;
+    for (int row = 0; row < shown; ++row) {
+        std::string line = logLine(rowRecord(r, row), kStoredLogColumns);
+        line.insert(line.size() - 2, "," + csvField(formulaGuarded(r.text(row, stationCol))));
+        lines += line;
+    }
+    const std::string next = nextCursor(r, shown);
+    return !next.empty() && parseCursor(next, q).empty();
 }

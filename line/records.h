@@ -33,6 +33,8 @@ size_t insertRecords(PgConnection& db, const std::string& station,
 // What a listing asks for; unset filters do not filter.
 struct RecordQuery {
     std::optional<std::string> station, from, to, result, port, dataSha256;
+    // Parts of the data file's name and of the reason, in any case.
+    std::optional<std::string> dataFile, reason;
     size_t limit = kDefaultPageRecords;
     // The `next` of the page before: records older than that one's last.
     std::optional<std::string> beforeTime, beforeId;
@@ -45,3 +47,11 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
 
 // `{"records":[...],"next":CURSOR or null}`, newest first. Throws as insertRecords.
 std::string listRecordsJson(PgConnection& db, const RecordQuery& query);
+
+// The log's columns the records table keeps (those up to `id`): a CSV of them reads back as a
+// log of that width.
+constexpr size_t kStoredLogColumns = 16;
+// One page of the listing as lines of a station's log (CR LF ended), the station as one more
+// field, appended to `lines`. True when more pages follow, with `query` moved on to the next.
+// Throws as insertRecords.
+bool listRecordsCsv(PgConnection& db, RecordQuery& query, std::string& lines);

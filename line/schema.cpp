@@ -62,6 +62,18 @@ const std::vector<Migration>& migrations() {
             // A device's job may run again after a failure: each run is a record of its own.
             "ALTER TABLE records ADD COLUMN attempt integer NOT NULL DEFAULT 1",
         },
+        {
+            // The live wall: each slot's last record, found by skipping from slot to slot.
+            "CREATE INDEX records_station_port_time ON records (station, port, time_utc DESC, "
+            "id DESC)",
+            // A day's yield and its data files are counted from the index alone, without the
+            // table's rows.
+            "CREATE INDEX records_time_counts ON records (time_utc) INCLUDE (station, port, "
+            "result, data_sha256)",
+            // Failures are few among many: their own small index, with what the Pareto groups by.
+            "CREATE INDEX records_failed_time ON records (time_utc) INCLUDE (station, port, "
+            "step, reason) WHERE result <> 'ok'",
+        },
     };
     return all;
 }

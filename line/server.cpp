@@ -9,46 +9,23 @@
 #include <thread>
 #include <unordered_set>
 
+#include "line/http_reply.h"
 #include "line/pool.h"
 #include "line/records.h"
 #include "line/schema.h"
 #include "line/tokens.h"
+#include "line/web.h"
 
 namespace {
 
 using nlohmann::json;
 
-constexpr int kOk = 200, kBadRequest = 400, kUnauthorized = 401, kTooLarge = 413,
-              kServerError = 500, kUnavailable = 503;
-constexpr const char* kJson = "application/json";
 constexpr const char* kBearer = "Bearer ";
-
-void replyError(httplib::Response& res, int status, const std::string& why) {
-    res.status = status;
-    res.set_content(json{{"error", why}}.dump(), kJson);
-}
 
 std::string bearerToken(const httplib::Request& req) {
     const std::string header = req.get_header_value("Authorization");
     if (header.rfind(kBearer, 0) != 0) return "";
     return header.substr(std::strlen(kBearer));
-}
-
-// Runs a request's database work; an outage is a 503 the client tries again after, a value the
-// table refused a 400, anything else a 500 (with the server's words on stderr only).
-template <typename Work>
-void withDatabase(httplib::Response& res, Work&& work) {
-    try {
-        work();
-    } catch (const PgUnavailable& e) {
-        std::fprintf(stderr, "zemtabulo-line: database unavailable: %s\n", e.what());
-        replyError(res, kUnavailable, "database unavailable");
-    } catch (const PgError& e) {
-        if (e.badValue()) return replyError(res, kBadRequest, e.what());
-        std::fprintf(stderr, "zemtabulo-line: database error %s: %s\n", e.sqlState.c_str(),
-                     e.what());
-        replyError(res, kServerError, "database error");
-    }
 }
 
 // Every id of the batch, each once, in the order sent: all are stored once the batch is.
@@ -114,7 +91,7 @@ std::string refusalText(int status) {
     }
 }
 
-void route(httplib::Server& server, PgPool& pool) {
+void route(httplib::Server& server, PgPool& pool, const ServeOptions& o) {
     server.Post("/api/v1/records", [&](const httplib::Request& req, httplib::Response& res) {
         postRecords(pool, req, res);
     });
@@ -123,6 +100,7 @@ void route(httplib::Server& server, PgPool& pool) {
     });
     server.Get("/api/v1/health",
                [&](const httplib::Request&, httplib::Response& res) { getHealth(pool, res); });
+    routeDashboard(server, pool, o.web);
     // Refusals the library makes itself (413, 404, ...) get a JSON body too.
     server.set_error_handler(
         httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
@@ -228,7 +206,7 @@ int serveLine(const ServeOptions& o) {
     const size_t threads = o.threads;
     server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     server->set_payload_max_length(kMaxBatchBytes);
-    route(*server, pool);
+    route(*server, pool, o);
     const int bound = port == 0                          ? server->bind_to_any_port(host)
                       : server->bind_to_port(host, port) ? port
                                                          : -1;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "line/pg.h"
+#include "line/schema.h"
 #include "line_server.h"
 #include "pg_cluster.h"
 #include "platform/hash.h"
@@ -314,7 +315,7 @@ TEST_F(LineTest, SurvivesADatabaseRestartDuringIngest) {
     const auto after = client_->Get("/api/v1/health");
     ASSERT_TRUE(after);
     EXPECT_EQ(after->status, 200);
-    EXPECT_EQ(json::parse(after->body)["schema_version"], 2);
+    EXPECT_EQ(json::parse(after->body)["schema_version"], newestSchemaVersion());
     EXPECT_EQ(server_->stop(), 0) << "the server ends cleanly on SIGTERM";
 }
 
@@ -387,3 +388,99 @@ TEST_F(LineTest, ImportedLogsAreStoredOnceWithOrWithoutIds) {
 }
 
 }  // namespace
+
+// The dashboard's views against records whose counts are known: a day in Tokyo's zone starts
+// at 15:00 UTC the day before, the newest record of each slot wins, and a station whose newest
+// record is old is silent.
+TEST_F(LineTest, DashboardViewsCountWhatIsStored) {
+    json records = json::array();
+    for (int n = 0; n < 12; ++n) {
+        // 14:30Z (the day before in Tokyo) for n < 4, then 15:30Z and 16:30Z.
+        char time[32];
+        std::snprintf(time, sizeof time, "2026-12-07T%02d:30:00.000Z",
+                      14 + (n < 4 ? 0 : n % 2 + 1));
+        json r = record(n, time);
+        r["result"] = n % 3 == 0 ? "failed" : "ok";
+        r["step"] = n % 3 == 0 ? (n % 2 ? "erase" : "data") : "";
+        r["reason"] = n % 3 == 0 ? "no reply" : "";
+        // The newest (16:30Z) records name the file anew.
+        r["data_file"] = n >= 4 && n % 2 ? "renamed.v3" : "screens.v3";
+        records.push_back(r);
+    }
+    ASSERT_EQ(post(json{{"records", records}}.dump(), token_)->status, 200);
+    const auto view = [&](const std::string& path) {
+        const auto r = client_->Get("/api/v1/" + path);
+        EXPECT_TRUE(r && r->status == 200) << path << ": " << (r ? r->body : "no answer");
+        return r ? json::parse(r->body) : json();
+    };
+
+    const json yield = view("yield?day=2026-12-08&tz=Asia/Tokyo");
+    EXPECT_EQ(yield["from"], "2026-12-07T15:00:00.000000Z");
+    ASSERT_EQ(yield["stations"].size(), 1u);
+    EXPECT_EQ(yield["total"], 8);  // n = 4 to 11
+    EXPECT_EQ(yield["ok"], 6);     // less 6 and 9
+    EXPECT_EQ(yield["stations"][0]["hours"][0]["hour"], 0);
+    EXPECT_EQ(yield["stations"][0]["hours"][1]["hour"], 1);
+
+    const json wall = view("stations");
+    ASSERT_EQ(wall["stations"].size(), 1u);
+    EXPECT_TRUE(wall["stations"][0]["silent"]);
+    ASSERT_EQ(wall["stations"][0]["slots"].size(), 4u);
+    for (const json& slot : wall["stations"][0]["slots"])
+        EXPECT_TRUE(slot["time_utc"].get<std::string>().rfind("2026-12-07T16:30", 0) == 0 ||
+                    slot["time_utc"].get<std::string>().rfind("2026-12-07T15:30", 0) == 0)
+            << slot;
+
+    const json failures = view("failures?from=2026-12-07T00:00:00Z&to=2026-12-08T00:00:00Z");
+    EXPECT_EQ(failures["failed"], 4);
+    ASSERT_EQ(failures["causes"].size(), 2u);
+    EXPECT_EQ(failures["causes"][1]["cumulative"], 1.0);
+    EXPECT_EQ(
+        view("failures?from=2026-12-07T00:00:00Z&to=2026-12-08T00:00:00Z&port=COM1")["failed"],
+        1);  // of 0, 4 and 8 (COM1), 0 failed
+
+    const json files = view("files?from=2026-12-07T00:00:00Z&to=2026-12-08T00:00:00Z");
+    ASSERT_EQ(files["files"].size(), 1u);
+    EXPECT_EQ(files["files"][0]["total"], 12);
+    EXPECT_EQ(files["files"][0]["data_file"], "renamed.v3");  // the newest record's name
+
+    for (const char* bad :
+         {"yield?day=2026-13-01", "yield?day=2026-12-08&tz=Mars/Base", "files?from=someday"})
+        EXPECT_EQ(client_->Get(std::string("/api/v1/") + bad)->status, 400) << bad;
+    // Read-only: the views take no writes.
+    EXPECT_NE(client_->Post("/api/v1/stations", "{}", "application/json")->status, 200);
+    EXPECT_EQ(stored(), 12);
+}
+
+// The CSV of a listing longer than a page: every record once, under the log's header, and a
+// field a spreadsheet would run as a formula guarded.
+TEST_F(LineTest, CsvHoldsEveryPageUnderTheLogsHeader) {
+    constexpr int kRecords = 2500;
+    for (int first = 0; first < kRecords; first += 500) {
+        json b = batch(first, 500);
+        if (first == 0) b["records"][0]["reason"] = "=HYPERLINK(\"x\")";
+        ASSERT_EQ(post(b.dump(), token_)->status, 200);
+    }
+    const auto r = client_->Get("/api/v1/records.csv?station=station-7");
+    ASSERT_TRUE(r && r->status == 200);
+    EXPECT_EQ(r->get_header_value("Content-Type").rfind("text/csv", 0), 0u);
+    const std::string& body = r->body;
+    EXPECT_EQ(body.rfind(std::string(kUtf8Bom) + logHeaderOf(16) + ",station\r\n", 0), 0u);
+    size_t lines = 0;
+    for (size_t at = body.find("\r\n"); at != std::string::npos; at = body.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, size_t(kRecords) + 1);
+    EXPECT_NE(body.find(",\"'=HYPERLINK(\"\"x\"\")\","), std::string::npos);
+    EXPECT_EQ(client_->Get("/api/v1/records.csv?from=not-a-time")->status, 400);
+}
+
+TEST_F(LineTest, ServesThePageAndChartJs) {
+    const auto page = client_->Get("/");
+    ASSERT_TRUE(page && page->status == 200);
+    EXPECT_NE(page->body.find("dashboard.js"), std::string::npos);
+    EXPECT_EQ(client_->Get("/dashboard.js")->status, 200);
+    LineServer other(ZT_LINE_PATH, conninfo(), {"--chart-js", "/nonexistent/chart.js"});
+    httplib::Client c("127.0.0.1", other.port());
+    EXPECT_EQ(c.Get("/chart.js")->status, 404);
+    EXPECT_EQ(c.Get("/api/v1/health")->status, 200);
+}

@@ -48,7 +48,7 @@ check "cpack refuses a build configured with ZT_TEST_HOOKS=ON" refuses_test_hook
 # --- The package --------------------------------------------------------------------------
 dpkg-deb -c "$deb" | awk '{print $1, $NF}' >"$WORK/list"
 has_file() { grep -qx -- "-[rwx-]* \./usr/$1" "$WORK/list"; }
-PROGRAMS=(zemtabulo zemtabulo-station zemtabulo-cli v3sim)
+PROGRAMS=(zemtabulo zemtabulo-station zemtabulo-cli v3sim zemtabulo-line)
 DESKTOP_IDS=(org.zemtabulo.ZemTabulo org.zemtabulo.ZemTabulo.Station)
 for p in "${PROGRAMS[@]}"; do
     check "package holds /usr/bin/$p" has_file "bin/$p"
@@ -62,9 +62,22 @@ for f in share/metainfo/org.zemtabulo.ZemTabulo.metainfo.xml \
          share/zemtabulo/ringin.wav share/zemtabulo/carib.wav share/zemtabulo/end.wav \
          share/zemtabulo/zemtabulo.png share/zemtabulo/logo137.bmp \
          share/doc/zemtabulo/copyright share/doc/zemtabulo/changelog.gz \
-         share/doc/zemtabulo/README.md share/doc/zemtabulo/examples/sample.v3; do
+         share/doc/zemtabulo/README.md share/doc/zemtabulo/examples/sample.v3 \
+         share/zemtabulo/web/index.html share/zemtabulo/web/dashboard.js \
+         share/zemtabulo/web/dashboard.css; do
     check "package holds /usr/$f" has_file "$f"
 done
+has_root_file() { grep -qx -- "-rw-r--r-- \./$1" "$WORK/list"; }
+check "package holds the unit /lib/systemd/system/zemtabulo-line.service" \
+    has_root_file lib/systemd/system/zemtabulo-line.service
+check "package holds /etc/zemtabulo/line.env" has_root_file etc/zemtabulo/line.env
+conffile() { dpkg-deb -I "$deb" conffiles | grep -qx /etc/zemtabulo/line.env; }
+check "/etc/zemtabulo/line.env is a conffile" conffile
+# Enabled would start a server without a database set up: no wants link, no maintainer script.
+unit_disabled() {
+    ! grep -q 'etc/systemd' "$WORK/list" && ! dpkg-deb -I "$deb" postinst >/dev/null 2>&1
+}
+check "zemtabulo-line.service is not enabled by the package" unit_disabled
 programs_executable() {
     [ "$(grep -c '^-rwxr-xr-x \./usr/bin/' "$WORK/list")" -eq "${#PROGRAMS[@]}" ]
 }
@@ -78,6 +91,8 @@ check "Section: electronics" field_has Section 'electronics$'
 check "Depends: the Japanese font" field_has Depends fonts-ipafont-gothic
 check "Depends: the sound theme" field_has Depends sound-theme-freedesktop
 check "Depends: Qt's Japanese texts" field_has Depends qt6-translations-l10n
+check "Depends: Chart.js for the dashboard" field_has Depends libjs-chart.js
+check "Depends: libpq, from the shared libraries" field_has Depends libpq5
 check "Depends: from the shared libraries (Qt)" field_has Depends libqt6widgets6
 check "Maintainer" field_has Maintainer '<dev@zemtabulo.invalid>'
 
@@ -115,6 +130,11 @@ if grep -q -- '--version' <<<"$help"; then
             grep -q "^zemtabulo-station $version" <<<"$line"
     }
     check "zemtabulo-station --version, without a display" station_version_line
+    line_version_line() {
+        local line
+        line="$("$BIN/zemtabulo-line" --version)" && grep -q "^zemtabulo-line $version" <<<"$line"
+    }
+    check "zemtabulo-line --version" line_version_line
 else
     echo "NOTE zemtabulo-cli has no --version in this build: ran --help instead"
     help_runs() { "$BIN/zemtabulo-cli" --help >/dev/null; }
