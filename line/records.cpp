@@ -312,6 +312,8 @@ LogRecord rowRecord(const PgResult& r, int row) {
             rec.*f.text = text;
         else if (f.kind == Kind::Bytes)
             std::from_chars(text.data(), text.data() + text.size(), rec.dataBytes);
+        else if (f.kind == Kind::Attempt)
+            std::from_chars(text.data(), text.data() + text.size(), rec.attempt);
         else
             std::from_chars(text.data(), text.data() + text.size(), rec.seconds);
     }

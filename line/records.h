@@ -48,9 +48,9 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
 // `{"records":[...],"next":CURSOR or null}`, newest first. Throws as insertRecords.
 std::string listRecordsJson(PgConnection& db, const RecordQuery& query);
 
-// The log's columns the records table keeps (those up to `id`): a CSV of them reads back as a
-// log of that width.
-constexpr size_t kStoredLogColumns = 16;
+// The log's columns the records table keeps (all of them, `attempt` included): a CSV of them
+// reads back as a log of that width.
+constexpr size_t kStoredLogColumns = 17;
 // One page of the listing as lines of a station's log (CR LF ended), the station as one more
 // field, appended to `lines`. True when more pages follow, with `query` moved on to the next.
 // Throws as insertRecords.
