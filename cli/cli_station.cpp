@@ -20,8 +20,6 @@ namespace {
 
 // Between events the run looks for an interrupt this often.
 constexpr std::chrono::milliseconds kSignalPoll{100};
-// An interrupt waits this long at most for every device to be recorded (see the write's).
-constexpr std::chrono::milliseconds kRecordWait{4500};
 
 class AutoStation : public StationView {
   public:
@@ -49,16 +47,11 @@ class AutoStation : public StationView {
     const CliOptions& options_;
     StationRun station_;
     std::vector<PortTally> tallies_;
-    std::atomic<int> signal_{0};
-    std::mutex doneLock_;
-    std::condition_variable doneChanged_;
-    bool done_ = false;
+    StopGate gate_;
 };
 
 void AutoStation::interrupt(int signal) {
-    signal_.store(signal);
-    std::unique_lock<std::mutex> lock(doneLock_);
-    doneChanged_.wait_for(lock, kRecordWait, [this] { return done_; });
+    gate_.interrupt(signal);
 }
 
 void AutoStation::printLine(size_t index, const std::string& text) {
@@ -122,7 +115,7 @@ int AutoStation::run() {
         station_.arm(i, std::move(start), std::chrono::milliseconds(options_.debounceMs), *this);
     }
     int signal = 0;
-    while ((signal = signal_.load()) == 0) station_.waitAndPump(kSignalPoll, *this);
+    while ((signal = gate_.signal()) == 0) station_.waitAndPump(kSignalPoll, *this);
     station_.stopAll(signal, *this);
     int status = station_.anyRecordLost() ? kExitSomeFailed : kExitInterrupted;
     finish(status);
@@ -137,11 +130,7 @@ void AutoStation::finish(int status) {
     } else {
         printTallies(run_.ports, tallies_, status);
     }
-    {
-        std::lock_guard<std::mutex> lock(doneLock_);
-        done_ = true;
-    }
-    doneChanged_.notify_all();
+    gate_.done();
 }
 
 }  // namespace

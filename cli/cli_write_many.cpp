@@ -19,10 +19,6 @@
 
 namespace {
 
-// An interrupt waits this long at most for every device to be recorded: Windows ends the
-// program when the handler of a console close returns, and allows it about five seconds.
-constexpr std::chrono::milliseconds kRecordWait{4500};
-
 class CliStation : public StationView {
   public:
     CliStation(const CliOptions& o, WriteRun& run)
@@ -53,16 +49,11 @@ class CliStation : public StationView {
     StationRun station_;
     bool liveTable_ = false;
     LiveTable table_;
-    std::atomic<int> signal_{0};
-    std::mutex doneLock_;
-    std::condition_variable doneChanged_;
-    bool done_ = false;
+    StopGate gate_;
 };
 
 void CliStation::interrupt(int signal) {
-    signal_.store(signal);
-    std::unique_lock<std::mutex> lock(doneLock_);
-    doneChanged_.wait_for(lock, kRecordWait, [this] { return done_; });
+    gate_.interrupt(signal);
 }
 
 void CliStation::printLine(size_t index, const std::string& text) {
@@ -117,7 +108,7 @@ int CliStation::run() {
         station_.start(i, std::move(start), *this);
     }
     while (station_.anyRunning()) {
-        if (const int signal = signal_.load(); signal != 0) station_.stopAll(signal, *this);
+        if (const int signal = gate_.signal(); signal != 0) station_.stopAll(signal, *this);
         station_.waitAndPump(kRedrawInterval, *this);
         if (liveTable_) table_.draw(station_, false);
     }
@@ -131,11 +122,7 @@ int CliStation::run() {
     } else {
         printStationSummary(station_, status, retries_ > 0);
     }
-    {
-        std::lock_guard<std::mutex> lock(doneLock_);
-        done_ = true;
-    }
-    doneChanged_.notify_all();
+    gate_.done();
     return status;
 }
 

@@ -43,6 +43,15 @@ std::string lowercase(std::string s) {
     return s;
 }
 
+void addRetryFlags(CLI::App* command, CliOptions& o) {
+    command
+        ->add_option("--retries", o.retries,
+                     "Run a device's job again, up to N times, after a failure a retry can mend")
+        ->check(CLI::Range(0, kMaxRetries));
+    command->add_flag("--retry-sum", o.retrySum,
+                      "Retry a device whose sum differs or cannot be read too");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,12 +90,7 @@ int main(int argc, char** argv) {
     write->add_option("--attempt", o.attempt, "(the slot's attempt at its device)")
         ->group("")
         ->check(CLI::Range(1, kMaxRetries + 1));
-    write
-        ->add_option("--retries", o.retries,
-                     "Run a device's job again, up to N times, after a failure a retry can mend")
-        ->check(CLI::Range(0, kMaxRetries));
-    write->add_flag("--retry-sum", o.retrySum,
-                    "Retry a device whose sum differs or cannot be read too");
+    addRetryFlags(write, o);
     write->add_option("--record-id", o.recordId, "(the id of the record the parent writes)")
         ->group("")
         ->check([](const std::string& s) {
@@ -125,12 +129,7 @@ int main(int argc, char** argv) {
         ->check([](const std::string& s) {
             return isHexSum(s) ? std::string() : "not a sum of 1 to 15 hex digits: " + s;
         });
-    station
-        ->add_option("--retries", o.retries,
-                     "Run a device's job again, up to N times, after a failure a retry can mend")
-        ->check(CLI::Range(0, kMaxRetries));
-    station->add_flag("--retry-sum", o.retrySum,
-                      "Retry a device whose sum differs or cannot be read too");
+    addRetryFlags(station, o);
     station->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
     station->add_flag("--trace", o.trace, "Show the jobs' debug output");
 

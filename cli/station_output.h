@@ -1,8 +1,11 @@
 // What the command line shows of a station run: the live table on a terminal and the summary.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,3 +49,33 @@ Json tallyEvent(const std::string& port, const PortTally& tally);
 // Each port's jobs, ok and NG, their totals, the exit status and its meaning.
 void printTallies(const std::vector<std::string>& ports, const std::vector<PortTally>& tallies,
                   int status);
+
+// How a run and the interrupt's thread meet: the interrupt asks for the stop and waits (at most
+// kRecordWait) until every device is recorded. Windows ends the program when the handler of a
+// console close returns, and allows it about five seconds.
+class StopGate {
+  public:
+    static constexpr std::chrono::milliseconds kRecordWait{4500};
+    // From the interrupt's thread.
+    void interrupt(int signal) {
+        signal_.store(signal);
+        std::unique_lock<std::mutex> lock(lock_);
+        changed_.wait_for(lock, kRecordWait, [this] { return done_; });
+    }
+    // The interrupt asked for, 0 while none came.
+    int signal() const { return signal_.load(); }
+    // Every device is recorded: the interrupt may end the program.
+    void done() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    std::atomic<int> signal_{0};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool done_ = false;
+};

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The line server with a live dashboard: a throwaway PostgreSQL cluster, zemtabulo-line init and
 # serve, a token per station, and three "stations" writing the sample data into v3sim devices
-# (two ports each) again and again with zemtabulo-cli --log. One station's second device
+# (two ports each) again and again with zemtabulo-cli --log, sending each record to the server. One station's second device
 # reports a wrong sum, so the failures have something to show. Prints the dashboard's address;
 # Ctrl-C stops everything and removes the temporary folder.
 #   tools/demo-line.sh [ADDR:PORT]      (default 127.0.0.1:8750)
@@ -47,19 +47,17 @@ start_device() {
     head -n 1 "$out"
 }
 
-# One station: its devices written one job after another, each run's records to the server.
+# One station: its devices written one job after another, each record sent to the server.
 run_station() {
     local name="$1" first second
     first="$(start_device)"
     if [ "$name" = "${STATIONS[2]}" ]; then second="$(start_device --sum 0BAD)"; else second="$(start_device)"; fi
     cd "$WORK" && mkdir -p "$name" && cd "$name"
     while true; do
+        # Each record goes to the server as soon as it is in the station's log.
         "$BIN/zemtabulo-cli" write --port "$first" --port "$second" --data "$ROOT/examples/sample.v3" \
-            --expect-sum 71F5 --log "$name.csv" >/dev/null 2>&1 || true
-        # Stations send their records themselves once zemtabulo-cli has --line URL
-        # --line-token-file F: then give those to the write above and drop this import.
-        "$BIN/zemtabulo-line" import "$name.csv" --station "$name" --db "$ZT_PG_CONNINFO" \
-            >/dev/null || true
+            --expect-sum 71F5 --log "$name.csv" --line "http://$LISTEN" \
+            --line-token-file "$WORK/$name.token" >/dev/null 2>&1 || true
         sleep 1
     done
 }
