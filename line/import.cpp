@@ -15,11 +15,6 @@ constexpr size_t kImportBatch = 1000;
 // A record's field is at most this long: a line that is not ended (no log of ours) stops here.
 constexpr size_t kMaxFieldBytes = 1024 * 1024;
 constexpr const char* kBom = "\xEF\xBB\xBF";
-// A made id: 16 bytes of the digest, marked as a UUID of version 8 (made by its own rule).
-constexpr size_t kUuidBytes = 16;
-constexpr size_t kVersionByte = 6, kVariantByte = 8;
-constexpr unsigned char kVersion8 = 0x80, kVariantRfc = 0x80;
-constexpr size_t kUuidDashes[] = {20, 16, 12, 8};  // from the back, so positions hold
 // Joins the fields a made id is digested over; no field of a log holds it unquoted.
 constexpr char kUnitSeparator = '\x1f';
 
@@ -66,16 +61,7 @@ std::string madeId(const std::string& station, const std::vector<std::string>& f
         digest.update(&kUnitSeparator, 1);
         digest.update(f.data(), f.size());
     }
-    const std::string hex = digest.finish();
-    if (hex.size() < 2 * kUuidBytes) return "";
-    unsigned char b[kUuidBytes];
-    for (size_t i = 0; i < kUuidBytes; ++i)
-        b[i] = (unsigned char)std::stoi(hex.substr(2 * i, 2), nullptr, 16);
-    b[kVersionByte] = (b[kVersionByte] & 0x0f) | kVersion8;
-    b[kVariantByte] = (b[kVariantByte] & 0x3f) | kVariantRfc;
-    std::string id = hexOf(b, sizeof b);
-    for (size_t at : kUuidDashes) id.insert(at, 1, '-');
-    return id;
+    return digestRecordId(digest.finish());
 }
 
 template <typename Number>

@@ -33,10 +33,7 @@ constexpr size_t kMaxFieldBytes = 1024 * 1024;
 constexpr size_t kMaxTokenBytes = 4096;
 constexpr const char* kBom = "\xEF\xBB\xBF";
 // A made id: 16 bytes of a digest, marked as a UUID of version 8 (made by its own rule).
-constexpr size_t kUuidBytes = 16, kUuidTextSize = 36;
-constexpr size_t kVersionByte = 6, kVariantByte = 8;
-constexpr unsigned char kVersion8 = 0x80, kVariantRfc = 0x80;
-constexpr size_t kUuidDashes[] = {20, 16, 12, 8};  // from the back, so positions hold
+constexpr size_t kUuidTextSize = 36;
 // Of an answer that is no JSON, this much is shown.
 constexpr size_t kMaxShownBody = 200;
 // The status a killed program has on POSIX, for the test hook where SIGKILL is unknown.
@@ -115,16 +112,7 @@ bool isUuid(const std::string& id) {
 std::string madeId(const std::string& line) {
     Sha256 digest;
     digest.update(line.data(), line.size());
-    const std::string hex = digest.finish();
-    if (hex.size() < 2 * kUuidBytes) return "";
-    unsigned char b[kUuidBytes];
-    for (size_t i = 0; i < kUuidBytes; ++i)
-        b[i] = (unsigned char)std::stoi(hex.substr(2 * i, 2), nullptr, 16);
-    b[kVersionByte] = (b[kVersionByte] & 0x0f) | kVersion8;
-    b[kVariantByte] = (b[kVariantByte] & 0x3f) | kVariantRfc;
-    std::string id = hexOf(b, sizeof b);
-    for (size_t at : kUuidDashes) id.insert(at, 1, '-');
-    return id;
+    return digestRecordId(digest.finish());
 }
 
 std::string unguarded(const std::string& field) {

@@ -65,7 +65,7 @@ constexpr char kGuard = '\'';
 // A UUID: 16 bytes, of which the version and the variant take a few bits.
 constexpr size_t kUuidBytes = 16;
 constexpr size_t kUuidVersionByte = 6, kUuidVariantByte = 8;
-constexpr unsigned char kUuidVersion4 = 0x40, kUuidVariantRfc = 0x80;
+constexpr unsigned char kUuidVersion4 = 0x40, kUuidVersion8 = 0x80, kUuidVariantRfc = 0x80;
 // Where the UUID's hex digits are cut by dashes: after 8, 12, 16 and 20 of them.
 constexpr size_t kUuidDashes[] = {8, 12, 16, 20};
 // "2026-12-07T15:04:05.123Z" and its NUL, with room for years of more than four digits.
@@ -154,15 +154,32 @@ std::string logHeaderOf(size_t columns) {
     return header;
 }
 
-std::string newRecordId() {
-    unsigned char b[kUuidBytes];
-    if (randomBytes(b, sizeof b) != 0) return fallbackRecordId();
-    b[kUuidVersionByte] = (b[kUuidVersionByte] & 0x0f) | kUuidVersion4;
+namespace {
+
+// The 16 bytes as a UUID's text, marked with `version` and the RFC variant.
+std::string uuidText(unsigned char (&b)[kUuidBytes], unsigned char version) {
+    b[kUuidVersionByte] = (b[kUuidVersionByte] & 0x0f) | version;
     b[kUuidVariantByte] = (b[kUuidVariantByte] & 0x3f) | kUuidVariantRfc;
     std::string id = hexOf(b, sizeof b);
     for (auto at = std::rbegin(kUuidDashes); at != std::rend(kUuidDashes); ++at)
         id.insert(*at, 1, '-');
     return id;
+}
+
+}  // namespace
+
+std::string newRecordId() {
+    unsigned char b[kUuidBytes];
+    if (randomBytes(b, sizeof b) != 0) return fallbackRecordId();
+    return uuidText(b, kUuidVersion4);
+}
+
+std::string digestRecordId(const std::string& sha256Hex) {
+    if (sha256Hex.size() < 2 * kUuidBytes) return "";
+    unsigned char b[kUuidBytes];
+    for (size_t i = 0; i < kUuidBytes; ++i)
+        b[i] = (unsigned char)std::stoi(sha256Hex.substr(2 * i, 2), nullptr, 16);
+    return uuidText(b, kUuidVersion8);
 }
 
 bool usableRecordId(const std::string& id) {

@@ -48,6 +48,9 @@ constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
 // A random UUID (version 4), lowercase: unique however many stations make them.
 std::string newRecordId();
+// The UUID (version 8) a record without an id of its own gets from the SHA-256 (lowercase hex)
+// of what it holds: the same however often it is read. Empty for a digest too short.
+std::string digestRecordId(const std::string& sha256Hex);
 // Longest record id a log's reader (and appendOnce) takes: a UUID has 36 characters, an id made
 // without random bytes (host, time, count) a few more.
 constexpr size_t kMaxRecordIdSize = 256;
