@@ -137,11 +137,7 @@ void AutoStation::finish(int status) {
 
 int cliStation(const CliOptions& o) {
     WriteRun run;
-    run.ports = o.ports;
-    if (sameDeviceRefused(o.ports)) return kExitUsage;
-    if (const int status = prepareRun(o, writeSettingsFlags(o.settings), run, true); status != 0)
-        return status;
-    if (o.json) run.events = std::make_unique<EventWriter>(stdout);
+    if (const int status = prepareSlotsRun(o, run); status != 0) return status;
     // Shared with the interrupt's thread, which may outlive this call. The interrupt is set up
     // before the run's threads start, so that they leave the signals to its thread.
     auto station = std::make_shared<AutoStation>(o, run);

@@ -130,11 +130,7 @@ int CliStation::run() {
 
 int cliWriteMany(const CliOptions& o) {
     WriteRun run;
-    run.ports = o.ports;
-    if (sameDeviceRefused(o.ports)) return kExitUsage;
-    if (const int status = prepareRun(o, writeSettingsFlags(o.settings), run, true); status != 0)
-        return status;
-    if (o.json) run.events = std::make_unique<EventWriter>(stdout);
+    if (const int status = prepareSlotsRun(o, run); status != 0) return status;
     // Shared with the interrupt's thread, which may outlive this call.
     auto station = std::make_shared<CliStation>(o, run);
     onInterrupt([station](int signal) { station->interrupt(signal); });

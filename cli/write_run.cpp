@@ -140,3 +140,12 @@ bool sameDeviceRefused(const std::vector<std::string>& ports) {
                      ports[same->second].c_str(), same->device.c_str());
     return same.has_value();
 }
+
+int prepareSlotsRun(const CliOptions& o, WriteRun& run) {
+    run.ports = o.ports;
+    if (sameDeviceRefused(o.ports)) return kExitUsage;
+    if (const int status = prepareRun(o, writeSettingsFlags(o.settings), run, true); status != 0)
+        return status;
+    if (o.json) run.events = std::make_unique<EventWriter>(stdout);
+    return 0;
+}

@@ -68,6 +68,11 @@ std::string changedSinceParent(const WriteRun& run);
 // What the slot's record holds besides its end.
 SlotRecordInfo recordInfo(const WriteRun& run);
 
+// What a run of several slots checks and opens before any port: two names of one device
+// refused, the data file and the log (prepareRun), the events with --json. 0 when the run can go
+// on, else the exit status.
+int prepareSlotsRun(const CliOptions& opt, WriteRun& run);
+
 // Appends the slot's record to the log, when there is one (once, under the id the parent gave),
 // and gives its id in `id` (when asked). False (with the reason on stderr) when it could not be
 // written.

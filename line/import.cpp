@@ -14,7 +14,6 @@ namespace {
 constexpr size_t kImportBatch = 1000;
 // A record's field is at most this long: a line that is not ended (no log of ours) stops here.
 constexpr size_t kMaxFieldBytes = 1024 * 1024;
-constexpr const char* kBom = "\xEF\xBB\xBF";
 // Joins the fields a made id is digested over; no field of a log holds it unquoted.
 constexpr char kUnitSeparator = '\x1f';
 
@@ -112,7 +111,7 @@ std::string readHeader(std::istream& in, Columns& columns) {
     bool overlong = false;
     if (!readRecord(in, columns.names, overlong)) return "the file is empty";
     std::string& first = columns.names.front();
-    if (first.rfind(kBom, 0) == 0) first.erase(0, std::strlen(kBom));
+    if (first.rfind(kUtf8Bom, 0) == 0) first.erase(0, std::strlen(kUtf8Bom));
     if (first != "time_utc") return "the first line is not the header of a device log";
     return "";
 }
