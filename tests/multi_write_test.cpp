@@ -418,11 +418,13 @@ TEST_F(MultiWrite, ClosedOutputIsNoMoreEventsNeverAnEnd) {
 TEST_F(MultiWrite, FileGrowingDuringTheWriteFailsEveryDeviceUnsealed) {
     const std::string line = "LINE 0123456789\n";
     std::string text;
-    for (int i = 0; i < 400; ++i) text += line;
+    // More than the stream reads at once (64 KB) and than a terminal's buffers hold: the job is
+    // still reading the file when it grows.
+    for (int i = 0; i < 7000; ++i) text += line;
     data = dir.write("growing.v3", text);
     for (int i = 0; i < 2; ++i) {
         sims.emplace_back();
-        ASSERT_TRUE(sims.back().start({"--jobs", "1", "--rate", "3840"}, {}));
+        ASSERT_TRUE(sims.back().start({"--jobs", "1", "--rate", "38400"}, {}));
     }
     const std::string command = shellWrite({});
     ProgramResult r;
