@@ -305,8 +305,10 @@ void StationRun::timerClock() {
             continue;
         }
         const auto next = std::min_element(timers_.begin(), timers_.end());
-        if (Clock::now() < next->at) {
-            inbox_->cv.wait_until(g, next->at);
+        // A copy: the wait lets other threads add timers, which may move the vector's items.
+        const Clock::time_point at = next->at;
+        if (Clock::now() < at) {
+            inbox_->cv.wait_until(g, at);
             continue;
         }
         const Timer due = *next;
