@@ -186,6 +186,7 @@ def main():
         check("station names shown as text, markup and all", set(en["stationNames"]) == names,
               en["stationNames"])
         check("the search lists the day's records", en["searchRows"] > 0)
+        print("requests (start, end ms):", en["timing"])
         print(f"page load {ja['loadedMs']} ms (first, browser and server cold), "
               f"{en['loadedMs']} ms (again); screenshot {screenshot}")
     finally:

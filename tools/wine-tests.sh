@@ -15,6 +15,8 @@
 #   station      zemtabulo-station.exe: its window built from the template, two slots on COM1
 #                and COM10 written at once, each job started with no console window (its
 #                flags, and none shown), the log records
+#   line         zemtabulo-cli.exe write --line sending through WinHTTP to zemtabulo-line on the
+#                loopback (a throwaway PostgreSQL cluster): at once, and after the server was down
 #   old-windows  both programs refusing a Windows older than 10 version 1903
 # Usage: tools/wine-tests.sh [AREA...]: the areas given (none needs another to have run first),
 # or all of them in the order above. The last line is "N passed, N failed". See tools/wine/lib.sh

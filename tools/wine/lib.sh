@@ -5,9 +5,10 @@
 #
 # Needs: the Windows build (ZT_WIN_BUILD, default build-win64; built here), the Release build
 # without test hooks that makes the zip (ZT_WIN_RELEASE_BUILD, default build-win64-release; built
-# when the zip area runs), the Linux build with v3sim, zemtabulo-cli and control_ids.sh
-# (ZT_BUILD, default build; those targets built here), and the Debian packages wine wine64 xvfb
-# xdotool socat fonts-ipafont-gothic unzip. The screenshot goes to ZT_SCREENSHOT_DIR (default
+# when the zip area runs), the Linux build with v3sim, zemtabulo-cli, zemtabulo-line and
+# control_ids.sh (ZT_BUILD, default build; those targets built here), and the Debian packages wine
+# wine64 xvfb xdotool socat fonts-ipafont-gothic unzip (and postgresql-15, which ./test installs,
+# for the line area). The screenshot goes to ZT_SCREENSHOT_DIR (default
 # docs/).
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -27,7 +28,7 @@ source "$ROOT/tools/checks.sh"
 export ZEMTABULO_TIME_SCALE=5
 
 # The areas, in the order of a full run.
-WINE_AREAS=(unit cli export zip faults console desktop station old-windows)
+WINE_AREAS=(unit cli export zip faults console desktop station line old-windows)
 
 OPTS_A=(--vertical --transfer-settings --startup-check --latin --speed 9600 --response-check)
 OPTS_B=(--skip-bitmaps --transfer-settings --keep-sram --rs422 --speed 19200 --flow-control)
@@ -51,6 +52,8 @@ COM13  console      test  v3sim --erase-ms 60000  # erasing when Ctrl-C comes
 COM14  console      test  v3sim --erase-ms 60000
 COM15  console      test  v3sim --erase-ms 60000  # erasing when the console closes
 COM16  console      test  v3sim --erase-ms 60000
+COM17  line         test  v3sim                   # sent to the line server at once
+COM18  line         test  v3sim                   # written while the server is down
 COM5   unit         -     pair-a                  # the unit tests talk across the pair
 COM6   unit         -     pair-b
 '
@@ -116,7 +119,8 @@ wine_build() {
         (cd "$REL" && cpack)
     fi
     cmake -S "$ROOT" -B "$LNX" > /dev/null
-    cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim zt_control_ids_sh
+    cmake --build "$LNX" -j"$(nproc)" --target zemtabulo-cli v3sim zt_control_ids_sh \
+        zemtabulo-line
 }
 
 # A simulated device for SIM_JOBS write jobs (default 1), with the faults given; prints its
