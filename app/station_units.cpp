@@ -44,13 +44,12 @@ bool takeUnit(Station& st, const std::vector<size_t>& slots, size_t k, SlotStart
     const size_t slot = slots[k];
     const std::string id = unitTyped(st, slot);
     const bool recordedOk = !id.empty() && st.units->recordedOk(id);
-    const UnitVerdict verdict =
-        checkUnit(id, st.config.unitRequired, st.unitPattern, recordedOk);
+    const UnitVerdict verdict = checkUnit(id, st.config.unitRequired, st.unitPattern, recordedOk);
     start.unit = id;
     start.unitRequired = st.config.unitRequired;
     if (verdict == UnitVerdict::RecordedOk) {
-        start.rework = askYesNo(st.dlg, reworkQuestion(slotName(st, slot), id),
-                                resString(kStrAppName));
+        start.rework =
+            askYesNo(st.dlg, reworkQuestion(slotName(st, slot), id), resString(kStrAppName));
         if (!start.rework) setWindowText(st.slotItem(slot, kSlotUnit), "");
         return start.rework;
     }

@@ -28,9 +28,11 @@ constexpr int kBottomMargin = 7;
 
 // 全台開始 comes first: the window opens with the focus on it, so that Enter starts every slot.
 const ControlTemplate kTopControls[] = {
-    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459 + kUnitWidth, 7, 54, 28, kTabStop | kGroup},
+    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459 + kUnitWidth, 7, 54, 28,
+     kTabStop | kGroup},
     {IDC_ST_DATA_FILE, K::PushButton, "ﾃﾞｰﾀﾌｧｲﾙ指定", 7, 7, 55, 12, kTabStop},
-    {IDC_ST_DATA_PATH, K::StaticText, "(書込みﾃﾞｰﾀﾌｧｲﾙ名)", 68, 7, 380 + kUnitWidth, 12, kVCenter | kNoPrefix},
+    {IDC_ST_DATA_PATH, K::StaticText, "(書込みﾃﾞｰﾀﾌｧｲﾙ名)", 68, 7, 380 + kUnitWidth, 12,
+     kVCenter | kNoPrefix},
     {IDC_VERTICAL, K::CheckBox, "縦表示", 7, 24, 40, 10, kTabStop | kGroup},
     {IDC_SKIP_BITMAPS, K::CheckBox, "ビットマップ転送しない", 52, 24, 90, 10, kTabStop},
     {IDC_TRANSFER_SETTINGS, K::CheckBox, "設定転送", 147, 24, 45, 10, kTabStop},
@@ -70,8 +72,8 @@ void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     out.push_back({id(kSlotProgress), K::Progress, "", 276 + x, mid - 4, 60, 8, kBorder});
     out.push_back({id(kSlotResult), K::StaticText, "", 340 + x, y, 116, inner,
                    kLargeText | kBorder | kNoPrefix});
-    out.push_back({id(kSlotStart), K::PushButton, kStartCaptions[slot], 459 + x, mid - 6, 54, 13,
-                   kTabStop});
+    out.push_back(
+        {id(kSlotStart), K::PushButton, kStartCaptions[slot], 459 + x, mid - 6, 54, 13, kTabStop});
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ struct CliOptions {
     std::string unitPattern;         // what every unit id must match (ECMAScript, whole)
     bool unitRequired = false;       // a port without a unit id is refused
     bool rework = false;             // a unit recorded ok before may be written again
-    std::string line;        // the line server's address: the log's records are sent there
+    std::string line;                // the line server's address: the log's records are sent there
     std::string lineTokenFile;
 };
 

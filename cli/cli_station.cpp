@@ -109,10 +109,10 @@ int AutoStation::run() {
             {programVersion(), run_.ports, run_.data, run_.sha256, run_.bytes, run_.units}));
     const SumRule rule = run_.expectSum.empty() ? SumRule::None : SumRule::Expected;
     for (size_t i = 0; i < run_.ports.size(); ++i) {
-        SlotStart start{
-            run_.ports[i], run_.data,      run_.sha256, run_.bytes,       run_.flags,
-            rule,          run_.expectSum, run_.log,    options_.retries, options_.retrySum,
-            run_.units[i], run_.reworks[i]};
+        SlotStart start{run_.ports[i],     run_.data,     run_.sha256,
+                        run_.bytes,        run_.flags,    rule,
+                        run_.expectSum,    run_.log,      options_.retries,
+                        options_.retrySum, run_.units[i], run_.reworks[i]};
         station_.arm(i, std::move(start), std::chrono::milliseconds(options_.debounceMs), *this);
     }
     int signal = 0;

@@ -66,9 +66,8 @@ std::string changedSinceParent(const WriteRun& run) {
 
 SlotRecordInfo recordInfo(const WriteRun& run) {
     const bool unit = run.units.size() == 1;
-    return {run.recordId,     run.data,    run.sha256,
-            run.bytes,        run.options, run.expectSum,
-            run.attempt,      unit ? run.units[0] : std::string(),
+    return {run.recordId,          run.data,      run.sha256,  run.bytes,
+            run.options,           run.expectSum, run.attempt, unit ? run.units[0] : std::string(),
             unit && run.reworks[0]};
 }
 

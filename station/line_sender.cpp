@@ -36,7 +36,6 @@ constexpr size_t kMaxShownBody = 200;
 // The status a killed program has on POSIX, for the test hook where SIGKILL is unknown.
 constexpr int kKilledStatus = 137;
 
-
 bool isUuid(const std::string& id) {
     if (id.size() != kUuidTextSize) return false;
     for (size_t i = 0; i < id.size(); ++i) {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
-#include <string_view>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -38,7 +38,8 @@ void forEachRecord(std::istream& in, const std::function<bool(std::string_view)>
         std::string_view chunk(buf.data(), size_t(in.gcount()));
         while (!chunk.empty()) {
             const size_t nl = chunk.find('\n');
-            const std::string_view piece = chunk.substr(0, nl == chunk.npos ? chunk.size() : nl + 1);
+            const std::string_view piece =
+                chunk.substr(0, nl == chunk.npos ? chunk.size() : nl + 1);
             chunk.remove_prefix(piece.size());
             for (const char* q = piece.data(); (q = static_cast<const char*>(std::memchr(
                                                     q, '"', piece.data() + piece.size() - q)));
@@ -109,8 +110,9 @@ std::string compileUnitPattern(const std::string& text, UnitPattern& out) {
 UnitVerdict checkUnit(const std::string& id, bool required, const UnitPattern& pattern,
                       bool recordedOk) {
     if (id.empty()) return required ? UnitVerdict::Missing : UnitVerdict::Ok;
-    const bool usable = id.size() <= kMaxUnitIdSize &&
-                        std::all_of(id.begin(), id.end(), [](char c) { return c > ' ' && c <= '~'; });
+    const bool usable =
+        id.size() <= kMaxUnitIdSize &&
+        std::all_of(id.begin(), id.end(), [](char c) { return c > ' ' && c <= '~'; });
     if (!usable) return UnitVerdict::Unusable;
     // A pattern that backtracks without end on an id throws rather than hangs: no match.
     try {

@@ -114,8 +114,7 @@ constexpr UINT_PTR kScanFieldSubclass = 0x5A5C;
 LRESULT CALLBACK scanFieldProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     switch (msg) {
         case WM_GETDLGCODE:
-            if (wp == VK_RETURN)
-                return DefSubclassProc(w, msg, wp, lp) | DLGC_WANTALLKEYS;
+            if (wp == VK_RETURN) return DefSubclassProc(w, msg, wp, lp) | DLGC_WANTALLKEYS;
             break;
         case WM_KEYDOWN:
             if (wp == VK_RETURN) {
