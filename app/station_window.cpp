@@ -79,6 +79,9 @@ void showSending(Station& st) {
     std::string text;
     if (s.waiting > 0) text = "送信待ち " + std::to_string(s.waiting) + " 件";
     if (s.waiting > 0 && !s.problem.empty()) text += " (ラインサーバー応答なし)";
+    if (s.refused > 0)
+        text +=
+            (text.empty() ? "" : " ") + std::string("拒否 ") + std::to_string(s.refused) + " 件";
     if (text != windowText(st.item(IDC_ST_LINE_STATUS)))
         setWindowText(st.item(IDC_ST_LINE_STATUS), text);
 }

@@ -31,13 +31,16 @@ int cliSend(const CliOptions& o) {
     const auto until = std::chrono::steady_clock::now() + kSendCommandWait;
     SendState state = sender.state();
     while (std::chrono::steady_clock::now() < until &&
-           !(state.scanned && (state.waiting == 0 || !state.problem.empty()))) {
+           !(state.scanned && (state.waiting == 0 || state.failing))) {
         std::this_thread::sleep_for(kLookInterval);
         state = sender.state();
     }
     sender.finish(std::chrono::milliseconds(0));
     state = sender.state();
-    if (state.scanned && state.waiting == 0) return kExitOk;
+    if (state.refused > 0)
+        std::fprintf(stderr, "%zu record%s refused by the line server, listed in %s\n",
+                     state.refused, state.refused == 1 ? "" : "s", refusedPathOf(o.log).c_str());
+    if (state.scanned && state.waiting == 0) return state.refused > 0 ? kExitFailed : kExitOk;
     std::fprintf(stderr, "%zu records wait for the line server%s\n", state.waiting,
                  state.problem.empty() ? "" : (": " + state.problem).c_str());
     return kExitFailed;

@@ -52,6 +52,10 @@ void finishSending(WriteRun& run) {
         std::fprintf(stderr, "%zu record%s wait for the line server%s\n", waiting,
                      waiting == 1 ? "" : "s",
                      state.problem.empty() ? "" : (" (" + state.problem + ")").c_str());
+    if (state.refused > 0)
+        std::fprintf(stderr, "%zu record%s refused by the line server, listed in %s\n",
+                     state.refused, state.refused == 1 ? "" : "s",
+                     refusedPathOf(run.log->path()).c_str());
 }
 
 DataIdentity dataAtStart(const WriteRun& run) {

@@ -42,6 +42,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS zemtabulo-cli v3sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Beside bin/ as the programs look for it (platform/posix/http_module.h).
+install(TARGETS zemtabulo-http LIBRARY DESTINATION lib/zemtabulo/modules)
 # The line server with its dashboard's page, a systemd unit (not enabled: it needs a database
 # first) and the unit's settings, a conffile.
 install(TARGETS zemtabulo-line RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

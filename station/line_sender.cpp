@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -26,6 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kRecordsPath = "/api/v1/records";
 constexpr int kHttpOk = 200;
+// The server's answer to a batch whose content it refuses: nothing of the batch is stored.
+constexpr int kHttpBadRequest = 400;
 // The token's file holds one line; more than this is no token file.
 constexpr size_t kMaxTokenBytes = 4096;
 constexpr const char* kBom = "\xEF\xBB\xBF";
@@ -156,6 +159,10 @@ std::string sentPathOf(const std::string& logPath) {
     return logPath + ".sent";
 }
 
+std::string refusedPathOf(const std::string& logPath) {
+    return logPath + ".refused";
+}
+
 std::string readLineToken(const std::string& path, std::string& token) {
     token.clear();
     std::ifstream in(path, std::ios::binary);
@@ -195,11 +202,18 @@ struct LineSender::Core {
     uint64_t bodyStart = 0;  // where the records begin
     SentMark mark;
 
+    // Records per batch: lowered by halves to find a record the server refuses.
+    size_t batchLimit = kSendBatchRecords;
+
+    enum class Posted { Stored, Refused, Failed };
+
     void run();
     bool openLog();
     void startMark();
     bool sendPass();
-    bool post(const std::string& body, const std::vector<std::string>& ids);
+    Posted post(const std::string& body, const std::vector<std::string>& ids, std::string& why);
+    bool setAside(const std::string& id, const std::string& why, const SentMark& after);
+    void passed(const SentMark& after);
     void setState(size_t waiting, const std::string& problem);
     std::chrono::milliseconds requestTimeout();
 };
@@ -208,7 +222,9 @@ void LineSender::Core::setState(size_t waiting, const std::string& problem) {
     std::function<void()> tell;
     {
         std::lock_guard<std::mutex> lock(m);
-        state = {waiting, true, problem};
+        state.waiting = waiting;
+        state.scanned = true;
+        state.problem = problem;
         tell = changed;
     }
     cv.notify_all();
@@ -258,16 +274,19 @@ std::chrono::milliseconds LineSender::Core::requestTimeout() {
     return std::clamp(left, std::chrono::milliseconds(1), kSendTimeout);
 }
 
-bool LineSender::Core::post(const std::string& body, const std::vector<std::string>& ids) {
+LineSender::Core::Posted LineSender::Core::post(const std::string& body,
+                                                const std::vector<std::string>& ids,
+                                                std::string& why) {
     const HttpReply reply = httpPostJson(target.url, target.token, body, requestTimeout());
-    if (reply.status == 0) return setState(state.waiting, "no answer: " + reply.error), false;
+    if (reply.status == 0)
+        return setState(state.waiting, "no answer: " + reply.error), Posted::Failed;
     const json answer = json::parse(reply.body, nullptr, false);
     if (reply.status != kHttpOk) {
-        const std::string why =
-            answer.is_object() && answer.contains("error") && answer["error"].is_string()
-                ? answer["error"].get<std::string>()
-                : reply.body.substr(0, kMaxShownBody);
-        return setState(state.waiting, "HTTP " + std::to_string(reply.status) + ": " + why), false;
+        why = answer.is_object() && answer.contains("error") && answer["error"].is_string()
+                  ? answer["error"].get<std::string>()
+                  : reply.body.substr(0, kMaxShownBody);
+        setState(state.waiting, "HTTP " + std::to_string(reply.status) + ": " + why);
+        return reply.status == kHttpBadRequest ? Posted::Refused : Posted::Failed;
     }
     std::unordered_set<std::string> acked;
     if (answer.is_object() && answer.contains("acknowledged") && answer["acknowledged"].is_array())
@@ -275,13 +294,52 @@ bool LineSender::Core::post(const std::string& body, const std::vector<std::stri
             if (id.is_string()) acked.insert(id.get<std::string>());
     for (const std::string& id : ids)
         if (!acked.count(id))
-            return setState(state.waiting, "the server did not acknowledge " + id), false;
+            return setState(state.waiting, "the server did not acknowledge " + id), Posted::Failed;
+    return Posted::Stored;
+}
+
+// The acknowledgement (or the setting aside) is kept before the next batch is read.
+void LineSender::Core::passed(const SentMark& after) {
+    if (const int err = writeSentMark(sentPathOf(logPath), after); err != 0)
+        debugOut(sentPathOf(logPath) + ": " + systemErrorText(err));
+    mark = after;
+}
+
+// A record the server refused on its own: listed in LOG.refused (synced before the mark passes
+// it, so that a record is never passed over unlisted), then passed over. False when the list
+// cannot be written: the record then waits like one the server did not answer.
+bool LineSender::Core::setAside(const std::string& id, const std::string& why,
+                                const SentMark& after) {
+    const std::string path = refusedPathOf(logPath);
+    std::string text;
+    if (std::ifstream old{path, std::ios::binary})
+        text.assign(std::istreambuf_iterator<char>(old), {});
+    std::string reason = why;
+    std::replace_if(
+        reason.begin(), reason.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    text += id + "\t" + reason + "\n";
+    ReplacementFile file;
+    int err = file.open(path);
+    if (err == 0) err = file.write(text.data(), text.size());
+    if (err == 0) err = file.commit();
+    if (err != 0) {
+        setState(state.waiting, path + ": " + systemErrorText(err));
+        return false;
+    }
+    passed(after);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ++state.refused;
+    }
+    setState(state.waiting - 1,
+             "the server refused record " + id + ": " + why + "; listed in " + path);
     return true;
 }
 
 // Sends what waits, a batch at a time, in the log's order. True when nothing waits any more.
 bool LineSender::Core::sendPass() {
     if (!openLog()) return setState(0, ""), true;
+    batchLimit = kSendBatchRecords;
     for (;;) {
         RecordReader reader(log, mark.offset);
         RawRecord raw;
@@ -292,8 +350,8 @@ bool LineSender::Core::sendPass() {
         while (reader.next(raw)) {
             std::string id;
             json j = recordJson(header, raw, id);
-            const bool inBatch = ids.size() < kSendBatchRecords && bytes < kSendBatchBytes &&
-                                 (waiting == ids.size());
+            const bool inBatch =
+                ids.size() < batchLimit && bytes < kSendBatchBytes && (waiting == ids.size());
             if (j.is_null()) {
                 // Not a record: skipped, and passed over with the batch it follows.
                 if (inBatch) after.offset = raw.end;
@@ -312,11 +370,21 @@ bool LineSender::Core::sendPass() {
             return setState(0, ""), true;
         }
         setState(waiting, state.problem);
-        if (!post(json{{"records", records}}.dump(), ids)) return false;
+        std::string why;
+        const Posted posted = post(json{{"records", records}}.dump(), ids, why);
+        if (posted == Posted::Failed) return false;
+        if (posted == Posted::Refused) {
+            // Halved until the refused record is alone; the records before it go meanwhile.
+            if (ids.size() > 1) {
+                batchLimit = ids.size() / 2;
+                continue;
+            }
+            if (!setAside(ids[0], why, after)) return false;
+            batchLimit = kSendBatchRecords;
+            continue;
+        }
         killIfTestAsks();
-        if (const int err = writeSentMark(sentPathOf(logPath), after); err != 0)
-            debugOut(sentPathOf(logPath) + ": " + systemErrorText(err));
-        mark = after;
+        passed(after);
         setState(waiting - ids.size(), "");
         debugOut("line server stored " + std::to_string(ids.size()) + " records");
     }
@@ -327,6 +395,7 @@ void LineSender::Core::run() {
     for (;;) {
         const bool sent = sendPass();
         std::unique_lock<std::mutex> lock(m);
+        state.failing = !sent;
         if (stopping ||
             (deadline != Clock::time_point::max() && (sent || Clock::now() >= deadline)))
             break;

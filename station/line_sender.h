@@ -3,7 +3,9 @@
 // acknowledged is kept beside it (LOG.sent) as the log's length up to which every record is
 // stored, so that records a dead server, a lost network or a killed program left behind go at
 // the next wake or the next start. Records go in the log's order; one sent twice is stored once
-// (the server knows it by its id). Nothing here ever waits on a slot, nor a slot on it.
+// (the server knows it by its id). A record the server refuses (HTTP 400) is found by halving the
+// batch, listed in LOG.refused and passed over, so that one bad record never holds back the
+// others. Nothing here ever waits on a slot, nor a slot on it.
 #pragma once
 
 #include <chrono>
@@ -30,6 +32,10 @@ constexpr std::chrono::milliseconds kSendExitWait{2000};
 
 // The file beside the log that tells what the server has: "LOG.sent".
 std::string sentPathOf(const std::string& logPath);
+// The file beside the log that lists the records the server refused: "LOG.refused", a line each,
+// "ID<TAB>the server's reason". They stay in the log; `zemtabulo-line import` stores them once
+// their fault is mended.
+std::string refusedPathOf(const std::string& logPath);
 
 // The token: the file's first line without the blanks, CR and LF around it. Empty on success,
 // else why there is none (the token itself is never in the text).
@@ -49,6 +55,8 @@ struct SendState {
     size_t waiting = 0;    // records in the log the server has not acknowledged
     bool scanned = false;  // the log was read at least once (waiting is known)
     std::string problem;   // the last send's failure; empty after a success
+    size_t refused = 0;    // records the server refused since the start, set aside
+    bool failing = false;  // the last pass ended in a failure: the next waits its turn
 };
 
 class LineSender {

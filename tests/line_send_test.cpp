@@ -197,3 +197,37 @@ TEST_F(LineSend, TokenFileMissingOrEmptyIsRefusedWithoutStarting) {
         << refused.err;
     EXPECT_EQ(refused.err.find("not-a-token"), std::string::npos) << "the token is never printed";
 }
+
+TEST_F(LineSend, RecordTheServerRefusesIsListedAndPassedOverTheOthersAllArrive) {
+    ASSERT_EQ(write(8, "").status, 0);
+    // A NUL in one record's port: the server refuses the batch that holds it.
+    std::string text = dir_.read("log.csv");
+    const std::vector<std::string> logged = loggedIds();
+    LogTable table;
+    ASSERT_TRUE(table.parse(text));
+    const size_t bad = 5;
+    const size_t at = text.find(table.at(bad, "id"));
+    const std::string port = table.at(bad, "port");
+    const size_t portAt = text.rfind(port, at);
+    ASSERT_NE(portAt, std::string::npos);
+    text.insert(portAt + port.size(), 1, '\0');
+    dir_.write("log.csv", text);
+
+    startServer();
+    const ProgramResult r = send(url(server_->port()));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("1 record refused by the line server, listed in " + log_ + ".refused"),
+              std::string::npos)
+        << r.err;
+    std::vector<std::string> others = logged;
+    others.erase(others.begin() + long(bad));
+    EXPECT_EQ(storedIds(), others) << "the others once each, in the log's order";
+    const std::string refused = dir_.read("log.csv.refused");
+    EXPECT_EQ(refused.rfind(logged[bad] + "\t", 0), 0u) << refused;
+    EXPECT_NE(refused.find("without NUL"), std::string::npos) << refused;
+
+    // Passed over for good: the next send has nothing to send.
+    EXPECT_EQ(send(url(server_->port())).status, 0);
+    EXPECT_EQ(dir_.read("log.csv.refused"), refused);
+    EXPECT_EQ(storedIds(), others);
+}

@@ -154,11 +154,23 @@ done
 port="$(head -n 1 "$WORK/sim.out")"
 full_write() {
     local start=$SECONDS rc=0
-    "$BIN/zemtabulo-cli" write --port "$port" --data sample.v3 >"$WORK/write.out" 2>&1 || rc=$?
+    "$BIN/zemtabulo-cli" write --port "$port" --data sample.v3 --log "$WORK/write.csv" \
+        >"$WORK/write.out" 2>&1 || rc=$?
     echo "     write: exit $rc in $((SECONDS - start)) s, $(grep -c . "$WORK/write.out") lines"
     [ "$rc" -eq 0 ] && [ $((SECONDS - start)) -ge 4 ]
 }
 check "full write against the unpacked v3sim, the test clock settings ignored" full_write
+# The HTTP client is a module the programs load from ../lib/zemtabulo/modules: sending to a closed port
+# must fail for the port, not for a module the package left out.
+http_module_loads() {
+    local out
+    echo token >"$WORK/token"
+    out="$("$BIN/zemtabulo-cli" send --log "$WORK/write.csv" --line http://127.0.0.1:9 \
+        --line-token-file "$WORK/token" 2>&1 || true)"
+    echo "     send: $out"
+    grep -q "records wait for the line server" <<<"$out" && ! grep -q "cannot be loaded" <<<"$out"
+}
+check "zemtabulo-cli send loads the installed HTTP module" http_module_loads
 only_sample_left() { [ "$(ls -A)" = "sample.v3" ]; }
 check "write leaves nothing in the working directory" only_sample_left
 
