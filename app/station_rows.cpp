@@ -67,4 +67,5 @@ void Station::slotEnded(size_t slot) {
     if (!stopping) sounds.play(ok ? kOkSound : kNgSound);
     enableWindow(slotItem(slot, kSlotStart), true);
     enableWindow(slotItem(slot, kSlotPort), !locked);
+    unitRowEnded(*this, slot);
 }

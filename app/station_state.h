@@ -13,6 +13,7 @@
 #include "platform/ui.h"
 #include "station/line_sender.h"
 #include "station/station_run.h"
+#include "station/unit.h"
 
 // What a row shows, so that an event that changes nothing repaints nothing.
 struct RowShown {
@@ -49,6 +50,13 @@ class Station : public StationView {
     bool lineFailTold = false;
     bool stopping = false;
     SoundQueue sounds;
+    // Unit ids (app/station_units.cpp): the pattern of STATION.INI, why it is none (told at
+    // the start and at each Start), and the units recorded ok in `log`, read when a Start
+    // first needs them and kept up to date as the log is written.
+    UnitPattern unitPattern;
+    std::string unitPatternError;
+    std::shared_ptr<UnitLedger> units;
+    const LogFile* unitsLog = nullptr;  // the log `units` was read from
 
     Window item(int id) const { return dlgItem(dlg, id); }
     Window slotItem(size_t slot, SlotPart part) const {
@@ -62,6 +70,21 @@ class Station : public StationView {
         return comboText(combo, comboSel(combo));
     }
 };
+
+// Unit ids. At the window's start: the pattern, a box when it is none.
+void initUnits(Station& st);
+// Each of `slots`' unit id into its SlotStart (in `starts`, as `slots`), checked: a box says
+// why an id is refused, a unit recorded ok asks whether this is a rework. False when one is
+// refused (or the rework is not confirmed): then nothing starts.
+bool takeUnits(Station& st, const std::vector<size_t>& slots, std::vector<SlotStart>& starts);
+// A row started: its field emptied for the next label and held until the slot ends.
+void unitRowStarted(Station& st, size_t slot);
+void unitRowEnded(Station& st, size_t slot);
+// The scanner's Enter in a row's field: the row starts (when idle and its id passes), and the
+// focus goes on to the next row whose field is free.
+void unitEntered(Station& st, size_t slot);
+// Starts the slots (idle ones) as their buttons do.
+void startSlots(Station& st, const std::vector<size_t>& wanted);
 
 // The result field of a slot: its text and colour.
 void showResult(Station& st, size_t slot, const std::string& text, uint32_t colour);

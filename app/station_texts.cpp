@@ -37,3 +37,34 @@ std::string failureText(const EndInfo& end) {
     if (end.step == jobstep::kData) return std::string(jobtext::kBadData) + ": " + end.reason;
     return end.reason;
 }
+
+std::string unitRefusalText(UnitVerdict verdict, const std::string& slot, const std::string& id,
+                            const std::string& pattern) {
+    switch (verdict) {
+        case UnitVerdict::Missing:
+            return slot + ": 製造番号が入力されていません";
+        case UnitVerdict::Unusable:
+            return slot + ": 製造番号に使えない文字があります: " + id + "\n(英数字と記号、" +
+                   std::to_string(kMaxUnitIdSize) + "文字まで)";
+        case UnitVerdict::NoMatch:
+            return slot + ": 製造番号の形式が違います: " + id + "\n形式: " + pattern;
+        default:
+            return "";
+    }
+}
+
+std::string reworkQuestion(const std::string& slot, const std::string& id) {
+    return slot + ": 製造番号 " + id + " は書込み済み(OK)です。\n再作業として書き込みますか?";
+}
+
+std::string sameUnitText(const std::string& slot, const std::string& id, const std::string& other) {
+    return slot + ": 製造番号 " + id + " は " + other + " と同じです";
+}
+
+std::string unitPatternText(const std::string& why) {
+    return "STATION.INI の unit-pattern が正しくありません\n" + why;
+}
+
+std::string unitColumnMissingText(const std::string& log) {
+    return "ログファイルの見出し行が古い形式のため、製造番号を記録できません\n" + log;
+}

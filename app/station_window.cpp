@@ -185,6 +185,8 @@ std::optional<SlotStart> startNow(Station& st) {
     return start;
 }
 
+}  // namespace
+
 void startSlots(Station& st, const std::vector<size_t>& wanted) {
     std::vector<std::pair<size_t, std::string>> idle;
     for (size_t s : wanted)
@@ -199,19 +201,26 @@ void startSlots(Station& st, const std::vector<size_t>& wanted) {
                same->device);
         return;
     }
+    std::vector<size_t> slots;
+    for (const auto& [s, port] : idle) slots.push_back(s);
+    std::vector<SlotStart> starts(idle.size(), *start);
+    if (!takeUnits(st, slots, starts)) return;
     saveConfig(st);
-    for (const auto& [s, port] : idle) {
+    for (size_t k = 0; k < idle.size(); ++k) {
+        const auto& [s, port] = idle[k];
         enableWindow(st.slotItem(s, kSlotStart), false);
         enableWindow(st.slotItem(s, kSlotPort), false);
+        unitRowStarted(st, s);
         setWindowText(st.slotItem(s, kSlotStatus), "");
         progressSetPos(st.slotItem(s, kSlotProgress), 0);
         showResult(st, s, "0%", kNoColour);
         st.rows[s] = RowShown{0, std::string()};
-        SlotStart slotStart = *start;
-        slotStart.port = port;
-        st.run.start(s, std::move(slotStart), st);
+        starts[k].port = port;
+        st.run.start(s, std::move(starts[k]), st);
     }
 }
+
+namespace {
 
 // ---- Exit ----
 
@@ -246,6 +255,9 @@ bool slotCommand(Station& st, int id) {
             break;
         case kSlotEvent:
             st.run.pump(st);
+            break;
+        case kSlotUnit:
+            unitEntered(st, slot);
             break;
         default:
             break;  // the port list changes by itself
@@ -320,6 +332,7 @@ int stationMain(const std::vector<std::string>& args) {
         for (const std::string& m : malformed) text += "\n" + m;
         st.box(text);
     }
+    initUnits(st);
     const std::unique_ptr<StationTemplate> tmpl = stationTemplate(st.slots);
     dialogBox(tmpl->dialog, nullptr, stationDlgProc, &st);
     return 0;

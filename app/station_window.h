@@ -39,6 +39,7 @@ enum SlotPart : int {
     kSlotProgress = 3,
     kSlotResult = 4,
     kSlotStart = 5,
+    kSlotUnit = 8,   // the unit id, typed by the label's scanner
     kSlotEvent = 9,  // not a control: the command its job's events are posted as
 };
 constexpr int slotControlId(int slot, SlotPart part) {

@@ -64,6 +64,13 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
     if (key == "retry-sum") return parseFlag(value, c.retrySum);
     if (key == "line") return c.line = value, true;
     if (key == "line-token-file") return c.lineTokenFile = value, true;
+    if (key == "unit") {
+        if (value != "required" && value != "optional") return false;
+        c.unitRequired = value == "required";
+        return true;
+    }
+    // Checked at the window's start, where a pattern that is no pattern is told in a box.
+    if (key == "unit-pattern") return c.unitPattern = value, true;
     int index = 0;
     std::string part;
     if (!parseSlotKey(key, index, part)) return false;
@@ -75,7 +82,7 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
 // A value with a line break would end its line early: the rest would be read as a line of its
 // own, or, with a lone CR, be taken by other readers for a line end.
 bool holdsLineBreak(const StationConfig& c) {
-    std::vector<const std::string*> values{&c.data, &c.expectSum, &c.log};
+    std::vector<const std::string*> values{&c.data, &c.expectSum, &c.log, &c.unitPattern};
     for (const StationSlotConfig& slot : c.slots)
         values.insert(values.end(), {&slot.name, &slot.port});
     return std::any_of(values.begin(), values.end(), [](const std::string* v) {
@@ -144,6 +151,8 @@ std::string formatStationIni(const StationConfig& c) {
     put("retry-sum", c.retrySum ? "1" : "0");
     if (!c.line.empty()) put("line", c.line);
     if (!c.lineTokenFile.empty()) put("line-token-file", c.lineTokenFile);
+    if (c.unitRequired) put("unit", "required");
+    if (!c.unitPattern.empty()) put("unit-pattern", c.unitPattern);
     return out;
 }
 

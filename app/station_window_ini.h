@@ -28,6 +28,8 @@ struct StationConfig {
     bool retrySum = false;  // a sum that differs or cannot be read is retried too
     std::string line;       // the line server's address; empty: the records stay in the log
     std::string lineTokenFile;
+    bool unitRequired = false;  // unit=required: no slot starts without its unit id
+    std::string unitPattern;    // unit-pattern=: what every unit id must match (ECMAScript)
 };
 
 // `s` without the blanks and tabs around it, as values and fields are taken.

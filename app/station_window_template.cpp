@@ -17,7 +17,9 @@ constexpr const char* kStartCaptions[kMaxStationSlots] = {
     "開始(&9)", "開始",     "開始",     "開始",     "開始",     "開始",     "開始",     "開始"};
 
 // Layout in dialog units.
-constexpr int kWidth = 520;
+constexpr int kWidth = 600;
+// The unit id's column, after the port's: what follows it moves right by this.
+constexpr int kUnitWidth = 80;
 constexpr int kRowsTop = 86;
 constexpr int kTallRow = 24;   // rows when there are few
 constexpr int kShortRow = 15;  // rows when there are many: 16 fit a 768-pixel screen
@@ -26,9 +28,11 @@ constexpr int kBottomMargin = 7;
 
 // 全台開始 comes first: the window opens with the focus on it, so that Enter starts every slot.
 const ControlTemplate kTopControls[] = {
-    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459, 7, 54, 28, kTabStop | kGroup},
+    {IDC_ST_START_ALL, K::DefPushButton, "全台開始", 459 + kUnitWidth, 7, 54, 28,
+     kTabStop | kGroup},
     {IDC_ST_DATA_FILE, K::PushButton, "ﾃﾞｰﾀﾌｧｲﾙ指定", 7, 7, 55, 12, kTabStop},
-    {IDC_ST_DATA_PATH, K::StaticText, "(書込みﾃﾞｰﾀﾌｧｲﾙ名)", 68, 7, 380, 12, kVCenter | kNoPrefix},
+    {IDC_ST_DATA_PATH, K::StaticText, "(書込みﾃﾞｰﾀﾌｧｲﾙ名)", 68, 7, 380 + kUnitWidth, 12,
+     kVCenter | kNoPrefix},
     {IDC_VERTICAL, K::CheckBox, "縦表示", 7, 24, 40, 10, kTabStop | kGroup},
     {IDC_SKIP_BITMAPS, K::CheckBox, "ビットマップ転送しない", 52, 24, 90, 10, kTabStop},
     {IDC_TRANSFER_SETTINGS, K::CheckBox, "設定転送", 147, 24, 45, 10, kTabStop},
@@ -43,13 +47,14 @@ const ControlTemplate kTopControls[] = {
     {IDC_ST_EXPECT, K::Edit, "", 38, 54, 60, 12, kTabStop | kBorder},
     {IDC_ST_FIRST_SUM, K::CheckBox, "最初の1台の値を使う", 104, 55, 85, 10, kTabStop},
     {IDC_ST_LOG_LABEL, K::StaticText, "ログファイル", 196, 56, 42, 8, kGroup},
-    {IDC_ST_LOG, K::Edit, "", 240, 54, 208, 12, kTabStop | kBorder},
-    {IDC_ST_EXIT, K::PushButton, "終了", 459, 40, 54, 14, kTabStop},
+    {IDC_ST_LOG, K::Edit, "", 240, 54, 208 + kUnitWidth, 12, kTabStop | kBorder},
+    {IDC_ST_EXIT, K::PushButton, "終了", 459 + kUnitWidth, 40, 54, 14, kTabStop},
     {-1, K::StaticText, "治具", 7, 74, 34, 8, kGroup},
     {-1, K::StaticText, "ポート", 44, 74, 40, 8, 0},
-    {-1, K::StaticText, "状態", 132, 74, 40, 8, 0},
-    {-1, K::StaticText, "進捗", 276, 74, 40, 8, 0},
-    {-1, K::StaticText, "結果", 340, 74, 40, 8, 0},
+    {-1, K::StaticText, "製造番号", 132, 74, 60, 8, 0},
+    {-1, K::StaticText, "状態", 132 + kUnitWidth, 74, 40, 8, 0},
+    {-1, K::StaticText, "進捗", 276 + kUnitWidth, 74, 40, 8, 0},
+    {-1, K::StaticText, "結果", 340 + kUnitWidth, 74, 40, 8, 0},
 };
 
 void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
@@ -59,12 +64,16 @@ void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     out.push_back({id(kSlotName), K::StaticText, kSlotNames[slot], 7, y, 34, inner,
                    kVCenter | kNoPrefix | kGroup});
     out.push_back({id(kSlotPort), K::ComboDropList, "", 44, mid - 6, 84, 120, kTabStop | kVScroll});
-    out.push_back({id(kSlotStatus), K::StaticText, "", 132, y, 140, inner, kVCenter | kNoPrefix});
-    out.push_back({id(kSlotProgress), K::Progress, "", 276, mid - 4, 60, 8, kBorder});
+    out.push_back({id(kSlotUnit), K::Edit, "", 132, mid - 6, kUnitWidth - 4, 12,
+                   kTabStop | kBorder | kScanField});
+    const int x = kUnitWidth;
     out.push_back(
-        {id(kSlotResult), K::StaticText, "", 340, y, 116, inner, kLargeText | kBorder | kNoPrefix});
+        {id(kSlotStatus), K::StaticText, "", 132 + x, y, 140, inner, kVCenter | kNoPrefix});
+    out.push_back({id(kSlotProgress), K::Progress, "", 276 + x, mid - 4, 60, 8, kBorder});
+    out.push_back({id(kSlotResult), K::StaticText, "", 340 + x, y, 116, inner,
+                   kLargeText | kBorder | kNoPrefix});
     out.push_back(
-        {id(kSlotStart), K::PushButton, kStartCaptions[slot], 459, mid - 6, 54, 13, kTabStop});
+        {id(kSlotStart), K::PushButton, kStartCaptions[slot], 459 + x, mid - 6, 54, 13, kTabStop});
 }
 
 }  // namespace

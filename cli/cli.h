@@ -26,7 +26,11 @@ struct CliOptions {
     bool retrySum = false;   // a sum that differs or cannot be read is retried too
     bool autoStart = false;  // station: each slot starts when its device is plugged in
     int debounceMs = 500;    // station: how long a device must stay before its job starts
-    std::string line;        // the line server's address: the log's records are sent there
+    std::vector<std::string> units;  // PORT=ID: the unit id of the device on that port
+    std::string unitPattern;         // what every unit id must match (ECMAScript, whole)
+    bool unitRequired = false;       // a port without a unit id is refused
+    bool rework = false;             // a unit recorded ok before may be written again
+    std::string line;                // the line server's address: the log's records are sent there
     std::string lineTokenFile;
 };
 

@@ -79,7 +79,7 @@ void AutoStation::slotEvent(size_t index, const Json& event) {
 
 void AutoStation::slotEnded(size_t index) {
     const StationSlot& s = station_.slot(index);
-    emit(index, endEvent(run_.ports[index], s.end));
+    emit(index, withUnit(endEvent(run_.ports[index], s.end), s.start.unit, s.start.rework));
     tallyEnd(tallies_[index], s);
     std::string line = resultText(s);
     if (!s.sum.empty()) line += " " + s.sum;
@@ -89,7 +89,7 @@ void AutoStation::slotEnded(size_t index) {
 
 void AutoStation::slotRetrying(size_t index) {
     const StationSlot& s = station_.slot(index);
-    Json retry = endEvent(run_.ports[index], s.end);
+    Json retry = withUnit(endEvent(run_.ports[index], s.end), s.start.unit, s.start.rework);
     retry["event"] = "retry";
     emit(index, std::move(retry));
     printLine(index, std::string(slotResultName(s.end.result)) + ": " + s.end.reason +
@@ -105,13 +105,14 @@ void AutoStation::slotStateChanged(size_t index) {
 
 int AutoStation::run() {
     if (run_.events)
-        run_.events->emit(
-            startEvent({programVersion(), run_.ports, run_.data, run_.sha256, run_.bytes}));
+        run_.events->emit(startEvent(
+            {programVersion(), run_.ports, run_.data, run_.sha256, run_.bytes, run_.units}));
     const SumRule rule = run_.expectSum.empty() ? SumRule::None : SumRule::Expected;
     for (size_t i = 0; i < run_.ports.size(); ++i) {
-        SlotStart start{
-            run_.ports[i], run_.data,      run_.sha256, run_.bytes,       run_.flags,
-            rule,          run_.expectSum, run_.log,    options_.retries, options_.retrySum};
+        SlotStart start{run_.ports[i],     run_.data,     run_.sha256,
+                        run_.bytes,        run_.flags,    rule,
+                        run_.expectSum,    run_.log,      options_.retries,
+                        options_.retrySum, run_.units[i], run_.reworks[i]};
         station_.arm(i, std::move(start), std::chrono::milliseconds(options_.debounceMs), *this);
     }
     int signal = 0;

@@ -167,7 +167,7 @@ class CliJob : public JobObserver {
         if (run_.events) {
             EndInfo told = end;
             told.exit = status;
-            run_.events->emit(endEvent(port_, told));
+            run_.events->emit(withUnit(endEvent(port_, told), run_.units[0], run_.reworks[0]));
             if (!run_.slotMode) run_.events->emit(doneEvent(status));
         } else if (end.result != SlotResult::Ok && end.result != SlotResult::Failed) {
             std::fprintf(stderr, "%s: %s%s%s\n", port_.c_str(), slotResultName(end.result),
@@ -289,7 +289,9 @@ JobResult runJob(CliJob& out, const CliOptions& o, const std::string& port, cons
 
 int cliWrite(const CliOptions& o) {
     // Retries are the station run's: one port with them is a run of one slot.
-    if (o.ports.size() > 1 || (o.retries > 0 && !o.slot)) return cliWriteMany(o);
+    // So are the unit ids' checks: one port with them is a run of one slot, unless it is one.
+    const bool units = !o.units.empty() || o.unitRequired;
+    if (o.ports.size() > 1 || (!o.slot && (o.retries > 0 || units))) return cliWriteMany(o);
     std::string port;
     if (!loadPort(o, port)) return kExitFailed;
 
@@ -297,13 +299,14 @@ int cliWrite(const CliOptions& o) {
     auto run = std::make_shared<WriteRun>();
     run->ports = {port};
     run->slotMode = o.slot;
+    takeSlotUnit(o, *run);
     if (const int status = prepareRun(o, writeSettingsFlags(o.settings), *run, false); status != 0)
         return status;
     if (o.json) {
         run->events = std::make_unique<EventWriter>(stdout);
         if (!o.slot)
             run->events->emit(
-                startEvent({programVersion(), run->ports, run->data, run->sha256, run->bytes}));
+                startEvent({programVersion(), run->ports, run->data, run->sha256, run->bytes, {}}));
     }
 
     auto out = std::make_shared<CliJob>(*run, port, !o.json && stdoutIsTerminal());

@@ -81,13 +81,13 @@ void CliStation::emit(size_t index, Json event) {
 
 void CliStation::slotEnded(size_t index) {
     const StationSlot& s = station_.slot(index);
-    emit(index, endEvent(s.start.port, s.end));
+    emit(index, withUnit(endEvent(s.start.port, s.end), s.start.unit, s.start.rework));
     printLine(index, resultText(s) + (s.end.reason.empty() ? "" : ": " + s.end.reason));
 }
 
 void CliStation::slotRetrying(size_t index) {
     const StationSlot& s = station_.slot(index);
-    Json retry = endEvent(s.start.port, s.end);
+    Json retry = withUnit(endEvent(s.start.port, s.end), s.start.unit, s.start.rework);
     retry["event"] = "retry";
     emit(index, std::move(retry));
     printLine(index, std::string(slotResultName(s.end.result)) + ": " + s.end.reason +
@@ -96,15 +96,16 @@ void CliStation::slotRetrying(size_t index) {
 
 int CliStation::run() {
     if (run_.events)
-        run_.events->emit(
-            startEvent({programVersion(), run_.ports, run_.data, run_.sha256, run_.bytes}));
+        run_.events->emit(startEvent(
+            {programVersion(), run_.ports, run_.data, run_.sha256, run_.bytes, run_.units}));
     for (size_t i = 0; i < run_.ports.size(); ++i) {
         SlotStart start{
             run_.ports[i],  run_.data,
             run_.sha256,    run_.bytes,
             run_.flags,     run_.expectSum.empty() ? SumRule::Majority : SumRule::Expected,
             run_.expectSum, run_.log,
-            retries_,       retrySum_};
+            retries_,       retrySum_,
+            run_.units[i],  run_.reworks[i]};
         station_.start(i, std::move(start), *this);
     }
     while (station_.anyRunning()) {

@@ -52,6 +52,19 @@ void addRetryFlags(CLI::App* command, CliOptions& o) {
                       "Retry a device whose sum differs or cannot be read too");
 }
 
+// The unit ids and their checks, the same for write and station.
+void addUnitFlags(CLI::App* command, CliOptions& o) {
+    command->add_option("--unit", o.units,
+                        "PORT=ID: the unit id (the serial on its label) of the device on PORT, "
+                        "kept in its record; repeat for each port");
+    command->add_option("--unit-pattern", o.unitPattern,
+                        "What every unit id must match as a whole (ECMAScript regular expression)");
+    command->add_flag("--unit-required", o.unitRequired, "Refuse a port without --unit");
+    command->add_flag("--rework", o.rework,
+                      "Write units whose devices are recorded ok in the log already (a rework, "
+                      "marked in their records)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +104,7 @@ int main(int argc, char** argv) {
         ->group("")
         ->check(CLI::Range(1, kMaxRetries + 1));
     addRetryFlags(write, o);
+    addUnitFlags(write, o);
     write->add_option("--record-id", o.recordId, "(the id of the record the parent writes)")
         ->group("")
         ->check([](const std::string& s) {
@@ -130,6 +144,7 @@ int main(int argc, char** argv) {
             return isHexSum(s) ? std::string() : "not a sum of 1 to 15 hex digits: " + s;
         });
     addRetryFlags(station, o);
+    addUnitFlags(station, o);
     station->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
     station->add_flag("--trace", o.trace, "Show the jobs' debug output");
 

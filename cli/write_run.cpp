@@ -1,5 +1,6 @@
 #include "cli/write_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -68,7 +69,87 @@ std::string changedSinceParent(const WriteRun& run) {
 }
 
 SlotRecordInfo recordInfo(const WriteRun& run) {
-    return {run.recordId, run.data, run.sha256, run.bytes, run.options, run.expectSum, run.attempt};
+    const bool unit = run.units.size() == 1;
+    return {run.recordId,          run.data,      run.sha256,  run.bytes,
+            run.options,           run.expectSum, run.attempt, unit ? run.units[0] : std::string(),
+            unit && run.reworks[0]};
+}
+
+namespace {
+
+// "COM1=SN-0042": the port as given, the id after the first '=' (a port name holds none).
+bool splitUnitArg(const std::string& arg, std::string& port, std::string& id) {
+    const size_t eq = arg.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    port = arg.substr(0, eq);
+    id = arg.substr(eq + 1);
+    return true;
+}
+
+int refuseUnit(const std::string& port, const std::string& why) {
+    std::fprintf(stderr, "%s: %s; nothing was written\n", port.c_str(), why.c_str());
+    return kExitUsage;
+}
+
+// Each port's id from the PORT=ID arguments; kExitUsage after saying why.
+int unitsOfPorts(const CliOptions& o, WriteRun& run) {
+    run.units.assign(run.ports.size(), std::string());
+    run.reworks.assign(run.ports.size(), false);
+    for (const std::string& arg : o.units) {
+        std::string port, id;
+        if (!splitUnitArg(arg, port, id))
+            return refuseUnit(arg, "--unit takes PORT=ID, the port as --port names it");
+        const auto at = std::find(run.ports.begin(), run.ports.end(), port);
+        if (at == run.ports.end()) return refuseUnit(port, "--unit names a port not written");
+        std::string& unit = run.units[size_t(at - run.ports.begin())];
+        if (!unit.empty()) return refuseUnit(port, "two unit ids for one port");
+        if (std::find(run.units.begin(), run.units.end(), id) != run.units.end())
+            return refuseUnit(port, "unit " + id + " is given for another port too");
+        unit = id;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int checkUnits(const CliOptions& o, WriteRun& run, const LogFile* log) {
+    UnitPattern pattern;
+    if (const std::string why = compileUnitPattern(o.unitPattern, pattern); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return kExitUsage;
+    }
+    if (const int status = unitsOfPorts(o, run); status != 0) return status;
+    const bool any = std::any_of(run.units.begin(), run.units.end(),
+                                 [](const std::string& u) { return !u.empty(); });
+    // A log that leaves the column out would lose the units and could not tell a rework.
+    if (log && any && !log->keepsColumn("unit"))
+        return refuseUnit(log->path(), "the log's header is older and has no unit column");
+    UnitLedger ledger;
+    if (log && any && ledger.read(log->path()) != 0)
+        return refuseUnit(log->path(), "the log cannot be read for the units recorded ok");
+    for (size_t i = 0; i < run.ports.size(); ++i) {
+        const bool recordedOk = log && ledger.recordedOk(run.units[i]);
+        const UnitVerdict verdict = checkUnit(run.units[i], o.unitRequired, pattern, recordedOk);
+        if (verdict == UnitVerdict::RecordedOk && o.rework) {
+            run.reworks[i] = true;
+            continue;
+        }
+        if (verdict != UnitVerdict::Ok)
+            return refuseUnit(run.ports[i], unitRefusal(verdict, run.units[i], pattern));
+    }
+    return 0;
+}
+
+void takeSlotUnit(const CliOptions& o, WriteRun& run) {
+    run.units.assign(run.ports.size(), std::string());
+    run.reworks.assign(run.ports.size(), false);
+    for (const std::string& arg : o.units) {
+        std::string port, id;
+        if (run.ports.size() == 1 && splitUnitArg(arg, port, id) && port == run.ports[0]) {
+            run.units[0] = id;
+            run.reworks[0] = o.rework;
+        }
+    }
 }
 
 bool logSlot(WriteRun& run, const std::string& port, const EndInfo& end, const std::string& sum,
@@ -148,8 +229,10 @@ bool sameDeviceRefused(const std::vector<std::string>& ports) {
 int prepareSlotsRun(const CliOptions& o, WriteRun& run) {
     run.ports = o.ports;
     if (sameDeviceRefused(o.ports)) return kExitUsage;
+    if (const int status = checkUnits(o, run, nullptr); status != 0) return status;
     if (const int status = prepareRun(o, writeSettingsFlags(o.settings), run, true); status != 0)
         return status;
+    if (const int status = checkUnits(o, run, run.log.get()); status != 0) return status;
     if (o.json) run.events = std::make_unique<EventWriter>(stdout);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "station/line_sender.h"
 #include "station/log.h"
 #include "station/slot_job.h"
+#include "station/unit.h"
 #include "station/verdict.h"
 
 struct WriteRun {
@@ -31,7 +32,18 @@ struct WriteRun {
     int attempt = 1;
     intptr_t parentId = 0;               // the parent process at the start (0: not known)
     std::unique_ptr<LineSender> sender;  // with --line: the log's records to the line server
+    std::vector<std::string> units;      // each port's unit id ("" for none), as ports
+    std::vector<bool> reworks;           // each port's unit recorded ok before, confirmed
 };
+
+// The unit ids of `o.units` (PORT=ID) for the run's ports, checked: the pattern, each id's
+// form and match, a port named twice or not written, one id on two ports, a port without an id
+// when required, and (with a log) a unit recorded ok there without --rework. On a refusal says
+// why on stderr and returns kExitUsage; 0 when the run can go on. Before the log is opened
+// (`log` null) only what needs no log is checked.
+int checkUnits(const CliOptions& o, WriteRun& run, const LogFile* log);
+// A slot's child takes its unit as its parent checked it.
+void takeSlotUnit(const CliOptions& o, WriteRun& run);
 
 // The parent has this long after the end event to write the device's first record before the
 // slot's child stops waiting for it (and leaves it to the parent, which says the record is lost).

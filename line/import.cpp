@@ -96,6 +96,7 @@ std::string toRecord(const Columns& c, const std::vector<std::string>& fields,
     r.step = c.at(fields, "step");
     r.reason = c.at(fields, "reason");
     r.version = c.at(fields, "version");
+    r.unit = c.at(fields, "unit");
     if (!number(c.at(fields, "data_bytes"), r.dataBytes)) return "data_bytes is not a number";
     if (!number(c.at(fields, "seconds"), r.seconds)) return "seconds is not a number";
     if (const std::string a = c.at(fields, "attempt"); !a.empty() && !number(a, r.attempt))

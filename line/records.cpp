@@ -37,6 +37,7 @@ constexpr Field kFields[] = {
     {"reason", Kind::Text, &LogRecord::reason},
     {"version", Kind::Text, &LogRecord::version},
     {"attempt", Kind::Attempt, nullptr},
+    {"unit", Kind::Text, &LogRecord::unit},
 };
 
 // Where the dashes of a UUID's text are.
@@ -249,6 +250,8 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
             q.dataFile = value;
         else if (name == "reason")
             q.reason = value;
+        else if (name == "unit")
+            q.unit = value;
         else if (name == "limit")
             why = parseLimit(value, q.limit);
         else if (name == "before")
@@ -279,6 +282,7 @@ PgResult fetchPage(PgConnection& db, const RecordQuery& q) {
     add("result = ", q.result);
     add("port = ", q.port);
     add("data_sha256 = ", q.dataSha256);
+    add("unit = ", q.unit);
     // strpos rather than LIKE: a % or _ typed into the search is meant as itself.
     add("strpos(lower(data_file), lower(", q.dataFile, ")) > 0");
     add("strpos(lower(reason), lower(", q.reason, ")) > 0");

@@ -33,6 +33,8 @@ size_t insertRecords(PgConnection& db, const std::string& station,
 // What a listing asks for; unset filters do not filter.
 struct RecordQuery {
     std::optional<std::string> station, from, to, result, port, dataSha256;
+    // The unit id, whole: a device's records, its reworks among them.
+    std::optional<std::string> unit;
     // Parts of the data file's name and of the reason, in any case.
     std::optional<std::string> dataFile, reason;
     size_t limit = kDefaultPageRecords;
@@ -48,9 +50,9 @@ std::string parseRecordQuery(const std::vector<std::pair<std::string, std::strin
 // `{"records":[...],"next":CURSOR or null}`, newest first. Throws as insertRecords.
 std::string listRecordsJson(PgConnection& db, const RecordQuery& query);
 
-// The log's columns the records table keeps (all of them, `attempt` included): a CSV of them
-// reads back as a log of that width.
-constexpr size_t kStoredLogColumns = 17;
+// The log's columns the records table keeps (all of them, `attempt` and `unit` included): a CSV
+// of them reads back as a log of that width.
+constexpr size_t kStoredLogColumns = 18;
 // One page of the listing as lines of a station's log (CR LF ended), the station as one more
 // field, appended to `lines`. True when more pages follow, with `query` moved on to the next.
 // Throws as insertRecords.

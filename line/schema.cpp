@@ -74,6 +74,14 @@ const std::vector<Migration>& migrations() {
             "CREATE INDEX records_failed_time ON records (time_utc) INCLUDE (station, port, "
             "step, reason) WHERE result <> 'ok'",
         },
+        {
+            // The serial on the device's label; older stations send none.
+            "ALTER TABLE records ADD COLUMN unit text NOT NULL DEFAULT ''",
+            // A unit's history is looked up by its id; most records of older stations have
+            // none and stay out of the index.
+            "CREATE INDEX records_unit_time ON records (unit, time_utc DESC, id DESC) "
+            "WHERE unit <> ''",
+        },
     };
     return all;
 }

@@ -40,6 +40,11 @@ enum : unsigned {
     kBorder = 1u << 7,
     kVScroll = 1u << 8,
     kLargeText = 1u << 9,    // static text in a large bold face (from its height), centred
+    // An edit box typed into by a keyboard-wedge scanner: the input method stays off (it would
+    // compose the scanner's keystrokes, or turn them into wide characters), and Enter in it
+    // sends the dialog the edit box's own id as a command instead of pressing the default
+    // button (the scan's end acts on its own row, not on the whole window).
+    kScanField = 1u << 10,
 };
 
 // A push button whose caption marks a character with an ampersand ("開始(&1)") is pressed by
@@ -89,6 +94,8 @@ Window dlgItem(Window dlg, int id);
 void setWindowText(Window w, const std::string& text);
 std::string windowText(Window w);
 void enableWindow(Window w, bool enable);
+// The keyboard focus to the control (an edit box's text selected), as the Tab key would.
+void setFocus(Window w);
 bool isWindowEnabled(Window w);
 bool isWindowVisible(Window w);
 void updateWindow(Window w);      // repaint now

@@ -6,6 +6,7 @@
 
 #include "platform/host.h"
 #include "platform/serial.h"
+#include "station/unit.h"
 #include "zt_version.h"
 
 namespace {
@@ -20,9 +21,13 @@ Json portEvent(const char* kind, const std::string& port) {
 }  // namespace
 
 Json startEvent(const StartInfo& info) {
-    return Json{{"event", "start"},    {"schema", kEventSchema}, {"version", info.version},
-                {"ports", info.ports}, {"data", info.data},      {"sha256", info.sha256},
-                {"bytes", info.bytes}};
+    Json e{{"event", "start"},    {"schema", kEventSchema}, {"version", info.version},
+           {"ports", info.ports}, {"data", info.data},      {"sha256", info.sha256},
+           {"bytes", info.bytes}};
+    if (std::any_of(info.units.begin(), info.units.end(),
+                    [](const std::string& u) { return !u.empty(); }))
+        e["units"] = info.units;
+    return e;
 }
 
 Json statusEvent(const std::string& port, const std::string& text) {
@@ -62,6 +67,13 @@ Json endEvent(const std::string& port, const EndInfo& info) {
         e["data_bytes"] = info.dataBytes;
     }
     return e;
+}
+
+Json withUnit(Json event, const std::string& unit, bool rework) {
+    if (unit.empty()) return event;
+    event["unit"] = unit;
+    if (rework) event["rework"] = true;
+    return event;
 }
 
 Json doneEvent(int exit) {
@@ -104,6 +116,8 @@ LogRecord slotRecord(const std::string& port, const EndInfo& end, const std::str
     r.options = info.options;
     r.expectedSum = info.expectedSum;
     r.attempt = info.attempt;
+    r.unit = info.unit;
+    if (info.rework) r.reason = reworkReason(r.reason);
     return r;
 }
 

@@ -32,6 +32,7 @@ struct StartInfo {
     std::string data;
     std::string sha256;
     uint64_t bytes = 0;
+    std::vector<std::string> units{};  // each port's unit id, as ports; "units" when any is given
 };
 
 struct EndInfo {
@@ -57,6 +58,9 @@ Json progressEvent(const std::string& port, uint64_t sent, uint64_t total);
 Json sumEvent(const std::string& port, const std::string& sum);
 Json endEvent(const std::string& port, const EndInfo& info);
 Json doneEvent(int exit);
+// A port's event (end, retry) with the unit of its device and, for a confirmed rework,
+// "rework": true; as it was without a unit.
+Json withUnit(Json event, const std::string& unit, bool rework);
 
 // Version of the programs, as the events and the log give it.
 const char* programVersion();
@@ -78,6 +82,8 @@ struct SlotRecordInfo {
     std::string options;      // the settings flags, space separated
     std::string expectedSum;  // empty for none
     int attempt = 1;          // the job's attempt at the device
+    std::string unit{};       // the device's unit id; empty for none
+    bool rework = false;      // a unit recorded ok before, written again as confirmed
 };
 
 // The record of a slot's end: jobRecord with the slot's id and data file, the digest and size

@@ -50,10 +50,12 @@ constexpr Column kColumns[] = {
     {"version", [](const LogRecord& r) { return r.version; }},
     {"id", [](const LogRecord& r) { return r.id; }},
     {"attempt", [](const LogRecord& r) { return std::to_string(r.attempt); }},
+    {"unit", [](const LogRecord& r) { return r.unit; }},
 };
 static_assert(std::size(kColumns) == kLogColumns);
-// The headers of earlier versions: 15 columns, before `id`; 16, before `attempt`.
-constexpr size_t kOlderColumnCounts[] = {15, 16};
+// The headers of earlier versions: 15 columns, before `id`; 16, before `attempt`; 17, before
+// `unit`.
+constexpr size_t kOlderColumnCounts[] = {15, 16, 17};
 
 constexpr const char* kLineEnd = "\r\n";
 constexpr std::string_view kBom = kUtf8Bom;
@@ -278,7 +280,7 @@ int LogFile::append(const LogRecord& record) {
         if ((err = readHeader(size, lead)) != 0) return std::string();
         return recordBytes(record, size, lastByte, lead);
     });
-    if (appendErr == 0 && err == 0 && appended_) appended_();
+    if (appendErr == 0 && err == 0) told(record);
     return appendErr != 0 ? appendErr : err;
 }
 
@@ -296,8 +298,19 @@ int LogFile::appendOnce(const LogRecord& record, bool* written) {
         return recordBytes(record, size, lastByte, lead);
     });
     if (written) *written = composed && appendErr == 0 && err == 0;
-    if (composed && appendErr == 0 && err == 0 && appended_) appended_();
+    if (composed && appendErr == 0 && err == 0) told(record);
     return appendErr != 0 ? appendErr : err;
+}
+
+void LogFile::told(const LogRecord& record) {
+    if (written_) written_(record);
+    if (appended_) appended_();
+}
+
+bool LogFile::keepsColumn(const std::string& name) const {
+    for (size_t i = 0; i < columns_; ++i)
+        if (name == kColumns[i].name) return true;
+    return false;
 }
 
 bool LogFile::hasRecord(const std::string& id) {

@@ -34,10 +34,12 @@ struct LogRecord {
     std::string id;
     // 1 for a device's first job, 2 for its first retry, and so on.
     int attempt = 1;
+    // The serial on the device's label (station/unit.h); empty when none was given.
+    std::string unit;
 };
 
 // How many columns the header has.
-constexpr size_t kLogColumns = 17;
+constexpr size_t kLogColumns = 18;
 // The header line's fields, comma separated, without a line end.
 extern const std::string kLogHeader;
 // The header line of the first `columns` columns: that of the version that had no more.
@@ -103,6 +105,11 @@ class LogFile {
     // Called after each record this object wrote is on the disk (the line's sender is woken).
     // Set before the file is shared with other threads.
     void onAppended(std::function<void()> appended) { appended_ = std::move(appended); }
+    // The same with the record written, for what keeps a summary of the log up to date without
+    // reading it again (the units recorded ok). Set before the file is shared.
+    void onRecord(std::function<void(const LogRecord&)> written) { written_ = std::move(written); }
+    // Whether the file's header has the column of this name.
+    bool keepsColumn(const std::string& name) const;
     // What went wrong, for an error code of open or append.
     std::string errorText(int err) const;
 
@@ -127,6 +134,8 @@ class LogFile {
     // Under the lock: the bytes that append the record (`lead` first, else the end of a torn
     // last line), with the columns the file takes.
     std::string recordBytes(const LogRecord& record, uint64_t size, int lastByte, std::string lead);
+    // A record of this object's is on the disk: its listeners are told.
+    void told(const LogRecord& record);
 
     std::string path_;
     AppendFile file_;
@@ -136,4 +145,5 @@ class LogFile {
     size_t padding_ = 0;
     bool foreign_ = false;  // the last error was a header not ours
     std::function<void()> appended_;
+    std::function<void(const LogRecord&)> written_;
 };

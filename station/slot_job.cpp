@@ -35,6 +35,9 @@ std::vector<std::string> slotJobArgs(const std::string& cli, const std::string& 
     for (const auto& [flag, value] : options)
         if (!value->empty()) args.insert(args.end(), {flag, *value});
     if (extras.attempt > 1) args.insert(args.end(), {"--attempt", std::to_string(extras.attempt)});
+    // The parent checked the unit: the child only records it.
+    if (!extras.unit.empty()) args.insert(args.end(), {"--unit", port + "=" + extras.unit});
+    if (!extras.unit.empty() && extras.rework) args.push_back("--rework");
     return args;
 }
 

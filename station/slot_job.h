@@ -28,7 +28,9 @@ struct SlotJobExtras {
     std::string recordId;
     std::string dataSha256;
     std::string expectSum;
-    int attempt = 1;  // told when above 1
+    int attempt = 1;      // told when above 1
+    std::string unit{};   // the device's unit id, for the record
+    bool rework = false;  // the record is a confirmed rework's
 };
 
 // The arguments of the job of one port: `cli` is the single-device program.

@@ -102,14 +102,16 @@ double StationRun::secondsOf(const StationSlot& s) const {
     return std::chrono::duration<double>(Clock::now() - s.started).count();
 }
 
-void StationRun::start(size_t index, SlotStart start, StationView& view) {
+bool StationRun::start(size_t index, SlotStart start, StationView& view) {
     StationSlot& s = slots_.at(index);
+    if (start.unitRequired && start.unit.empty()) return false;
     const AutoSlotState armedState = s.autoState;
     s = StationSlot{};
     s.autoState = armedState;
     s.start = std::move(start);
     s.device = s.start.port.empty() ? std::string() : portIdentity(s.start.port);
     launch(index, view);
+    return true;
 }
 
 // The slot's job (its attempt s.attempt) started afresh.
@@ -137,6 +139,8 @@ void StationRun::launch(size_t index, StationView& view) {
         if (s.start.log) extras = {s.start.log->path(), s.recordId, s.start.dataSha256, ""};
         if (s.start.rule == SumRule::Expected) extras.expectSum = s.start.expectSum;
         extras.attempt = s.attempt;
+        extras.unit = s.start.unit;
+        extras.rework = s.start.rework;
         err = jobs_[index]->start(
             slotJobArgs(program_, s.start.port, s.start.dataPath, s.start.flags, extras),
             !childErrors_, [this, index](const std::optional<Json>& event) {
@@ -412,7 +416,9 @@ void StationRun::record(StationSlot& s, const std::string& correcting) {
                         s.start.dataBytes,
                         std::string(),
                         s.expectedUsed,
-                        s.attempt};
+                        s.attempt,
+                        s.start.unit,
+                        s.start.rework};
     for (const std::string& flag : s.start.flags)
         info.options += (info.options.empty() ? "" : " ") + flag;
     LogRecord r = slotRecord(s.start.port, s.end, s.sum, info);

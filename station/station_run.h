@@ -67,6 +67,9 @@ struct SlotStart {
     std::shared_ptr<LogFile> log;  // null: no record is kept
     int retries = 0;               // jobs run again after an end a retry can mend (retryMends)
     bool retrySum = false;
+    std::string unit{};         // the device's unit id (station/unit.h), checked by the front end
+    bool rework = false;        // its unit was recorded ok and the operator confirmed a rework
+    bool unitRequired = false;  // the slot never starts without a unit
 };
 
 // A slot as the views read it.
@@ -140,8 +143,9 @@ class StationRun {
         const std::vector<std::pair<size_t, std::string>>& ports) const;
 
     // Starts the slot's job. A slot without a port, or whose job cannot be started, ends at
-    // once (told to the view, recorded as failed at "open").
-    void start(size_t slot, SlotStart start, StationView& view);
+    // once (told to the view, recorded as failed at "open"). False, and the slot left as it
+    // was, when it requires a unit and `start` has none: no job, no record.
+    bool start(size_t slot, SlotStart start, StationView& view);
     // The slot starts `start` by itself each time its port's device is plugged in and has stayed
     // for `debounce`; after the job it waits for the device to go (for `debounce` too) before it
     // arms again: one insertion, one job. A device gone mid-job ends it failed within

@@ -228,15 +228,16 @@ TEST_F(LineTest, HostileTextIsStoredVerbatimUnderTheTokensStation) {
     r["device"] = "治具1 \"quoted\", with comma\r\nand lines";
     r["station"] = "someone-else";
     r["attempt"] = 2;
+    r["unit"] = "-SN'0001";
     r["fixture_serial"] = "F-17";  // a later station's column
-    r["unit"] = json::object();
+    r["lot"] = json::object();
     const auto answer = post(json{{"records", {r}}}.dump(), token_);
     ASSERT_TRUE(answer);
     ASSERT_EQ(answer->status, 200) << answer->body;
     const json got = list("")["records"];
     ASSERT_EQ(got.size(), 1u);
     for (const char* key : {"reason", "options", "port", "sum", "device", "id", "time_utc",
-                            "data_bytes", "seconds", "data_sha256", "attempt"})
+                            "data_bytes", "seconds", "data_sha256", "attempt", "unit"})
         EXPECT_EQ(got[0][key], r[key]) << key;
     EXPECT_EQ(got[0]["station"], "station-7");
     EXPECT_FALSE(got[0].contains("fixture_serial"));
@@ -335,6 +336,7 @@ LogRecord logRecord(int n) {
     r.reason = "=1+1 \"no answer\" 'quoted'";
     r.version = "1.5.0";
     r.id = newRecordId();
+    r.unit = "SN-" + std::to_string(n);
     return r;
 }
 
@@ -377,6 +379,12 @@ TEST_F(LineTest, ImportedLogsAreStoredOnceWithOrWithoutIds) {
     EXPECT_EQ(got[0]["time_utc"], want.timeUtc);
     EXPECT_EQ(got[0]["data_bytes"], want.dataBytes);
     EXPECT_EQ(got[0]["seconds"], want.seconds);
+    // A unit is found by its id; the older log kept none.
+    const json unit = list("?unit=SN-2")["records"];
+    ASSERT_EQ(unit.size(), 1u);
+    EXPECT_EQ(unit[0]["port"], "COM2");
+    EXPECT_EQ(list("?unit=SN-4")["records"].size(), 0u);
+    EXPECT_EQ(got[0]["unit"], "");
 
     // Not a log: refused whole, nothing stored.
     dir.write("other.csv", "name,value\r\na,1\r\n");

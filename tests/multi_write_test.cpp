@@ -23,6 +23,7 @@
 #include "station/log.h"
 #include "station/slot_job.h"
 #include "station/station_run.h"
+#include "station/unit.h"
 
 namespace {
 
@@ -645,4 +646,70 @@ TEST_F(MultiWrite, RetriesMendWhatTheyCanAndEachAttemptIsRecorded) {
     EXPECT_EQ(log.at(0, "attempt") + log.at(0, "result"), "1sum-mismatch");
     EXPECT_NE(log.at(0, "reason").find(kRetriedReason), std::string::npos);
     EXPECT_EQ(log.at(1, "attempt") + log.at(1, "result"), "2sum-mismatch");
+}
+
+// Each port's unit id goes into its device's record and its end event; an id the pattern does
+// not match, or one already recorded ok, stops the run before any byte is sent, and --rework
+// writes it again with its record marked.
+TEST_F(MultiWrite, UnitIdsAreRecordedPerPortAndARepeatedOkUnitNeedsARework) {
+    startSims({{"--jobs", "3"}, {"--jobs", "3"}, {"--jobs", "3"}, {"--jobs", "3"}});
+    const std::string log = dir.file("log.csv");
+    const std::vector<std::string> ids = {"SN-0003", "SN-0001", "SN-0004", "SN-0002"};
+    std::vector<std::string> args = portArgs();
+    args.insert(args.end(), {"--json", "--log", log, "--unit-pattern", "SN-[0-9]{4}"});
+    for (size_t i = 0; i < sims.size(); ++i)
+        args.insert(args.end(), {"--unit", sims[i].slavePath + "=" + ids[i]});
+    ProgramResult r = write(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const Json& e : events(r.out)) {
+        if (e["event"] != "end") continue;
+        const size_t i = size_t(std::find_if(sims.begin(), sims.end(), [&](const SimProcess& s) {
+                                    return s.slavePath == e["port"];
+                                }) - sims.begin());
+        EXPECT_EQ(e["unit"], ids.at(i));
+        EXPECT_FALSE(e.contains("rework"));
+    }
+    LogTable table = readLog(dir.read("log.csv"));
+    ASSERT_EQ(table.records.size(), 4u);
+    for (size_t k = 0; k < 4; ++k) {
+        const size_t i = size_t(std::find_if(sims.begin(), sims.end(), [&](const SimProcess& s) {
+                                    return s.slavePath == table.at(k, "port");
+                                }) - sims.begin());
+        EXPECT_EQ(table.at(k, "unit"), ids.at(i));
+        EXPECT_EQ(table.at(k, "reason"), "");
+    }
+
+    const std::string logBefore = dir.read("log.csv");
+    const struct {
+        std::string unit;
+        std::string said;
+    } refused[] = {
+        {"SN-12", "does not match the unit pattern SN-[0-9]{4}"},
+        {"SN-0002", "is recorded ok in the log already"},
+    };
+    for (const auto& c : refused) {
+        r = write({"--port", sims[0].slavePath, "--log", log, "--unit-pattern", "SN-[0-9]{4}",
+                   "--unit", sims[0].slavePath + "=" + c.unit});
+        EXPECT_EQ(r.status, 2) << c.unit;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    }
+    r = write({"--port", sims[0].slavePath, "--port", sims[1].slavePath, "--log", log,
+               "--unit-required", "--unit", sims[0].slavePath + "=SN-0005"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(sims[1].slavePath + ": no unit id"), std::string::npos) << r.err;
+    r = write({"--port", sims[0].slavePath, "--log", log, "--unit-pattern", "SN-[0-9",
+               "--unit", sims[0].slavePath + "=SN-0005"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is no regular expression"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.read("log.csv"), logBefore);
+    EXPECT_EQ(sims[0].captured().size(), sims[1].captured().size()) << "one job each so far";
+
+    r = write({"--port", sims[0].slavePath, "--log", log, "--rework", "--unit",
+               sims[0].slavePath + "=SN-0002"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    table = readLog(dir.read("log.csv"));
+    ASSERT_EQ(table.records.size(), 5u);
+    EXPECT_EQ(table.at(4, "unit"), "SN-0002");
+    EXPECT_EQ(table.at(4, "reason"), kReworkReason);
+    EXPECT_EQ(table.at(4, "result"), "ok");
 }

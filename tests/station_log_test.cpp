@@ -17,6 +17,8 @@
 #include "platform/hash.h"
 #include "platform/serial.h"
 #include "station/log.h"
+#include "station/station_run.h"
+#include "station/unit.h"
 #include "temp_dir.h"
 
 namespace {
@@ -45,7 +47,8 @@ std::vector<std::string> fieldsOf(const LogRecord& r, const std::string& seconds
             r.reason,
             r.version,
             r.id,
-            std::to_string(r.attempt)};
+            std::to_string(r.attempt),
+            r.unit};
 }
 
 LogRecord sampleRecord(const std::string& port) {
@@ -96,7 +99,7 @@ TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
     EXPECT_EQ(csvField("書き込み中"), "書き込み中");
     EXPECT_EQ(logLine(sampleRecord("P1")),
               "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
-              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e,1\r\n");
+              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e,1,\r\n");
 }
 
 // A spreadsheet runs a field that begins like a formula: such fields are written as text and
@@ -135,10 +138,11 @@ TEST(StationLog, TheFilesHeaderDecidesTheColumns) {
         {"", 0, bom + kLogHeader, kLogColumns, ""},
         {bom, 0, bom + kLogHeader, kLogColumns, ""},
         {kLogHeader + "\r\n", 0, kLogHeader, kLogColumns, ""},
-        {bom + older + "\r\n", 0, bom + older, 15, "id, attempt"},
-        {older, 0, older, 15, "id, attempt"},  // its line end torn off
-        {logHeaderOf(16) + "\r\n", 0, logHeaderOf(16), 16, "attempt"},
-        {kLogHeader + ",unit,later\r\n", 0, kLogHeader + ",unit,later", kLogColumns + 2, ""},
+        {bom + older + "\r\n", 0, bom + older, 15, "id, attempt, unit"},
+        {older, 0, older, 15, "id, attempt, unit"},  // its line end torn off
+        {logHeaderOf(16) + "\r\n", 0, logHeaderOf(16), 16, "attempt, unit"},
+        {logHeaderOf(17) + "\r\n", 0, logHeaderOf(17), 17, "unit"},
+        {kLogHeader + ",lot,later\r\n", 0, kLogHeader + ",lot,later", kLogColumns + 2, ""},
         {"when,what\r\n1,2\r\n", kErrInvalidData, "when,what", 2, ""},
         {older.substr(0, 40) + "\r\n1\r\n", kErrInvalidData, older.substr(0, 40), 1, ""},
     };
@@ -477,3 +481,78 @@ TEST(StationPlatform, SerialDeviceIdentityNamesTheStableLink) {
 }
 
 }  // namespace
+
+// The units recorded ok, from a log of 100,000 records read once: a unit whose ok record a
+// later one corrects is no longer ok, one only failed never was, and records written after the
+// read count through the log's own appends.
+TEST(StationUnits, ALogOfAHundredThousandRecordsIsReadOnceAndKeptUpToDate) {
+    TempDir dir;
+    std::string text = std::string(kUtf8Bom) + kLogHeader + "\r\n";
+    constexpr int kRecords = 100000;
+    LogRecord r = sampleRecord("COM1");
+    for (int i = 0; i < kRecords; ++i) {
+        // Now and then quotes and a line end inside a field.
+        r.reason = i % 1000 == 0 ? "a, \"quoted\"\r\nreason" : "";
+        r.unit = "SN" + std::to_string(i);
+        r.id = "id-" + std::to_string(i);
+        r.result = i % 10 == 9 ? "failed" : "ok";
+        text += logLine(r);
+    }
+    LogRecord correcting = r;
+    correcting.unit = "SN5";
+    correcting.id = "id-corr";
+    correcting.result = "sum-mismatch";
+    correcting.reason = "sum 1111 differs" + correctsText("id-5");
+    text += logLine(correcting);
+    r.unit = "'=SN";  // guarded when written, taken back as typed
+    r.id = "id-guarded";
+    r.result = "ok";
+    text += logLine(r);
+    const std::string path = dir.write("log.csv", text);
+
+    UnitLedger units;
+    const auto began = std::chrono::steady_clock::now();
+    ASSERT_EQ(units.read(path), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    EXPECT_TRUE(units.recordedOk("SN0"));
+    EXPECT_TRUE(units.recordedOk("SN99998"));
+    EXPECT_FALSE(units.recordedOk("SN99999")) << "failed only";
+    EXPECT_FALSE(units.recordedOk("SN5")) << "its ok was corrected";
+    EXPECT_TRUE(units.recordedOk("'=SN"));
+
+    LogFile log;
+    ASSERT_EQ(log.open(path), 0);
+    log.onRecord([&units](const LogRecord& w) { units.note(w); });
+    r.unit = "SN-new";
+    r.id = newRecordId();
+    ASSERT_EQ(log.append(r), 0);
+    EXPECT_TRUE(units.recordedOk("SN-new"));
+
+    // An older log has no unit column: nothing is ok there, and the writer says it keeps none.
+    const std::string older = dir.write("old.csv", logHeaderOf(17) + "\r\n");
+    EXPECT_EQ(units.read(older), 0);
+    EXPECT_FALSE(units.recordedOk("SN0"));
+    LogFile old;
+    ASSERT_EQ(old.open(older), 0);
+    EXPECT_FALSE(old.keepsColumn("unit"));
+    EXPECT_EQ(old.columnsLeftOut(), "unit");
+}
+
+TEST(StationUnits, ChecksTakeThePatternWholeAndRefuseWhatNoLabelHolds) {
+    UnitPattern any, serial, bad;
+    EXPECT_EQ(compileUnitPattern("", any), "");
+    EXPECT_EQ(compileUnitPattern("SN-[0-9]{4}", serial), "");
+    EXPECT_NE(compileUnitPattern("SN-[0-9", bad), "");
+    EXPECT_EQ(checkUnit("", false, serial, false), UnitVerdict::Ok);
+    EXPECT_EQ(checkUnit("", true, any, false), UnitVerdict::Missing);
+    EXPECT_EQ(checkUnit("SN 1", false, any, false), UnitVerdict::Unusable);
+    EXPECT_EQ(checkUnit("ＳＮ１", false, any, false), UnitVerdict::Unusable) << "wide characters";
+    EXPECT_EQ(checkUnit(std::string(kMaxUnitIdSize + 1, 'A'), false, any, false),
+              UnitVerdict::Unusable);
+    EXPECT_EQ(checkUnit("SN-12345", false, serial, false), UnitVerdict::NoMatch) << "whole match";
+    EXPECT_EQ(checkUnit("xSN-1234", false, serial, false), UnitVerdict::NoMatch);
+    EXPECT_EQ(checkUnit("SN-1234", false, serial, false), UnitVerdict::Ok);
+    EXPECT_EQ(checkUnit("SN-1234", true, serial, true), UnitVerdict::RecordedOk);
+    EXPECT_EQ(reworkReason(""), "rework");
+    EXPECT_EQ(reworkReason("sum 1, expected 2"), "rework; sum 1, expected 2");
+}

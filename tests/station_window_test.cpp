@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "app/main_dialog_ids.h"
@@ -23,6 +24,7 @@
 #include "station/events.h"
 #include "station/log.h"
 #include "station/slot_job.h"
+#include "station/unit.h"
 
 namespace {
 
@@ -416,4 +418,70 @@ TEST(StationIni, ValuesWithLineBreaksAreRefused) {
         EXPECT_EQ(dir.read(kStationIniName), "slots=1\r\n");
     }
     EXPECT_EQ(writeStationIni(path, defaultStationConfig(2)), 0);
+}
+
+// A scanner's label into each row, in any order: its Enter starts the row, the focus goes on
+// to the next free row, and each device's record holds its row's id. An id the pattern does
+// not take, or a row without one, is refused with a box; an id recorded ok asks, and is written
+// only as a rework, marked so.
+TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARework) {
+    startSims({{"--jobs", "2"}, {"--jobs", "2"}, {"--jobs", "2"}, {"--jobs", "2"}});
+    writeIni("unit=required\r\nunit-pattern=SN-[0-9]{4}\r\n");
+    const std::map<int, std::string> scans = {{2, "SN-0003"}, {0, "SN-0001"}, {3, "SN-0004"},
+                                              {1, "SN-0002"}};
+    std::vector<int> focusAfter;
+    run([&] {
+        for (int s : {2, 0, 3, 1}) {
+            headlessScan(dlg, slotControlId(s, kSlotUnit), scans.at(s));
+            EXPECT_FALSE(idle(s)) << s;
+            focusAfter.push_back(headlessFocus(dlg));
+        }
+        waitIdle();
+    });
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(focusAfter[0], slotControlId(3, kSlotUnit));
+    EXPECT_EQ(focusAfter[1], slotControlId(1, kSlotUnit));
+    LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        int s = 0;
+        while (sims[size_t(s)].slavePath != log.at(i, "port")) ++s;
+        EXPECT_EQ(log.at(i, "unit"), scans.at(s));
+        EXPECT_EQ(log.at(i, "result"), "ok");
+    }
+
+    const struct {
+        std::string id;
+        std::string box;
+    } refused[] = {{"SN-12", "治具1: 製造番号の形式が違います: SN-12"},
+                   {"", "治具1: 製造番号が入力されていません"}};
+    for (const auto& c : refused) {
+        boxes.clear();
+        run([&] {
+            headlessScan(dlg, slotControlId(0, kSlotUnit), c.id);
+            EXPECT_TRUE(idle(0));
+            EXPECT_EQ(windowText(slot(0, kSlotUnit)), "");
+        });
+        ASSERT_EQ(boxes.size(), 1u) << c.id;
+        EXPECT_EQ(boxes[0].rfind(c.box, 0), 0u) << boxes[0];
+    }
+    std::vector<std::string> asked;
+    headlessHooks().onAsk = [&](Window, const std::string& text) {
+        asked.push_back(text);
+        return answerYes;
+    };
+    for (const bool yes : {false, true}) {
+        answerYes = yes;
+        run([&] {
+            headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0002");
+            waitIdle();
+        });
+    }
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_NE(asked[0].find("製造番号 SN-0002 は書込み済み(OK)です"), std::string::npos) << asked[0];
+    log = readLog();
+    ASSERT_EQ(log.records.size(), 5u) << "the rework answered No wrote nothing";
+    EXPECT_EQ(log.at(4, "unit"), "SN-0002");
+    EXPECT_EQ(log.at(4, "reason"), kReworkReason);
+    EXPECT_EQ(log.at(4, "port"), sims[0].slavePath);
 }

@@ -11,7 +11,7 @@ const TEXTS = {
     yieldTitle: 'Yield per station and hour', filesTitle: 'Data files (by SHA-256)',
     failuresTitle: 'Failures by step and reason', station: 'Station', port: 'Port',
     show: 'Show', from: 'From', to: 'To', result: 'Result', any: 'any', dataFile: 'Data file',
-    reason: 'Reason', find: 'Find', csv: 'CSV', more: 'More', silent: 'silent',
+    reason: 'Reason', find: 'Find', csv: 'CSV', more: 'More', silent: 'silent', unit: 'Unit',
     lastRecord: 'last record', ago: 'ago', hour: 'Hour', total: 'Total', ok: 'OK',
     yieldPct: 'Yield %', sha: 'SHA-256', first: 'First', last: 'Last', step: 'Step',
     count: 'Count', cumulative: 'Cumulative %', failed: 'Failed', time: 'Time',
@@ -25,7 +25,7 @@ const TEXTS = {
     yieldTitle: 'ステーション・時間ごとの歩留まり', filesTitle: 'データファイル（SHA-256別）',
     failuresTitle: '工程・理由別の不良', station: 'ステーション', port: 'ポート',
     show: '表示', from: '開始', to: '終了', result: '結果', any: 'すべて', dataFile: 'データファイル',
-    reason: '理由', find: '検索', csv: 'CSV', more: 'さらに表示', silent: '無通信',
+    reason: '理由', find: '検索', csv: 'CSV', more: 'さらに表示', silent: '無通信', unit: '製造番号',
     lastRecord: '最終記録', ago: '前', hour: '時', total: '合計', ok: 'OK',
     yieldPct: '歩留まり %', sha: 'SHA-256', first: '最初', last: '最後', step: '工程',
     count: '件数', cumulative: '累積 %', failed: '不良', time: '時刻',
@@ -195,6 +195,8 @@ function searchParams() {
     // datetime-local is the browser's local time; the server wants an instant.
     params[k] = k === 'from' || k === 'to' ? new Date(v).toISOString() : v;
   }
+  // A unit's history is every day's: its records are found by their own index, not the day's.
+  if (params.unit) { delete params.from; delete params.to; }
   return params;
 }
 
@@ -205,11 +207,11 @@ async function search(more) {
   try {
     const data = await getJson('records', Object.assign({ limit: 100 }, params));
     const rows = data.records.map((r) => el('tr', { 'data-id': r.id },
-      el('td', {}, localTime(r.time_utc)), el('td', {}, r.station), el('td', {}, r.port),
+      el('td', {}, localTime(r.time_utc)), el('td', {}, r.station), el('td', {}, r.port), el('td', {}, r.unit || ''),
       el('td', { class: resultClass(r.result) }, r.result), el('td', { title: r.data_file }, r.data_file.split(/[\\/]/).pop()),
       el('td', {}, r.step), el('td', {}, r.reason), num(r.seconds.toFixed(1)), el('td', {}, r.device)));
     if (more) document.querySelector('#records-table tbody').append(...rows);
-    else table('records-table', ['time', 'station', 'port', 'result', 'dataFile', 'step', 'reason', 'seconds', 'device'], rows);
+    else table('records-table', ['time', 'station', 'port', 'unit', 'result', 'dataFile', 'step', 'reason', 'seconds', 'device'], rows);
     nextPage = data.next;
     document.getElementById('more').hidden = !nextPage;
   } catch (err) { showError('search', err); }

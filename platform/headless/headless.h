@@ -23,6 +23,13 @@ void headlessClick(Window dlg, int id);
 // when no button takes the key.
 bool headlessKey(Window dlg, char key);
 
+// As if a scanner typed `text` into edit box `id` and then Enter: the text replaces the box's
+// (it has the focus); Enter sends the box's id to the procedure when it is a kScanField, else
+// presses the default push button.
+void headlessScan(Window dlg, int id, const std::string& text);
+// The id of the control with the keyboard focus (setFocus or headlessScan); -1 for none.
+int headlessFocus(Window dlg);
+
 // Stands in for the dialog thread's message loop: delivers the commands posted to any dialog
 // (postCommand) on the calling thread, in order, until `done` holds after a delivery or
 // `wait` passes. Returns `done`'s last answer.

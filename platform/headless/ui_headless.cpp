@@ -23,7 +23,9 @@ struct WindowObj {
     int sel = -1;
     int32_t low = 0, high = 100, pos = 0;
     uint32_t colour = kNoColour;
+    unsigned style = 0;
     // Dialogs only.
+    int focus = -1;
     DlgProc proc = nullptr;
     void* data = nullptr;
     bool ended = false;
@@ -72,6 +74,7 @@ Window headlessCreateDialog(const DialogTemplate& tmpl, DlgProc proc, void* data
         ctl->text = c.caption;
         ctl->enabled = !(c.style & kDisabled);
         ctl->visible = !(c.style & kHidden);
+        ctl->style = c.style;
         dlg->children.push_back(std::move(ctl));
     }
     proc(dlg, kMsgInitDialog, 0);
@@ -148,6 +151,34 @@ void headlessClick(Window dlg, int id) {
         if (ctl->kind == ControlKind::RadioButton) ctl->state = kChecked;
     }
     dlg->proc(dlg, kMsgCommand, id);
+}
+
+void headlessScan(Window dlg, int id, const std::string& text) {
+    Window edit = dlgItem(dlg, id);
+    if (!edit) return;
+    bool ownCommand = false;
+    {
+        Lock lock(g_lock);
+        edit->text = text;
+        dlg->focus = id;
+        ownCommand = (edit->style & kScanField) != 0;
+    }
+    if (!ownCommand) {
+        headlessKey(dlg, '\r');
+        return;
+    }
+    dlg->proc(dlg, kMsgCommand, id);
+}
+
+int headlessFocus(Window dlg) {
+    Lock lock(g_lock);
+    return dlg->focus;
+}
+
+void setFocus(Window w) {
+    if (!w || !w->parent) return;
+    Lock lock(g_lock);
+    w->parent->focus = w->id;
 }
 
 bool headlessEnded(Window dlg, int* result) {

@@ -97,6 +97,14 @@ void enableWindow(Window w, bool enable) {
     });
 }
 
+void setFocus(Window w) {
+    onGui([&] {
+        if (!isAlive(w) || !w->widget) return;
+        w->widget->setFocus(Qt::TabFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(w->widget)) edit->selectAll();
+    });
+}
+
 bool isWindowEnabled(Window w) {
     return onGui([&] {
         if (!isAlive(w) || !w->widget) return false;

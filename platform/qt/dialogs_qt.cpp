@@ -185,6 +185,35 @@ QWidget* makeCombo(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, co
     return combo;
 }
 
+// An edit box a scanner types into: Latin text without the input method, and its Enter taken
+// by the box itself (a QLineEdit passes it on, and the dialog would press its default button).
+class ScanField : public QLineEdit {
+  public:
+    ScanField(const QString& text, WindowObj* dlg, int id, QWidget* parent)
+        : QLineEdit(text, parent), dlg_(dlg), id_(id) {
+        setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+        setAttribute(Qt::WA_InputMethodEnabled, false);
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) {
+            QLineEdit::keyPressEvent(e);
+            return;
+        }
+        e->accept();
+        sendCommand(dlg_, id_);
+    }
+
+  private:
+    WindowObj* dlg_;
+    int id_;
+};
+
+QWidget* makeScanField(const ControlTemplate& c, WindowObj* dlg, QWidget* parent) {
+    return new ScanField(QString::fromUtf8(c.caption), dlg, c.id, parent);
+}
+
 QWidget* makeControl(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, const Units& u) {
     switch (c.kind) {
         case ControlKind::PushButton:
@@ -209,6 +238,7 @@ QWidget* makeControl(const ControlTemplate& c, WindowObj* dlg, QWidget* parent, 
             return bar;
         }
         case ControlKind::Edit:
+            if (c.style & kScanField) return makeScanField(c, dlg, parent);
             return new QLineEdit(QString::fromUtf8(c.caption), parent);
     }
     return nullptr;

@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <imm.h>
 #include <mmsystem.h>
 #include <shlobj.h>
 // clang-format on
@@ -104,10 +105,52 @@ void makeLargeFaces(HWND dlg, DialogRun& run) {
     }
 }
 
+// The subclass id of a scan field's procedure.
+constexpr UINT_PTR kScanFieldSubclass = 0x5A5C;
+
+// A scan field's Enter is its own command (posted, as the dialog's other commands may be):
+// the dialog manager asks the control whether it wants the key before pressing the default
+// button with it, and the character that follows is not beeped at.
+LRESULT CALLBACK scanFieldProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    switch (msg) {
+        case WM_GETDLGCODE:
+            if (wp == VK_RETURN) return DefSubclassProc(w, msg, wp, lp) | DLGC_WANTALLKEYS;
+            break;
+        case WM_KEYDOWN:
+            if (wp == VK_RETURN) {
+                PostMessageW(GetParent(w), WM_COMMAND, MAKEWPARAM(WORD(GetDlgCtrlID(w)), 0), 0);
+                return 0;
+            }
+            break;
+        case WM_CHAR:
+            if (wp == '\r') return 0;
+            break;
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(w, scanFieldProc, kScanFieldSubclass);
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(w, msg, wp, lp);
+}
+
+// Scan fields get no input method context (the scanner's keys reach the box as typed) and
+// their own Enter.
+void makeScanFields(HWND dlg, const DialogRun& run) {
+    for (const ControlTemplate& c : run.tmpl->controls) {
+        if (c.kind != ControlKind::Edit || !(c.style & kScanField)) continue;
+        HWND edit = GetDlgItem(dlg, c.id);
+        if (!edit) continue;
+        ImmAssociateContextEx(edit, nullptr, 0);
+        SetWindowSubclass(edit, scanFieldProc, kScanFieldSubclass, 0);
+    }
+}
+
 BOOL initDialog(HWND dlg, DialogRun* run) {
     SetWindowLongPtrW(dlg, DWLP_USER, reinterpret_cast<LONG_PTR>(run));
     revealControls(dlg, run->tmpl->id);
     makeLargeFaces(dlg, *run);
+    makeScanFields(dlg, *run);
     return run->proc(windowOf(dlg), kMsgInitDialog, 0) ? TRUE : FALSE;
 }
 
@@ -256,6 +299,11 @@ std::string windowText(Window w) {
 
 void enableWindow(Window w, bool enable) {
     if (w) EnableWindow(hwndOf(w), enable ? TRUE : FALSE);
+}
+
+// Through the dialog manager, so that the default button and an edit box's selection follow.
+void setFocus(Window w) {
+    if (w) SendMessageW(GetParent(hwndOf(w)), WM_NEXTDLGCTL, WPARAM(hwndOf(w)), TRUE);
 }
 
 bool isWindowEnabled(Window w) {

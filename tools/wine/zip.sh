@@ -24,7 +24,7 @@ only_system_dlls() {
     local dlls
     dlls="$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p')"
     [ -n "$dlls" ] && ! grep -viE \
-        '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|winmm|bcrypt|winhttp|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$' \
+        '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|winmm|imm32|bcrypt|winhttp|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\.dll$' \
         <<<"$dlls"
 }
 
