@@ -137,6 +137,15 @@ void AutoStation::finish(int status) {
 }  // namespace
 
 int cliStation(const CliOptions& o) {
+    // A port's every job would record the one id given at the start, though each is another
+    // device: ids are scanned per device in the station window instead.
+    if (!o.units.empty() || o.unitRequired || o.rework) {
+        std::fprintf(
+            stderr,
+            "station: a unit id names one device, and a station writes one device after "
+            "another on each port; scan the ids into the station window (unit=required)\n");
+        return kExitUsage;
+    }
     WriteRun run;
     if (const int status = prepareSlotsRun(o, run); status != 0) return status;
     // Shared with the interrupt's thread, which may outlive this call. The interrupt is set up

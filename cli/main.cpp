@@ -52,7 +52,7 @@ void addRetryFlags(CLI::App* command, CliOptions& o) {
                       "Retry a device whose sum differs or cannot be read too");
 }
 
-// The unit ids and their checks, the same for write and station.
+// The unit ids and their checks (write; station refuses them).
 void addUnitFlags(CLI::App* command, CliOptions& o) {
     command->add_option("--unit", o.units,
                         "PORT=ID: the unit id (the serial on its label) of the device on PORT, "
@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
             return isHexSum(s) ? std::string() : "not a sum of 1 to 15 hex digits: " + s;
         });
     addRetryFlags(station, o);
+    // Taken to be refused with the reason rather than as unknown options.
     addUnitFlags(station, o);
     station->add_flag("--json", o.json, "Events as JSON Lines on stdout (see README)");
     station->add_flag("--trace", o.trace, "Show the jobs' debug output");

@@ -182,6 +182,12 @@ TEST_F(AutoStation, EachInsertionIsOneJobAndOneRecord) {
     const LogTable table = records();
     ASSERT_EQ(table.records.size(), 2u);
     for (size_t i = 0; i < 2; ++i) EXPECT_EQ(table.at(i, "result"), "ok");
+
+    // One id given at the start would be recorded for every device of the port.
+    const ProgramResult unit = runProgram({ZT_CLI_PATH, "station", "--auto", "--port", port,
+                                           "--data", data, "--unit", port + "=SN-1"});
+    EXPECT_EQ(unit.status, 2);
+    EXPECT_NE(unit.err.find("a unit id names one device"), std::string::npos) << unit.err;
 }
 
 TEST_F(AutoStation, FlappingLinkStartsNothingUntilItStays) {
