@@ -92,6 +92,18 @@ json causesJson(const PgResult& r, long long failed) {
     return causes;
 }
 
+// What each station last said it still holds (stations that never said: no key).
+void addQueues(PgConnection& db, json& stations) {
+    const PgResult q = db.exec(
+        "SELECT station, waiting, extract(epoch FROM now() - reported_at) FROM station_queues");
+    for (int row = 0; row < q.rows(); ++row)
+        for (json& station : stations)
+            if (station["station"] == q.text(row, 0)) {
+                station["waiting"] = number(q, row, 1);
+                station["waiting_age_s"] = seconds(q, row, 2);
+            }
+}
+
 }  // namespace
 
 std::string stationsJson(PgConnection& db) {
@@ -108,6 +120,7 @@ std::string stationsJson(PgConnection& db) {
         (*station)["slots"].push_back(slotJson(r, row));
     }
     if (station) closeStation(*station);
+    addQueues(db, out["stations"]);
     return out.dump();
 }
 

@@ -206,12 +206,17 @@ bool isUuid(const std::string& id) {
     return true;
 }
 
-std::string parseBatch(const std::string& body, std::vector<LogRecord>& records) {
+std::string parseBatch(const std::string& body, std::vector<LogRecord>& records,
+                       std::optional<uint64_t>* waiting) {
     records.clear();
     const json doc = json::parse(body, nullptr, false);
     if (doc.is_discarded()) return "the body is not JSON";
     if (!doc.is_object() || !doc.contains("records") || !doc["records"].is_array())
         return "the body must be {\"records\":[...]}";
+    if (const auto w = doc.find("waiting"); w != doc.end()) {
+        if (!w->is_number_unsigned()) return "waiting must be a whole number of records";
+        if (waiting) *waiting = w->get<uint64_t>();
+    }
     for (const json& item : doc["records"]) {
         LogRecord r;
         if (std::string why = takeRecord(item, records.size(), r); !why.empty()) return why;
@@ -227,6 +232,13 @@ size_t insertRecords(PgConnection& db, const std::string& station,
     for (const LogRecord& r : records) rows.push_back(recordJson(r));
     const PgResult r = db.exec(insertSql(), {rows.dump(), station});
     return size_t(std::stoull(r.text(0, 0)));
+}
+
+void noteStationQueue(PgConnection& db, const std::string& station, uint64_t waiting) {
+    db.exec(
+        "INSERT INTO station_queues (station, waiting) VALUES ($1, $2::bigint)"
+        " ON CONFLICT (station) DO UPDATE SET waiting = EXCLUDED.waiting, reported_at = now()",
+        {station, std::to_string(waiting)});
 }
 
 std::string parseRecordQuery(const std::vector<std::pair<std::string, std::string>>& params,

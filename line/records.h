@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +23,13 @@ bool isUuid(const std::string& id);
 // column names; `data_bytes`, `seconds` and `attempt` numbers, the others strings; `id` and
 // `time_utc` required; keys not known (a newer station's columns, `station`) are ignored. Empty on
 // success, else why the body was refused.
-std::string parseBatch(const std::string& body, std::vector<LogRecord>& records);
+// `"waiting"`, when the body has it, is how many records the station still holds after these
+// (a whole number; anything else refuses the body); left as it is when the body has none.
+std::string parseBatch(const std::string& body, std::vector<LogRecord>& records,
+                       std::optional<uint64_t>* waiting = nullptr);
+
+// Keeps what the station said it still holds, for the live wall. Throws as insertRecords.
+void noteStationQueue(PgConnection& db, const std::string& station, uint64_t waiting);
 
 // Inserts the records as the station's; a record whose id is stored already is left as it was.
 // One statement, so all or nothing. Returns how many were new. Throws PgError (class 22 for a

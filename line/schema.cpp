@@ -82,6 +82,16 @@ const std::vector<Migration>& migrations() {
             "CREATE INDEX records_unit_time ON records (unit, time_utc DESC, id DESC) "
             "WHERE unit <> ''",
         },
+        {
+            // How many records each station still held when it last sent: the live wall's
+            // "records waiting", which only the station can know.
+            R"(CREATE TABLE station_queues (
+                 station text PRIMARY KEY,
+                 waiting bigint NOT NULL,
+                 reported_at timestamptz NOT NULL DEFAULT now()))",
+            "GRANT SELECT, INSERT, UPDATE ON station_queues TO zemtabulo_line_writer",
+            "GRANT SELECT ON station_queues TO zemtabulo_line_reader",
+        },
     };
     return all;
 }

@@ -42,12 +42,16 @@ void postRecords(PgPool& pool, const httplib::Request& req, httplib::Response& r
     if (token.empty()) return replyError(res, kUnauthorized, "a bearer token is required");
     if (req.body.size() > kMaxBatchBytes) return replyError(res, kTooLarge, "body too large");
     std::vector<LogRecord> records;
-    const std::string refused = parseBatch(req.body, records);
+    std::optional<uint64_t> waiting;
+    const std::string refused = parseBatch(req.body, records, &waiting);
     withDatabase(res, [&] {
         // The token is checked before the body's faults are told, to a sender who may not send.
         const auto station = pool.run([&](PgConnection& db) {
             auto found = stationOfToken(db, token);
-            if (found && refused.empty()) insertRecords(db, *found, records);
+            if (found && refused.empty()) {
+                insertRecords(db, *found, records);
+                if (waiting) noteStationQueue(db, *found, *waiting);
+            }
             return found;
         });
         if (!station) return replyError(res, kUnauthorized, "unknown token");

@@ -371,7 +371,9 @@ bool LineSender::Core::sendPass() {
         }
         setState(waiting, state.problem);
         std::string why;
-        const Posted posted = post(json{{"records", records}}.dump(), ids, why);
+        // What stays behind this batch goes with it, for the line's wall.
+        const json body{{"records", records}, {"waiting", waiting - ids.size()}};
+        const Posted posted = post(body.dump(), ids, why);
         if (posted == Posted::Failed) return false;
         if (posted == Posted::Refused) {
             // Halved until the refused record is alone; the records before it go meanwhile.

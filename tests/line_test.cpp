@@ -214,6 +214,9 @@ TEST_F(LineTest, RefusedRequestsStoreNothing) {
     json noTime = batch(0, 3);
     noTime["records"][1].erase("time_utc");
     expectRefused(noTime.dump(), token_, 400, "no time");
+    json negative = batch(0, 3);
+    negative["waiting"] = -1;
+    expectRefused(negative.dump(), token_, 400, "waiting negative");
     EXPECT_EQ(stored(), 0);
     EXPECT_EQ(post(good, token_)->status, 200);
     EXPECT_EQ(stored(), 3);
@@ -415,7 +418,8 @@ TEST_F(LineTest, DashboardViewsCountWhatIsStored) {
         r["data_file"] = n >= 4 && n % 2 ? "renamed.v3" : "screens.v3";
         records.push_back(r);
     }
-    ASSERT_EQ(post(json{{"records", records}}.dump(), token_)->status, 200);
+    // The station says what it still holds behind the batch.
+    ASSERT_EQ(post(json{{"records", records}, {"waiting", 7}}.dump(), token_)->status, 200);
     const auto view = [&](const std::string& path) {
         const auto r = client_->Get("/api/v1/" + path);
         EXPECT_TRUE(r && r->status == 200) << path << ": " << (r ? r->body : "no answer");
@@ -433,6 +437,7 @@ TEST_F(LineTest, DashboardViewsCountWhatIsStored) {
     const json wall = view("stations");
     ASSERT_EQ(wall["stations"].size(), 1u);
     EXPECT_TRUE(wall["stations"][0]["silent"]);
+    EXPECT_EQ(wall["stations"][0]["waiting"], 7);
     ASSERT_EQ(wall["stations"][0]["slots"].size(), 4u);
     for (const json& slot : wall["stations"][0]["slots"])
         EXPECT_TRUE(slot["time_utc"].get<std::string>().rfind("2026-12-07T16:30", 0) == 0 ||

@@ -28,6 +28,8 @@ READ_PAGE = """JSON.stringify({
     [r.dataset.station, r.dataset.port, r.dataset.result]),
   stationNames: [...document.querySelectorAll('#stations .card h3 > span:first-child')].map((s) => s.textContent),
   silent: [...document.querySelectorAll('#stations .card.silent')].map((c) => c.dataset.station),
+  waiting: [...document.querySelectorAll('#stations .card .badge.waiting')].map((b) =>
+    [b.closest('.card').dataset.station, Number(b.dataset.waiting)]),
   yield: [...document.querySelectorAll('#yield-table tbody tr[data-station]')].map((r) =>
     [r.dataset.station, Number(r.dataset.ok), Number(r.dataset.total)]),
   files: [...document.querySelectorAll('#files-table tbody tr[data-sha]')].map((r) =>
@@ -145,6 +147,8 @@ def expected(command, day):
                                      f"result <> 'ok' AND {rng} GROUP BY 1, 2"), 1),
         "silent": sorted(r[0] for r in psql(command, "SELECT station FROM records GROUP BY 1 "
                                             "HAVING max(time_utc) < now() - interval '10 minutes'")),
+        "waiting": ints(psql(command, "SELECT station, waiting FROM station_queues "
+                                      "WHERE waiting > 0"), 1),
     }
 
 
@@ -183,6 +187,8 @@ def main():
         check("silent stations marked: " + ", ".join(want["silent"]),
               sorted(en["silent"]) == want["silent"], en["silent"])
         names = set(r[0] for r in want["wall"])
+        check("records waiting at the stations: " + str(want["waiting"]),
+              sorted(en["waiting"]) == want["waiting"], en["waiting"])
         check("station names shown as text, markup and all", set(en["stationNames"]) == names,
               en["stationNames"])
         check("the search lists the day's records", en["searchRows"] > 0)

@@ -20,3 +20,7 @@ SELECT gen_random_uuid(),
        WHEN i % 97 = 0 THEN 'sum differs' ELSE '' END,
   '1.5.0'
 FROM generate_series(1, :n) AS i;
+
+-- Two stations said at their last send that records wait behind it; one that all went.
+INSERT INTO station_queues (station, waiting)
+VALUES ('station-2', 37), ('station-5', 4), ('station-6', 0);

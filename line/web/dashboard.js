@@ -11,7 +11,7 @@ const TEXTS = {
     yieldTitle: 'Yield per station and hour', filesTitle: 'Data files (by SHA-256)',
     failuresTitle: 'Failures by step and reason', station: 'Station', port: 'Port',
     show: 'Show', from: 'From', to: 'To', result: 'Result', any: 'any', dataFile: 'Data file',
-    reason: 'Reason', find: 'Find', csv: 'CSV', more: 'More', silent: 'silent', unit: 'Unit',
+    reason: 'Reason', find: 'Find', csv: 'CSV', more: 'More', silent: 'silent', unit: 'Unit', waiting: 'records waiting',
     lastRecord: 'last record', ago: 'ago', hour: 'Hour', total: 'Total', ok: 'OK',
     yieldPct: 'Yield %', sha: 'SHA-256', first: 'First', last: 'Last', step: 'Step',
     count: 'Count', cumulative: 'Cumulative %', failed: 'Failed', time: 'Time',
@@ -25,7 +25,7 @@ const TEXTS = {
     yieldTitle: 'ステーション・時間ごとの歩留まり', filesTitle: 'データファイル（SHA-256別）',
     failuresTitle: '工程・理由別の不良', station: 'ステーション', port: 'ポート',
     show: '表示', from: '開始', to: '終了', result: '結果', any: 'すべて', dataFile: 'データファイル',
-    reason: '理由', find: '検索', csv: 'CSV', more: 'さらに表示', silent: '無通信', unit: '製造番号',
+    reason: '理由', find: '検索', csv: 'CSV', more: 'さらに表示', silent: '無通信', unit: '製造番号', waiting: '送信待ち',
     lastRecord: '最終記録', ago: '前', hour: '時', total: '合計', ok: 'OK',
     yieldPct: '歩留まり %', sha: 'SHA-256', first: '最初', last: '最後', step: '工程',
     count: '件数', cumulative: '累積 %', failed: '不良', time: '時刻',
@@ -113,6 +113,7 @@ async function loadWall() {
     const cards = data.stations.map((s) => el('div', { class: s.silent ? 'card silent' : 'card', 'data-station': s.station },
       el('h3', {}, el('span', {}, s.station),
         el('span', {}, s.silent ? el('span', { class: 'badge' }, t('silent')) : '',
+          s.waiting > 0 ? el('span', { class: 'badge waiting', 'data-waiting': s.waiting }, `${t('waiting')} ${s.waiting}`) : '',
           ` ${t('lastRecord')} ${age(s.age_s)} ${t('ago')}`)),
       el('table', {}, el('tbody', {}, ...s.slots.map((slot) => slotRow(s.station, slot))))));
     document.getElementById('stations').replaceChildren(...cards);
