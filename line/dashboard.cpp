@@ -147,31 +147,45 @@ std::string yieldJson(PgConnection& db, const QueryParams& params) {
     const std::string zone = zoneOf(params);
     const PgResult r = db.exec(
         "SELECT station, extract(hour FROM time_utc AT TIME ZONE $3)::int,"
-        " count(*) FILTER (WHERE result = 'ok'), count(*) FROM records"
-        " WHERE time_utc >= $1 AND time_utc < $2 GROUP BY 1, 2 ORDER BY 1, 2",
+        " count(*) FILTER (WHERE result = 'ok'), count(*),"
+        // Each device has one first attempt: the first-pass yield counts those alone.
+        " count(*) FILTER (WHERE result = 'ok' AND attempt = 1), count(*) FILTER (WHERE attempt = "
+        "1)"
+        " FROM records WHERE time_utc >= $1 AND time_utc < $2 GROUP BY 1, 2 ORDER BY 1, 2",
         {range.from, range.to, zone});
     json out = {{"day", param(params, "day") ? json(*param(params, "day")) : json(nullptr)},
                 {"tz", zone},
                 {"from", range.from},
                 {"to", range.to},
                 {"stations", json::array()}};
-    long long ok = 0, total = 0;
+    long long ok = 0, total = 0, firstOk = 0, devices = 0;
     for (int row = 0; row < r.rows(); ++row) {
         json& stations = out["stations"];
         if (stations.empty() || stations.back()["station"] != r.text(row, 0))
-            stations.push_back(
-                {{"station", r.text(row, 0)}, {"ok", 0}, {"total", 0}, {"hours", json::array()}});
+            stations.push_back({{"station", r.text(row, 0)},
+                                {"ok", 0},
+                                {"total", 0},
+                                {"first_pass_ok", 0},
+                                {"devices", 0},
+                                {"hours", json::array()}});
         json& station = stations.back();
         const long long hourOk = number(r, row, 2), hourTotal = number(r, row, 3);
         station["hours"].push_back(
             {{"hour", number(r, row, 1)}, {"ok", hourOk}, {"total", hourTotal}});
         station["ok"] = station["ok"].get<long long>() + hourOk;
         station["total"] = station["total"].get<long long>() + hourTotal;
+        const long long hourFirstOk = number(r, row, 4), hourDevices = number(r, row, 5);
+        station["first_pass_ok"] = station["first_pass_ok"].get<long long>() + hourFirstOk;
+        station["devices"] = station["devices"].get<long long>() + hourDevices;
         ok += hourOk;
         total += hourTotal;
+        firstOk += hourFirstOk;
+        devices += hourDevices;
     }
     out["ok"] = ok;
     out["total"] = total;
+    out["first_pass_ok"] = firstOk;
+    out["devices"] = devices;
     return out.dump();
 }
 

@@ -416,6 +416,7 @@ TEST_F(LineTest, DashboardViewsCountWhatIsStored) {
         r["reason"] = n % 3 == 0 ? "no reply" : "";
         // The newest (16:30Z) records name the file anew.
         r["data_file"] = n >= 4 && n % 2 ? "renamed.v3" : "screens.v3";
+        if (n == 5) r["attempt"] = 2;  // its device's second attempt: not first-pass
         records.push_back(r);
     }
     // The station says what it still holds behind the batch.
@@ -431,6 +432,8 @@ TEST_F(LineTest, DashboardViewsCountWhatIsStored) {
     ASSERT_EQ(yield["stations"].size(), 1u);
     EXPECT_EQ(yield["total"], 8);  // n = 4 to 11
     EXPECT_EQ(yield["ok"], 6);     // less 6 and 9
+    EXPECT_EQ(yield["devices"], 7);
+    EXPECT_EQ(yield["first_pass_ok"], 5);
     EXPECT_EQ(yield["stations"][0]["hours"][0]["hour"], 0);
     EXPECT_EQ(yield["stations"][0]["hours"][1]["hour"], 1);
 

@@ -31,7 +31,9 @@ READ_PAGE = """JSON.stringify({
   waiting: [...document.querySelectorAll('#stations .card .badge.waiting')].map((b) =>
     [b.closest('.card').dataset.station, Number(b.dataset.waiting)]),
   yield: [...document.querySelectorAll('#yield-table tbody tr[data-station]')].map((r) =>
-    [r.dataset.station, Number(r.dataset.ok), Number(r.dataset.total)]),
+    [r.dataset.station, Number(r.dataset.ok), Number(r.dataset.total),
+     Number(r.querySelector('[data-first-ok]').dataset.firstOk),
+     Number(r.querySelector('[data-devices]').dataset.devices)]),
   files: [...document.querySelectorAll('#files-table tbody tr[data-sha]')].map((r) =>
     [r.dataset.sha, Number(r.dataset.ok), Number(r.dataset.total)]),
   slots: [...document.querySelectorAll('#slots-table tbody tr[data-station]')].map((r) =>
@@ -138,7 +140,9 @@ def expected(command, day):
         "wall": sorted(psql(command, "SELECT DISTINCT ON (station, port) station, port, result "
                                      "FROM records ORDER BY station, port, time_utc DESC, id DESC")),
         "yield": ints(psql(command, "SELECT station, count(*) FILTER (WHERE result = 'ok'), "
-                                    f"count(*) FROM records WHERE {rng} GROUP BY 1"), 2),
+                                    "count(*), count(*) FILTER (WHERE result = 'ok' AND "
+                                    "attempt = 1), count(*) FILTER (WHERE attempt = 1) "
+                                    f"FROM records WHERE {rng} GROUP BY 1"), 4),
         "files": ints(psql(command, "SELECT data_sha256, count(*) FILTER (WHERE result = 'ok'), "
                                     f"count(*) FROM records WHERE {rng} GROUP BY 1"), 2),
         "slots": ints(psql(command, "SELECT station, port, count(*) FILTER (WHERE result <> 'ok'),"

@@ -13,7 +13,7 @@ const TEXTS = {
     show: 'Show', from: 'From', to: 'To', result: 'Result', any: 'any', dataFile: 'Data file',
     reason: 'Reason', find: 'Find', csv: 'CSV', more: 'More', silent: 'silent', unit: 'Unit', waiting: 'records waiting',
     lastRecord: 'last record', ago: 'ago', hour: 'Hour', total: 'Total', ok: 'OK',
-    yieldPct: 'Yield %', sha: 'SHA-256', first: 'First', last: 'Last', step: 'Step',
+    yieldPct: 'Yield %', firstPassPct: 'First-pass %', sha: 'SHA-256', first: 'First', last: 'Last', step: 'Step',
     count: 'Count', cumulative: 'Cumulative %', failed: 'Failed', time: 'Time',
     seconds: 'Seconds', device: 'Device', noRecords: 'No records.', updated: 'updated',
     error: 'Could not load', s: 's', min: 'min', h: 'h', d: 'd', other: '(none)',
@@ -27,7 +27,7 @@ const TEXTS = {
     show: '表示', from: '開始', to: '終了', result: '結果', any: 'すべて', dataFile: 'データファイル',
     reason: '理由', find: '検索', csv: 'CSV', more: 'さらに表示', silent: '無通信', unit: '製造番号', waiting: '送信待ち',
     lastRecord: '最終記録', ago: '前', hour: '時', total: '合計', ok: 'OK',
-    yieldPct: '歩留まり %', sha: 'SHA-256', first: '最初', last: '最後', step: '工程',
+    yieldPct: '歩留まり %', firstPassPct: '一回目良品率 %', sha: 'SHA-256', first: '最初', last: '最後', step: '工程',
     count: '件数', cumulative: '累積 %', failed: '不良', time: '時刻',
     seconds: '秒数', device: 'デバイス', noRecords: '記録がありません。', updated: '更新',
     error: '読み込めません', s: '秒', min: '分', h: '時間', d: '日', other: '（なし）',
@@ -143,8 +143,9 @@ async function loadYield(day) {
         const x = s.hours.find((y) => y.hour === h);
         return x ? num(`${x.ok}/${x.total}`, { 'data-hour': h, 'data-ok': x.ok, 'data-total': x.total }) : num('');
       }),
-      num(`${s.ok}/${s.total}`), num(pct(s.ok, s.total))));
-    table('yield-table', ['station', ...hours.map((h) => `${h}:00`), 'total', 'yieldPct'], rows);
+      num(`${s.ok}/${s.total}`), num(pct(s.ok, s.total)),
+      num(pct(s.first_pass_ok, s.devices), { 'data-first-ok': s.first_pass_ok, 'data-devices': s.devices })));
+    table('yield-table', ['station', ...hours.map((h) => `${h}:00`), 'total', 'yieldPct', 'firstPassPct'], rows);
   } catch (err) { showError('yield', err); }
 }
 
