@@ -52,8 +52,8 @@ COM13  console      test  v3sim --erase-ms 60000  # erasing when Ctrl-C comes
 COM14  console      test  v3sim --erase-ms 60000
 COM15  console      test  v3sim --erase-ms 60000  # erasing when the console closes
 COM16  console      test  v3sim --erase-ms 60000
-COM17  line         test  v3sim                   # sent to the line server at once
-COM18  line         test  v3sim                   # written while the server is down
+COM19  line         test  v3sim                   # sent to the line server at once
+COM20  line         test  v3sim                   # written while the server is down
 COM5   unit         -     pair-a                  # the unit tests talk across the pair
 COM6   unit         -     pair-b
 '

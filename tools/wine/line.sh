@@ -10,10 +10,10 @@ wine_area_line() {
     # The cluster's programs run as postgres when root runs this: the folder must be reachable.
     chmod 711 "$WORK"
     check "a throwaway PostgreSQL cluster and zemtabulo-line serve" line_server_up || return 0
-    check "write on COM17 with the server up: sent at once" line_write line-up COM17
+    check "write on COM19 with the server up: sent at once" line_write line-up COM19
     check "its record stored once, under the token's station, with the log's id" line_stored 1
     kill "$LINE_SERVER" && wait "$LINE_SERVER" 2>/dev/null
-    check "write on COM18 with the server down: the record waits" line_write_waits line-down COM18
+    check "write on COM20 with the server down: the record waits" line_write_waits line-down COM20
     check "the server back: send stores what waited, each record once" line_send_after_restart
     zt_pg_stop "$LINE_PG"
 }
