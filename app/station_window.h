@@ -39,6 +39,7 @@ enum SlotPart : int {
     kSlotProgress = 3,
     kSlotResult = 4,
     kSlotStart = 5,
+    kSlotAuto = 6,   // the check box that arms the slot: auto mode
     kSlotEvent = 9,  // not a control: the command its job's events are posted as
 };
 constexpr int slotControlId(int slot, SlotPart part) {

@@ -84,6 +84,7 @@ struct NamedPart {
 constexpr NamedPart kSlotParts[] = {
     {"NAME", kSlotName},         {"PORT", kSlotPort},     {"STATUS", kSlotStatus},
     {"PROGRESS", kSlotProgress}, {"RESULT", kSlotResult}, {"START", kSlotStart},
+    {"AUTO", kSlotAuto},
 };
 
 }  // namespace
