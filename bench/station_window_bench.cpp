@@ -203,11 +203,17 @@ int screenshot(const std::string& file) {
     const std::vector<std::string> slow{"--sum", "5A3C", "--rate", kRate};
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<std::string> ports;
+    // The armed rows' devices come and go as links, named as COM ports through COMPORTS.INI.
+    std::ofstream comPorts("COMPORTS.INI", std::ios::binary);
+    std::vector<std::string> links(kShotSlots);
     for (int i = 0; i < kShotSlots; ++i) {
         const ShotRow r = kShotRows[i];
-        const std::string link = "dev" + std::to_string(i + 1);
+        const std::string com = "COM" + std::to_string(i + 1);
+        const std::string link = links[size_t(i)] =
+            (std::filesystem::current_path() / ("dev" + std::to_string(i + 1))).string();
+        if (armed(r)) comPorts << com << "=" << link << "\n";
         if (r == ShotRow::Missing) ports.push_back("/dev/ttyUSB7");
-        if (r == ShotRow::AutoSlow || r == ShotRow::AutoEmpty) ports.push_back(link);
+        if (r == ShotRow::AutoSlow || r == ShotRow::AutoEmpty) ports.push_back(com);
         if (r == ShotRow::Slow || r == ShotRow::Fast) {
             sims.push_back(std::make_unique<Sim>(
                 r == ShotRow::Slow ? slow : std::vector<std::string>{"--sum", "5A3C"}));
@@ -217,9 +223,10 @@ int screenshot(const std::string& file) {
             // A second job it never gets: it stays in its socket after the first.
             sims.push_back(std::make_unique<Sim>(
                 std::vector<std::string>{"--sum", "5A3C", "--link", link}, 2));
-            ports.push_back(link);
+            ports.push_back(com);
         }
     }
+    comPorts.close();
     writeIni(ports, data);
     std::ofstream ini("STATION.INI", std::ios::app | std::ios::binary);
     ini << "expect-sum=5A3C\r\n";
@@ -237,7 +244,7 @@ int screenshot(const std::string& file) {
         for (int s = 0; s < kShotSlots; ++s) {
             if (kShotRows[s] != ShotRow::AutoSlow) continue;
             std::vector<std::string> plugged = slow;
-            plugged.insert(plugged.end(), {"--link", ports[size_t(s)]});
+            plugged.insert(plugged.end(), {"--link", links[size_t(s)]});
             sims.push_back(std::make_unique<Sim>(plugged));
             gui::waitFor([] { return false; }, kStaggerMs);
         }
