@@ -14,7 +14,8 @@
 #   desktop      zemtabulo.exe: the main dialog, a screenshot, Port settings, Exit, a write job
 #   station      zemtabulo-station.exe: its window built from the template, two slots on COM1
 #                and COM10 written at once, each job started with no console window (its
-#                flags, and none shown), the log records
+#                flags, and none shown), the log records; zemtabulo-cli.exe station --auto
+#                on a COM port plugged in and pulled out twice while it runs
 #   old-windows  both programs refusing a Windows older than 10 version 1903
 # Usage: tools/wine-tests.sh [AREA...]: the areas given (none needs another to have run first),
 # or all of them in the order above. The last line is "N passed, N failed". See tools/wine/lib.sh
