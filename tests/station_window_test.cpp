@@ -344,9 +344,11 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
 }
 
 // An armed row (slotN.auto=1) watches its port from the window's opening: each device plugged in
-// is one job, its states shown before its words, its result and record as a Start's.
+// is one job, its states shown before its words, its result and record as a Start's; one pulled
+// out mid-write is NG with the record the command line gives.
 TEST_F(StationWindow, AnAutoRowWritesEachDeviceAsItIsPluggedIn) {
-    const std::string port = dir.file("dev1");
+    const std::string port = dir.file("dev1"), data = std::string(kSlowBytes, 'x') + "\n";
+    dir.write("d.v3", data);
     dir.write(kStationIniName, "slots=1\r\ndata=d.v3\r\nlog=log.csv\r\nslot1.port=" + port +
                                    "\r\nslot1.auto=1\r\ndebounce=200\r\n");
     std::vector<std::string> states;  // each state the status line began with, in turn
@@ -355,61 +357,49 @@ TEST_F(StationWindow, AnAutoRowWritesEachDeviceAsItIsPluggedIn) {
         if (dlg && ctl == slot(0, kSlotStatus) && (states.empty() || states.back() != state))
             states.push_back(state);
     };
-    const std::string sum = simDataSum(ExpectedJob{kData}.dataPart());
-    auto insertion = [&](size_t nth) {
-        startSims({{"--link", port}});
-        ASSERT_TRUE(headlessPumpUntil(
-            [&] { return row(0).status.rfind("取り外してください", 0) == 0; }, kRunWait));
-        EXPECT_EQ(row(0).result, "OK " + sum);
-        EXPECT_EQ(readLog().records.size(), nth);
-        sims.back().stop();  // its link goes with it
-        ASSERT_TRUE(headlessPumpUntil([&] { return row(0).status == "待機"; }, kRunWait));
+    auto until = [&](const std::function<bool()>& done) {
+        ASSERT_TRUE(headlessPumpUntil(done, kRunWait)) << row(0).status;
     };
+    Row pulled;
     run([&] {
         states.push_back(row(0).status);  // shown as the window opened
         EXPECT_EQ(buttonState(dlg, slotControlId(0, kSlotAuto)), kChecked);
         EXPECT_FALSE(idle(0));  // Start is for the rows not armed
-        insertion(1);
-        insertion(2);
+        for (size_t nth : {1u, 2u}) {
+            startSims({{"--link", port}});
+            until([&] { return row(0).status.rfind("取り外してください", 0) == 0; });
+            EXPECT_EQ(row(0).result, "OK " + simDataSum(ExpectedJob{data}.dataPart()));
+            EXPECT_EQ(readLog().records.size(), nth);
+            sims.back().stop();  // its link goes with it
+            until([&] { return row(0).status == "待機"; });
+        }
+        startSims({{"--rate", "3840", "--link", port}});
+        until([&] { return row(0).result != "0%" && row(0).result.back() == '%'; });
+        ASSERT_EQ(unlink(port.c_str()), 0);
+        EXPECT_TRUE(headlessPumpUntil([&] { return row(0).result.rfind("NG", 0) == 0; },
+                                      std::chrono::seconds(2)));
+        pulled = row(0);
+        until([&] { return row(0).status == "待機"; });
         headlessClick(dlg, slotControlId(0, kSlotAuto));
         EXPECT_TRUE(idle(0));
     });
-    const std::vector<std::string> once{"待機", "検出", "書込み中", "取り外してください"};
-    std::vector<std::string> twice = once;
-    twice.insert(twice.end(), once.begin(), once.end());
-    twice.push_back("待機");
-    twice.push_back("");  // disarmed: the job's words alone
-    EXPECT_EQ(states, twice);
-    for (const SimProcess& sim : sims) EXPECT_EQ(sim.captured(), ExpectedJob{kData}.whole());
-    EXPECT_TRUE(boxes.empty()) << boxes.front();
-    // Unchecked before Exit: kept so in STATION.INI.
-    EXPECT_NE(dir.read(kStationIniName).find("slot1.auto=0\r\n"), std::string::npos);
-}
-
-// Pulled out mid-data: NG with the reason and the record the command line gives.
-TEST_F(StationWindow, AnAutoRowsDevicePulledOutMidJobEndsNgAndIsRecorded) {
-    const std::string port = dir.file("dev1");
-    dir.write("d.v3", std::string(kSlowBytes, 'x') + "\n");
-    dir.write(kStationIniName,
-              "slots=1\r\ndata=d.v3\r\nlog=log.csv\r\nslot1.port=" + port + "\r\nslot1.auto=1\r\n");
-    Row pulled;
-    run([&] {
-        startSims({{"--rate", "3840", "--link", port}});
-        ASSERT_TRUE(headlessPumpUntil(
-            [&] { return row(0).result != "0%" && row(0).result.back() == '%'; }, kRunWait));
-        ASSERT_EQ(unlink(port.c_str()), 0);
-        ASSERT_TRUE(headlessPumpUntil([&] { return row(0).result.rfind("NG", 0) == 0; },
-                                      std::chrono::seconds(2)));
-        pulled = row(0);
-    });
+    std::vector<std::string> want;
+    for (int job = 0; job < 3; ++job)
+        want.insert(want.end(), {"待機", "検出", "書込み中", "取り外してください"});
+    want.insert(want.end(), {"待機", ""});  // disarmed: the job's words alone
+    EXPECT_EQ(states, want);
+    for (size_t s : {0, 1}) EXPECT_EQ(sims[s].captured(), ExpectedJob{data}.whole()) << s;
     EXPECT_EQ(pulled.result, "NG 取外し");
     EXPECT_EQ(pulled.status.rfind("取り外してください\u3000書込み中に取り外されました: ", 0), 0u)
         << pulled.status;
     const LogTable log = readLog();
-    ASSERT_EQ(log.records.size(), 1u);
-    EXPECT_EQ(log.at(0, "result"), "failed");
-    EXPECT_EQ(log.at(0, "step"), "data");
-    EXPECT_EQ(log.at(0, "reason").rfind(kRemovedReason, 0), 0u) << log.at(0, "reason");
+    ASSERT_EQ(log.records.size(), 3u);
+    EXPECT_EQ(log.at(2, "result"), "failed");
+    EXPECT_EQ(log.at(2, "step"), "data");
+    EXPECT_EQ(log.at(2, "reason").rfind(kRemovedReason, 0), 0u) << log.at(2, "reason");
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    // Unchecked before Exit: kept so in STATION.INI.
+    EXPECT_NE(dir.read(kStationIniName).find("slot1.auto=0\r\n"), std::string::npos);
 }
 
 }  // namespace

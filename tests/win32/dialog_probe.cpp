@@ -263,9 +263,8 @@ int watchConsoles(const char* stop) {
 using CreateSymbolicLink = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
 // The rights to make a symbolic link object (SYMBOLIC_LINK_ALL_ACCESS, not in every header).
 constexpr ACCESS_MASK kLinkAllAccess = STANDARD_RIGHTS_REQUIRED | 0x1;
-// Room for "\??\COM256" and "\Device\Serial255".
+// Room for "\??\COM256" and "\Device\COM256".
 constexpr size_t kNtNameSize = 32;
-constexpr int kMaxComNumber = 256;
 
 UNICODE_STRING unicodeOf(const wchar_t* text) {
     const USHORT bytes = USHORT(wcslen(text) * sizeof(wchar_t));
@@ -277,11 +276,9 @@ UNICODE_STRING unicodeOf(const wchar_t* text) {
 // caller; this is the system's word that it is there, which a station in auto mode waits for.
 int plug(const char* port, int seconds) {
     wchar_t name[kNtNameSize], target[kNtNameSize];
-    const int number = std::atoi(port + std::strlen("COM"));
-    if (std::strncmp(port, "COM", 3) != 0 || number < 1 || number > kMaxComNumber)
-        return fault(std::string("not a COM name: ") + port);
-    swprintf(name, kNtNameSize, L"\\??\\COM%d", number);
-    swprintf(target, kNtNameSize, L"\\Device\\Serial%d", number - 1);
+    swprintf(name, kNtNameSize, L"\\??\\%hs", port);
+    // Where the link leads is the driver's business: only its being there is read.
+    swprintf(target, kNtNameSize, L"\\Device\\%hs", port);
     UNICODE_STRING nameU = unicodeOf(name), targetU = unicodeOf(target);
     OBJECT_ATTRIBUTES attr;
     InitializeObjectAttributes(&attr, &nameU, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
