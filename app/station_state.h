@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 struct RowShown {
     int percent = -1;
     std::string status;
+    std::string said;                      // the status line's text after the auto state
+    AutoState autoState = AutoState::Off;  // the state it last showed
 };
 
 class Station : public StationView {
@@ -34,6 +37,7 @@ class Station : public StationView {
     void slotEnded(size_t slot) override;
     void sumLearned(const std::string& sum) override;
     void slotRetrying(size_t slot) override;
+    void slotStateChanged(size_t slot) override;
 
     Window dlg = nullptr;
     StationConfig config;
@@ -88,3 +92,26 @@ void startSlots(Station& st, const std::vector<size_t>& wanted);
 
 // The result field of a slot: its text and colour.
 void showResult(Station& st, size_t slot, const std::string& text, uint32_t colour);
+// The status line of a slot: in auto mode its state comes first.
+void showStatus(Station& st, size_t slot, const std::string& text);
+// A row as a job starts: no status, the bar empty, 0%.
+void clearRow(Station& st, size_t slot);
+// Which of a row's controls work: its port and Start while it is idle and not armed; its auto
+// box unless a job started by hand runs (an armed slot's job is the device's, so that it may be
+// disarmed meanwhile).
+void followRow(Station& st, size_t slot);
+
+// What every slot started now is started with; nullopt after a box that says what is missing.
+std::optional<SlotStart> startNow(Station& st);
+// STATION.INI as the window shows it; a box, once, when it cannot be written.
+StationConfig shownConfig(const Station& st);
+void saveConfig(Station& st);
+
+// Auto mode (app/station_auto.cpp). The row's auto box was clicked: armed or disarmed.
+void autoBoxClicked(Station& st, size_t slot);
+// The rows STATION.INI arms, as the window opens.
+void armSavedSlots(Station& st);
+// Exit: no slot starts by itself any more.
+void disarmAll(Station& st);
+// The rows' auto boxes into the configuration to keep.
+void shownAutoModes(const Station& st, StationConfig& c);

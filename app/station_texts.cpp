@@ -1,5 +1,16 @@
 #include "app/station_texts.h"
 
+#include "station/station_run.h"
+
+namespace {
+
+// A job whose device was pulled out mid-write (auto mode): the reason starts kRemovedReason.
+bool removedEnd(const EndInfo& end) {
+    return end.reason.rfind(kRemovedReason, 0) == 0;
+}
+
+}  // namespace
+
 std::string stepName(const std::string& step) {
     static const struct {
         const char* step;
@@ -12,6 +23,7 @@ std::string stepName(const std::string& step) {
 }
 
 std::string ngWords(const EndInfo& end, const std::string& port, bool vanished) {
+    if (removedEnd(end)) return "取外し";
     if (vanished) return "中断";
     switch (end.result) {
         case SlotResult::SumMismatch:
@@ -31,6 +43,7 @@ std::string ngWords(const EndInfo& end, const std::string& port, bool vanished) 
 
 std::string failureText(const EndInfo& end) {
     if (end.result != SlotResult::Failed) return end.reason;
+    if (removedEnd(end)) return "書込み中に取り外されました: " + end.reason;
     if (end.step == jobstep::kOpen) return "ﾎﾟｰﾄを使用できません: " + end.reason;
     if (end.reason.rfind("commGetc:", 0) == 0 || end.reason.rfind("commPutc:", 0) == 0)
         return "通信異常: " + end.reason;

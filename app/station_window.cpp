@@ -52,8 +52,7 @@ void applyLock(Station& st) {
     for (int id : kSettingsBoxes) enableWindow(st.item(id), open);
     for (int id : kEditableFields) enableWindow(st.item(id), open);
     followTransferSettings(st);
-    for (size_t s = 0; s < size_t(st.slots); ++s)
-        enableWindow(st.slotItem(s, kSlotPort), open && !st.run.slot(s).running);
+    for (size_t s = 0; s < size_t(st.slots); ++s) followRow(st, s);
 }
 
 // The sender for the log at `logPath` (the one before it stops); a box when line= cannot be
@@ -105,7 +104,10 @@ void initStation(Station& st) {
     applyLock(st);
     // What an earlier session left unsent goes now, before any Start.
     if (!c.line.empty() && !c.log.empty()) startSending(st, c.log);
+    armSavedSlots(st);
 }
+
+}  // namespace
 
 // ---- The configuration as the window shows it ----
 
@@ -121,6 +123,7 @@ StationConfig shownConfig(const Station& st) {
     c.firstSum = buttonState(st.dlg, IDC_ST_FIRST_SUM) == kChecked;
     c.log = trimmed(windowText(st.item(IDC_ST_LOG)));
     for (size_t s = 0; s < size_t(st.slots); ++s) c.slots[s].port = st.slotPort(s);
+    shownAutoModes(st, c);
     return c;
 }
 
@@ -185,12 +188,12 @@ std::optional<SlotStart> startNow(Station& st) {
     return start;
 }
 
-}  // namespace
-
 void startSlots(Station& st, const std::vector<size_t>& wanted) {
     std::vector<std::pair<size_t, std::string>> idle;
     for (size_t s : wanted)
-        if (s < size_t(st.slots) && !st.run.slot(s).running) idle.emplace_back(s, st.slotPort(s));
+        if (s < size_t(st.slots) && !st.run.slot(s).running &&
+            st.run.slot(s).autoState.state == AutoState::Off)
+            idle.emplace_back(s, st.slotPort(s));
     if (idle.empty()) return;
     std::optional<SlotStart> start = startNow(st);
     if (!start) return;
@@ -208,15 +211,11 @@ void startSlots(Station& st, const std::vector<size_t>& wanted) {
     saveConfig(st);
     for (size_t k = 0; k < idle.size(); ++k) {
         const auto& [s, port] = idle[k];
-        enableWindow(st.slotItem(s, kSlotStart), false);
-        enableWindow(st.slotItem(s, kSlotPort), false);
+        clearRow(st, s);
         unitRowStarted(st, s);
-        setWindowText(st.slotItem(s, kSlotStatus), "");
-        progressSetPos(st.slotItem(s, kSlotProgress), 0);
-        showResult(st, s, "0%", kNoColour);
-        st.rows[s] = RowShown{0, std::string()};
         starts[k].port = port;
         st.run.start(s, std::move(starts[k]), st);
+        followRow(st, s);
     }
 }
 
@@ -225,10 +224,15 @@ namespace {
 // ---- Exit ----
 
 void exitCommand(Station& st) {
-    if (st.run.anyRunning()) {
-        if (!askYesNo(st.dlg, "書込み中の治具があります。\n書込みを中止して終了しますか?",
-                      resString(kStrAppName)))
-            return;
+    const bool running = st.run.anyRunning();
+    if (running && !askYesNo(st.dlg, "書込み中の治具があります。\n書込みを中止して終了しますか?",
+                             resString(kStrAppName)))
+        return;
+    // Kept only when the operator changed something: a file left as it was keeps the lines the
+    // window could not use, for whoever fixes them.
+    if (formatStationIni(shownConfig(st)) != formatStationIni(st.config)) saveConfig(st);
+    disarmAll(st);
+    if (running) {
         // As Ctrl-C stops the command-line write: each device recorded as interrupted.
         st.stopping = true;
         st.run.stopAll(SIGTERM, st);
@@ -252,6 +256,9 @@ bool slotCommand(Station& st, int id) {
     switch (offset % kSlotIdStride) {
         case kSlotStart:
             startSlots(st, {slot});
+            break;
+        case kSlotAuto:
+            autoBoxClicked(st, slot);
             break;
         case kSlotEvent:
             st.run.pump(st);

@@ -40,6 +40,7 @@ enum SlotPart : int {
     kSlotResult = 4,
     kSlotStart = 5,
     kSlotUnit = 8,   // the unit id, typed by the label's scanner
+    kSlotAuto = 6,   // the check box that arms the slot: auto mode
     kSlotEvent = 9,  // not a control: the command its job's events are posted as
 };
 constexpr int slotControlId(int slot, SlotPart part) {

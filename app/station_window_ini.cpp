@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "app/station_window.h"
 #include "platform/files.h"
@@ -12,6 +13,9 @@ namespace {
 // STATION.INI is a few hundred bytes; anything past this is not ours and is not read.
 constexpr size_t kMaxIniBytes = 64 * 1024;
 constexpr size_t kReadBlock = 4096;
+// The longest debounce, 60000 ms, in digits: a longer value is refused before it is converted.
+constexpr size_t kMaxDebounceDigits = 5;
+constexpr std::string_view kAutoSuffix = ".auto";
 
 bool parseFlag(const std::string& v, bool& out) {
     if (v != "0" && v != "1") return false;
@@ -30,6 +34,36 @@ bool parseSlotKey(const std::string& key, int& index, std::string& part) {
     index = std::stoi(digits);
     part = key.substr(dot + 1);
     return index >= 1 && index <= kMaxStationSlots && (part == "name" || part == "port");
+}
+
+// The auto mode's keys, slotN.auto and debounce: true when `key` is one of them, with `valid`
+// telling whether its value was taken.
+bool applyAutoKey(StationConfig& c, std::vector<StationSlotConfig>& slots, const std::string& key,
+                  const std::string& value, bool& valid) {
+    if (key == "debounce") {
+        valid =
+            !value.empty() && value.size() <= kMaxDebounceDigits &&
+            std::all_of(value.begin(), value.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+        const int ms = valid ? std::stoi(value) : -1;
+        valid = ms >= 0 && ms <= int(kMaxDebounce.count());
+        if (valid) c.debounceMs = ms;
+        return true;
+    }
+    const size_t suffix = key.size() - std::min(key.size(), kAutoSuffix.size());
+    if (key.compare(suffix, std::string::npos, kAutoSuffix) != 0) return false;
+    int index = 0;
+    std::string part;
+    // The slot's number as the other slot keys take it.
+    valid = parseSlotKey(key.substr(0, suffix) + ".name", index, part) &&
+            parseFlag(value, slots[size_t(index - 1)].autoMode);
+    return true;
+}
+
+void putAutoKeys(const StationConfig& c, std::string& out) {
+    out += "debounce=" + std::to_string(c.debounceMs) + "\r\n";
+    for (size_t i = 0; i < c.slots.size(); ++i)
+        out += "slot" + std::to_string(i + 1) + std::string(kAutoSuffix) + "=" +
+               (c.slots[i].autoMode ? "1" : "0") + "\r\n";
 }
 
 // Applies one "key=value"; false when the key is unknown or the value is not valid for it.
@@ -71,6 +105,7 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
     }
     // Checked at the window's start, where a pattern that is no pattern is told in a box.
     if (key == "unit-pattern") return c.unitPattern = value, true;
+    if (bool valid = false; applyAutoKey(c, slots, key, value, valid)) return valid;
     int index = 0;
     std::string part;
     if (!parseSlotKey(key, index, part)) return false;
@@ -153,6 +188,7 @@ std::string formatStationIni(const StationConfig& c) {
     if (!c.lineTokenFile.empty()) put("line-token-file", c.lineTokenFile);
     if (c.unitRequired) put("unit", "required");
     if (!c.unitPattern.empty()) put("unit-pattern", c.unitPattern);
+    putAutoKeys(c, out);
     return out;
 }
 

@@ -1,10 +1,12 @@
 // STATION.INI: what the station window keeps between runs, as UTF-8 "key=value" lines with
-// CR LF ends. Read at start; written whole when a slot is started.
+// CR LF ends. Read at start; written whole when a slot is started or armed, and at exit when
+// the operator changed something.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "station/auto_slot.h"
 #include "writer/settings.h"
 
 constexpr const char* kStationIniName = "STATION.INI";
@@ -13,6 +15,7 @@ constexpr const char* kDefaultLogName = "zemtabulo-log.csv";
 struct StationSlotConfig {
     std::string name;
     std::string port;
+    bool autoMode = false;  // armed at start: writes each device as it is plugged in
 };
 
 struct StationConfig {
@@ -30,6 +33,8 @@ struct StationConfig {
     std::string lineTokenFile;
     bool unitRequired = false;  // unit=required: no slot starts without its unit id
     std::string unitPattern;    // unit-pattern=: what every unit id must match (ECMAScript)
+    // How long an auto slot's device must stay (or stay away), 0 to 60000 ms.
+    int debounceMs = int(kDefaultDebounce.count());
 };
 
 // `s` without the blanks and tabs around it, as values and fields are taken.

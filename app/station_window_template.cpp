@@ -25,6 +25,11 @@ constexpr int kTallRow = 24;   // rows when there are few
 constexpr int kShortRow = 15;  // rows when there are many: 16 fit a 768-pixel screen
 constexpr int kTallRowsUpTo = 8;
 constexpr int kBottomMargin = 7;
+// The auto box between the unit id and the status text, which it narrows.
+constexpr int kAutoX = 132 + kUnitWidth;
+constexpr int kAutoWidth = 30;
+constexpr int kStatusX = kAutoX + kAutoWidth + 2;
+constexpr int kStatusRight = 272 + kUnitWidth;
 
 // 全台開始 comes first: the window opens with the focus on it, so that Enter starts every slot.
 const ControlTemplate kTopControls[] = {
@@ -52,10 +57,16 @@ const ControlTemplate kTopControls[] = {
     {-1, K::StaticText, "治具", 7, 74, 34, 8, kGroup},
     {-1, K::StaticText, "ポート", 44, 74, 40, 8, 0},
     {-1, K::StaticText, "製造番号", 132, 74, 60, 8, 0},
-    {-1, K::StaticText, "状態", 132 + kUnitWidth, 74, 40, 8, 0},
+    {-1, K::StaticText, "自動", kAutoX, 74, 30, 8, 0},
+    {-1, K::StaticText, "状態", kStatusX, 74, 40, 8, 0},
     {-1, K::StaticText, "進捗", 276 + kUnitWidth, 74, 40, 8, 0},
     {-1, K::StaticText, "結果", 340 + kUnitWidth, 74, 40, 8, 0},
 };
+
+void addAutoBox(std::vector<ControlTemplate>& out, int slot, int mid) {
+    out.push_back({slotControlId(slot, kSlotAuto), K::CheckBox, "自動", kAutoX, mid - 5, kAutoWidth,
+                   10, kTabStop});
+}
 
 void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     const int inner = height - 3;
@@ -67,8 +78,9 @@ void addRow(std::vector<ControlTemplate>& out, int slot, int y, int height) {
     out.push_back({id(kSlotUnit), K::Edit, "", 132, mid - 6, kUnitWidth - 4, 12,
                    kTabStop | kBorder | kScanField});
     const int x = kUnitWidth;
-    out.push_back(
-        {id(kSlotStatus), K::StaticText, "", 132 + x, y, 140, inner, kVCenter | kNoPrefix});
+    addAutoBox(out, slot, mid);
+    out.push_back({id(kSlotStatus), K::StaticText, "", kStatusX, y, kStatusRight - kStatusX, inner,
+                   kVCenter | kNoPrefix});
     out.push_back({id(kSlotProgress), K::Progress, "", 276 + x, mid - 4, 60, 8, kBorder});
     out.push_back({id(kSlotResult), K::StaticText, "", 340 + x, y, 116, inner,
                    kLargeText | kBorder | kNoPrefix});

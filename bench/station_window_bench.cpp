@@ -5,7 +5,8 @@
 // the last slot's end, its peak memory (VmHWM), that wall time and the CLI's, and their ratio.
 //
 //   station_window_bench [KB (default 200)] [slots (default 8)]
-//   station_window_bench --shot FILE.png   8 slots mid-write, one done, one on a missing port
+//   station_window_bench --shot FILE.png   8 slots: 4 started by hand (mid-write, done, a port
+//                                          missing), 4 in auto mode (done, writing, waiting)
 //   station_window_bench --size SLOTS      the window's size in pixels with that many slots
 //
 // Offscreen (QT_QPA_PLATFORM=offscreen) is fine for the figures; the shot wants a real X
@@ -25,6 +26,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "app/station_window.h"
@@ -173,33 +175,77 @@ int benchmark(size_t kb, int devices) {
     return w.ok == devices && cli.status == 0 ? 0 : 1;
 }
 
-// Slots started one after another a few seconds apart, so that the rows stand at different
-// points; slot 4's device is unthrottled and done at once, slot 7's port is not there.
+// How each row of the shot is made.
+enum class ShotRow {
+    Slow,       // started by hand, a device at the line rate
+    Fast,       // started by hand, an unthrottled device: done at once
+    Missing,    // started by hand on a port that is not there
+    AutoFast,   // armed, its device there from the start: done, waiting to be taken away
+    AutoSlow,   // armed, its device plugged in while the window is open: writing
+    AutoEmpty,  // armed, no device
+};
+constexpr ShotRow kShotRows[] = {ShotRow::Slow,     ShotRow::Slow,     ShotRow::Fast,
+                                 ShotRow::Missing,  ShotRow::AutoFast, ShotRow::AutoSlow,
+                                 ShotRow::AutoSlow, ShotRow::AutoEmpty};
+constexpr int kShotSlots = int(std::size(kShotRows));
+
+bool armed(ShotRow r) {
+    return r == ShotRow::AutoFast || r == ShotRow::AutoSlow || r == ShotRow::AutoEmpty;
+}
+
+// The rows started by hand a few seconds apart, then the armed rows' devices plugged in as
+// far apart, so that the rows stand at different points; the picture is taken when the first
+// row is three quarters through.
 int screenshot(const std::string& file) {
-    constexpr int kShotSlots = 8;
-    constexpr int kFastSlot = 3, kMissingSlot = 6;
     constexpr int kStaggerMs = 3000;
     constexpr int kFirstSlotPercent = 75;
     const std::string data = makeData("data.v3", 200 * 1000);
+    const std::vector<std::string> slow{"--sum", "5A3C", "--rate", kRate};
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<std::string> ports;
+    // The armed rows' devices come and go as links, named as COM ports through COMPORTS.INI.
+    std::ofstream comPorts("COMPORTS.INI", std::ios::binary);
+    std::vector<std::string> links(kShotSlots);
     for (int i = 0; i < kShotSlots; ++i) {
-        if (i == kMissingSlot) {
-            ports.push_back("/dev/ttyUSB7");
-            continue;
+        const ShotRow r = kShotRows[i];
+        const std::string com = "COM" + std::to_string(i + 1);
+        const std::string link = links[size_t(i)] =
+            (std::filesystem::current_path() / ("dev" + std::to_string(i + 1))).string();
+        if (armed(r)) comPorts << com << "=" << link << "\n";
+        if (r == ShotRow::Missing) ports.push_back("/dev/ttyUSB7");
+        if (r == ShotRow::AutoSlow || r == ShotRow::AutoEmpty) ports.push_back(com);
+        if (r == ShotRow::Slow || r == ShotRow::Fast) {
+            sims.push_back(std::make_unique<Sim>(
+                r == ShotRow::Slow ? slow : std::vector<std::string>{"--sum", "5A3C"}));
+            ports.push_back(sims.back()->port);
         }
-        std::vector<std::string> args{"--sum", "5A3C"};
-        if (i != kFastSlot) args.insert(args.end(), {"--rate", kRate});
-        sims.push_back(std::make_unique<Sim>(args));
-        ports.push_back(sims.back()->port);
+        if (r == ShotRow::AutoFast) {
+            // A second job it never gets: it stays in its socket after the first.
+            sims.push_back(std::make_unique<Sim>(
+                std::vector<std::string>{"--sum", "5A3C", "--link", link}, 2));
+            ports.push_back(com);
+        }
     }
+    comPorts.close();
     writeIni(ports, data);
-    std::ofstream("STATION.INI", std::ios::app | std::ios::binary) << "expect-sum=5A3C\r\n";
+    std::ofstream ini("STATION.INI", std::ios::app | std::ios::binary);
+    ini << "expect-sum=5A3C\r\n";
+    for (int i = 0; i < kShotSlots; ++i)
+        if (armed(kShotRows[i])) ini << "slot" << i + 1 << ".auto=1\r\n";
+    ini.close();
     bool saved = false;
     gui::whenShown(isStation, [&](QWidget* w) {
         Window dlg = qtWindow(w);
         for (int s = 0; s < kShotSlots; ++s) {
+            if (armed(kShotRows[s])) continue;
             gui::click(dlg, slotControlId(s, kSlotStart));
+            gui::waitFor([] { return false; }, kStaggerMs);
+        }
+        for (int s = 0; s < kShotSlots; ++s) {
+            if (kShotRows[s] != ShotRow::AutoSlow) continue;
+            std::vector<std::string> plugged = slow;
+            plugged.insert(plugged.end(), {"--link", links[size_t(s)]});
+            sims.push_back(std::make_unique<Sim>(plugged));
             gui::waitFor([] { return false; }, kStaggerMs);
         }
         gui::waitFor([dlg] { return percentShown(dlg, 0) >= kFirstSlotPercent; }, kRunTimeoutMs);

@@ -340,14 +340,27 @@ void StationRun::arm(size_t index, SlotStart start, std::chrono::milliseconds de
     armed_[index] = start;
     debounce_[index] = debounce;
     if (!s.running) s.start = std::move(start);
-    s.autoState = {AutoState::Waiting, Clock::now()};
+    // Armed while a job of its own runs (started by hand, or of an earlier arming): that job is
+    // this device's, which must go before the next.
+    s.autoState = {s.running ? AutoState::Writing : AutoState::Waiting, Clock::now()};
     if (!watch_)
         watch_ = std::make_unique<PortWatch>([this] {
             queue(kEveryArmedSlot, Json{{"event", kPresenceEvent}});
         });
-    watch_->add(armed_[index].port);
+    if (std::find(watched_.begin(), watched_.end(), armed_[index].port) == watched_.end()) {
+        watched_.push_back(armed_[index].port);
+        watch_->add(armed_[index].port);
+    }
     view.slotStateChanged(index);
     look(index, view);
+}
+
+void StationRun::disarm(size_t index, StationView& view) {
+    StationSlot& s = slots_.at(index);
+    if (s.autoState.state == AutoState::Off) return;
+    // Its debounce timers, still queued, find it Off and do nothing.
+    s.autoState = {AutoState::Off, Clock::now()};
+    view.slotStateChanged(index);
 }
 
 // An armed slot looks at its port: what the device did since decides its next state.

@@ -151,6 +151,9 @@ class StationRun {
     // arms again: one insertion, one job. A device gone mid-job ends it failed within
     // kStopGrace, its reason kRemovedReason. Retries, verdicts and records are as for start().
     void arm(size_t slot, SlotStart start, std::chrono::milliseconds debounce, StationView& view);
+    // The slot starts by hand only again; a job it runs goes on to its end, and a device pulled
+    // out meanwhile is no longer noticed.
+    void disarm(size_t slot, StationView& view);
     // Takes every event queued so far.
     void pump(StationView& view);
     // Waits up to `timeout` for events, then takes them.
@@ -215,6 +218,7 @@ class StationRun {
     std::vector<SlotStart> armed_;
     std::vector<std::chrono::milliseconds> debounce_;
     std::unique_ptr<PortWatch> watch_;
+    std::vector<std::string> watched_;  // a slot armed again does not watch its port twice
 };
 
 // The words a correcting record's reason ends with: the id of the record it corrects. A reader

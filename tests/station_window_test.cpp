@@ -3,8 +3,8 @@
 #include "app/station_window.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,18 +18,21 @@
 #include "app/station_window_ini.h"
 #include "csv_reader.h"
 #include "job_fixture.h"
-#include "run_program.h"
 #include "platform/headless/headless.h"
 #include "platform/serial_lock.h"
+#include "run_program.h"
 #include "station/events.h"
 #include "station/log.h"
 #include "station/slot_job.h"
 #include "station/unit.h"
+#include "station/station_run.h"
 
 namespace {
 
 const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
 constexpr auto kRunWait = std::chrono::seconds(60);
+// Some seconds of data for a device at the line rate under the tests' clock.
+constexpr size_t kSlowBytes = 400000;
 
 struct Row {
     std::string result;
@@ -342,6 +345,65 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
     }
 }
 
+// An armed row (slotN.auto=1) watches its port from the window's opening: each device plugged in
+// is one job, its states shown before its words, its result and record as a Start's; one pulled
+// out mid-write is NG with the record the command line gives.
+TEST_F(StationWindow, AnAutoRowWritesEachDeviceAsItIsPluggedIn) {
+    const std::string port = dir.file("dev1"), data = std::string(kSlowBytes, 'x') + "\n";
+    dir.write("d.v3", data);
+    dir.write(kStationIniName, "slots=1\r\ndata=d.v3\r\nlog=log.csv\r\nslot1.port=" + port +
+                                   "\r\nslot1.auto=1\r\ndebounce=200\r\n");
+    std::vector<std::string> states;  // each state the status line began with, in turn
+    headlessHooks().onText = [&](Window ctl, const std::string& text) {
+        const std::string state = text.substr(0, text.find("\u3000"));
+        if (dlg && ctl == slot(0, kSlotStatus) && (states.empty() || states.back() != state))
+            states.push_back(state);
+    };
+    auto until = [&](const std::function<bool()>& done) {
+        ASSERT_TRUE(headlessPumpUntil(done, kRunWait)) << row(0).status;
+    };
+    Row pulled;
+    run([&] {
+        states.push_back(row(0).status);  // shown as the window opened
+        EXPECT_EQ(buttonState(dlg, slotControlId(0, kSlotAuto)), kChecked);
+        EXPECT_FALSE(idle(0));  // Start is for the rows not armed
+        for (size_t nth : {1u, 2u}) {
+            startSims({{"--link", port}});
+            until([&] { return row(0).status.rfind("取り外してください", 0) == 0; });
+            EXPECT_EQ(row(0).result, "OK " + simDataSum(ExpectedJob{data}.dataPart()));
+            EXPECT_EQ(readLog().records.size(), nth);
+            sims.back().stop();  // its link goes with it
+            until([&] { return row(0).status == "待機"; });
+        }
+        startSims({{"--rate", "3840", "--link", port}});
+        until([&] { return row(0).result != "0%" && row(0).result.back() == '%'; });
+        ASSERT_EQ(unlink(port.c_str()), 0);
+        EXPECT_TRUE(headlessPumpUntil([&] { return row(0).result.rfind("NG", 0) == 0; },
+                                      std::chrono::seconds(2)));
+        pulled = row(0);
+        until([&] { return row(0).status == "待機"; });
+        headlessClick(dlg, slotControlId(0, kSlotAuto));
+        EXPECT_TRUE(idle(0));
+    });
+    std::vector<std::string> want;
+    for (int job = 0; job < 3; ++job)
+        want.insert(want.end(), {"待機", "検出", "書込み中", "取り外してください"});
+    want.insert(want.end(), {"待機", ""});  // disarmed: the job's words alone
+    EXPECT_EQ(states, want);
+    for (size_t s : {0, 1}) EXPECT_EQ(sims[s].captured(), ExpectedJob{data}.whole()) << s;
+    EXPECT_EQ(pulled.result, "NG 取外し");
+    EXPECT_EQ(pulled.status.rfind("取り外してください\u3000書込み中に取り外されました: ", 0), 0u)
+        << pulled.status;
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 3u);
+    EXPECT_EQ(log.at(2, "result"), "failed");
+    EXPECT_EQ(log.at(2, "step"), "data");
+    EXPECT_EQ(log.at(2, "reason").rfind(kRemovedReason, 0), 0u) << log.at(2, "reason");
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    // Unchecked before Exit: kept so in STATION.INI.
+    EXPECT_NE(dir.read(kStationIniName).find("slot1.auto=0\r\n"), std::string::npos);
+}
+
 }  // namespace
 
 TEST_F(StationWindow, RecordsTheLineServerDidNotTakeAreCountedAsWaiting) {
@@ -386,24 +448,33 @@ TEST(StationIni, WhatIsWrittenReadsBackAndOnlyBadLinesAreLeftOut) {
     c.firstSum = c.locked = true;
     c.line = "https://line7.example:8443/zt";
     c.lineTokenFile = "C:\\ZemTabulo\\token.txt";
+    c.slots[1].autoMode = true;
+    c.debounceMs = 1500;
     std::vector<std::string> malformed;
     const std::string text = formatStationIni(c);
     EXPECT_EQ(formatStationIni(parseStationIni(text, malformed)), text);
     EXPECT_TRUE(malformed.empty());
     EXPECT_NE(text.find("line-speed=9600\r\n"), std::string::npos);
+    EXPECT_NE(text.find("slot2.auto=1\r\n"), std::string::npos);
+    EXPECT_NE(text.find("debounce=1500\r\n"), std::string::npos);
 
     // A BOM, LF ends, comments; bad values and keys named by their line numbers.
     const StationConfig read = parseStationIni(
         "\xEF\xBB\xBFslots=2\n# note\nslot2.port = COM9\nslot17.port=COM1\nlatin=yes\n"
-        "line-speed=1200\nslots=0\nnothing here\n",
+        "line-speed=1200\nslots=0\nnothing here\nslot1.auto=yes\ndebounce=60001\nslot0.auto=1\n"
+        "slot1.auto=1\n",
         malformed);
     ASSERT_EQ(read.slots.size(), 2u);
     EXPECT_EQ(read.slots[1].port, "COM9");
     EXPECT_EQ(read.slots[0].port, "COM1");
     EXPECT_EQ(read.log, kDefaultLogName);
-    EXPECT_EQ(malformed, (std::vector<std::string>{"line 4: slot17.port=COM1", "line 5: latin=yes",
-                                                   "line 6: line-speed=1200", "line 7: slots=0",
-                                                   "line 8: nothing here"}));
+    EXPECT_EQ(malformed,
+              (std::vector<std::string>{"line 4: slot17.port=COM1", "line 5: latin=yes",
+                                        "line 6: line-speed=1200", "line 7: slots=0",
+                                        "line 8: nothing here", "line 9: slot1.auto=yes",
+                                        "line 10: debounce=60001", "line 11: slot0.auto=1"}));
+    EXPECT_TRUE(read.slots[0].autoMode);
+    EXPECT_EQ(read.debounceMs, int(kDefaultDebounce.count()));
 }
 
 // A CR or LF in a value would end its line early: the file is not written at all.
@@ -465,6 +536,14 @@ TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARewor
         ASSERT_EQ(boxes.size(), 1u) << c.id;
         EXPECT_EQ(boxes[0].rfind(c.box, 0), 0u) << boxes[0];
     }
+    // An armed row would start each device without its label scanned.
+    boxes.clear();
+    run([&] {
+        headlessClick(dlg, slotControlId(0, kSlotAuto));
+        EXPECT_EQ(buttonState(dlg, slotControlId(0, kSlotAuto)), kUnchecked);
+    });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("治具1 は自動にできません", 0), 0u) << boxes[0];
     std::vector<std::string> asked;
     headlessHooks().onAsk = [&](Window, const std::string& text) {
         asked.push_back(text);

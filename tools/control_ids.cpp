@@ -85,6 +85,7 @@ constexpr NamedPart kSlotParts[] = {
     {"NAME", kSlotName},         {"PORT", kSlotPort},     {"STATUS", kSlotStatus},
     {"PROGRESS", kSlotProgress}, {"RESULT", kSlotResult}, {"START", kSlotStart},
     {"UNIT", kSlotUnit},
+    {"AUTO", kSlotAuto},
 };
 
 }  // namespace

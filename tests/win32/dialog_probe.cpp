@@ -1,17 +1,20 @@
 // zt_dialog_probe.exe: looks at the running desktop program from outside, as tools/wine-tests.sh
 // needs it: waits for a window by title, checks the main dialog against template 129, tells
 // where a control or a message box's button is on the screen (for xdotool's clicks), reads
-// control texts, takes a screenshot as PNG, holds a COM port open as another program would, and
-// watches for console windows while the station window's jobs run.
+// control texts, takes a screenshot as PNG, holds a COM port open as another program would,
+// watches for console windows while the station window's jobs run, and plugs a COM port in for
+// as long as it runs, as an adapter's driver announces its port.
 // <windows.h> comes before the headers that build on it.
 // clang-format off
 #include <windows.h>
 #include <gdiplus.h>
+#include <winternl.h>
 // clang-format on
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -257,12 +260,45 @@ int watchConsoles(const char* stop) {
     return fault(std::string("no ") + stop);
 }
 
+using CreateSymbolicLink = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
+// The rights to make a symbolic link object (SYMBOLIC_LINK_ALL_ACCESS, not in every header).
+constexpr ACCESS_MASK kLinkAllAccess = STANDARD_RIGHTS_REQUIRED | 0x1;
+// Room for "\??\COM256" and "\Device\COM256".
+constexpr size_t kNtNameSize = 32;
+
+UNICODE_STRING unicodeOf(const wchar_t* text) {
+    const USHORT bytes = USHORT(wcslen(text) * sizeof(wchar_t));
+    return UNICODE_STRING{bytes, USHORT(bytes + sizeof(wchar_t)), const_cast<wchar_t*>(text)};
+}
+
+// \??\COMn, what QueryDosDevice reads, for SECONDS or until this program is ended: a port that
+// came with a device goes with it. Opening the port is Wine's dosdevices link's job, made by the
+// caller; this is the system's word that it is there, which a station in auto mode waits for.
+int plug(const char* port, int seconds) {
+    wchar_t name[kNtNameSize], target[kNtNameSize];
+    swprintf(name, kNtNameSize, L"\\??\\%hs", port);
+    // Where the link leads is the driver's business: only its being there is read.
+    swprintf(target, kNtNameSize, L"\\Device\\%hs", port);
+    UNICODE_STRING nameU = unicodeOf(name), targetU = unicodeOf(target);
+    OBJECT_ATTRIBUTES attr;
+    InitializeObjectAttributes(&attr, &nameU, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    auto create = reinterpret_cast<CreateSymbolicLink>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
+    OwnedHandle link{INVALID_HANDLE_VALUE};
+    if (!create || create(&link.h, kLinkAllAccess, &attr, &targetU) != 0)
+        return fault(std::string("cannot announce ") + port);
+    std::printf("plugged\n");
+    std::fflush(stdout);
+    Sleep(DWORD(seconds) * 1000);
+    return 0;
+}
+
 int usage() {
     std::fprintf(stderr,
                  "zt_dialog_probe wait TITLE SECONDS | gone TITLE SECONDS | check-main |\n"
                  "                center TITLE ID | shot TITLE FILE.png | text TITLE ID |\n"
                  "                enabled TITLE ID SECONDS | box TEXT-PREFIX SECONDS |\n"
-                 "                hold COMn SECONDS | consoles STOP-FILE\n");
+                 "                hold COMn SECONDS | consoles STOP-FILE | plug COMn SECONDS\n");
     return 2;
 }
 
@@ -289,5 +325,6 @@ int main(int argc, char** argv) {
     if (cmd == "box" && argc == 4) return box(argv[2], std::atoi(argv[3]));
     if (cmd == "hold" && argc == 4) return hold(argv[2], std::atoi(argv[3]));
     if (cmd == "consoles" && argc == 3) return watchConsoles(argv[2]);
+    if (cmd == "plug" && argc == 4) return plug(argv[2], std::atoi(argv[3]));
     return usage();
 }

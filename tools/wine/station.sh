@@ -1,7 +1,10 @@
 # zemtabulo-station.exe under Xvfb: no resource of its id, so its window is built from the
 # template data. Two slots on COM1 and COM10 with the settings of options A, started together;
-# each device gets the Linux build's bytes for those options.
+# each device gets the Linux build's bytes for those options. Then zemtabulo-cli.exe station
+# --auto on a COM port that appears and goes while it runs.
 STATION_TITLE='ZemTabulo ステーション'
+# Not in WINE_PORTS: the prefix does not know it until the test plugs its device in.
+AUTO_PORT=COM17
 
 wine_area_station() {
     echo "== zemtabulo-station.exe under Xvfb"
@@ -36,6 +39,66 @@ wine_area_station() {
     timeout 30 tail --pid="$station" -f /dev/null || kill "$station"
     wait "$station" || status=$?
     check "Exit ends zemtabulo-station.exe with status 0" [ "$status" -eq 0 ]
+    test_auto_station
+}
+
+# An auto slot on $AUTO_PORT, run in a console of its own by zt_console_driver.exe so that Ctrl-C
+# ends it: nothing starts while the port is not there; plugged in (the dosdevices link Wine opens,
+# then the system's announcement of the port, which the COM list shows), its job starts; pulled
+# out and plugged in again, a second job. Each job sends the Linux build's bytes.
+test_auto_station() {
+    echo "-- zemtabulo-cli.exe station --auto on $AUTO_PORT"
+    local dir="$WORK/auto" out="$WORK/auto.json" pts
+    mkdir -p "$dir"
+    pts="$(SIM_JOBS=2 start_sim auto)"
+    timeout 120 wine "$WIN/bin/zt_console_driver.exe" ctrl-c "$(winpath "$dir/go")" \
+        "$(winpath "$out")" "$(winpath "$WIN/bin/zemtabulo-cli.exe")" station --auto --json \
+        --debounce 200 --port "$AUTO_PORT" --data "$(winpath "$DATA")" 2>"$WORK/auto.log" &
+    local driver=$!
+    check "auto: $AUTO_PORT waits for its device" auto_events "$out" '"state":"waiting"' 1
+    sleep 1
+    check "auto: nothing starts while $AUTO_PORT is not there" \
+        [ "$(grep -c '"state":"detected"' "$out")" -eq 0 ]
+    for n in 1 2; do
+        auto_plug "$pts"
+        check "auto: plugged in ($n), its job ends ok" auto_events "$out" '"result":"ok"' "$n"
+        check "auto: 取り外してください ($n)" auto_events "$out" '"state":"remove"' "$n"
+        auto_unplug
+        check "auto: pulled out ($n), the slot waits again" \
+            auto_events "$out" '"state":"waiting"' $((n + 1))
+    done
+    touch "$dir/go"
+    local status=0
+    wait "$driver" || status=$?
+    echo "exit status $status" >>"$WORK/auto.log"
+    check "auto: Ctrl-C ends the station with status 130" [ "$status" -eq 130 ]
+    check "auto: two jobs, each the Linux build's bytes" \
+        same_bytes "$WORK/auto.cap" <(cat "$WORK/linux-none.cap" "$WORK/linux-none.cap")
+}
+
+# At least N lines of the events FILE hold TEXT, waited for up to 30 s.
+auto_events() {
+    for _ in $(seq 300); do
+        [ -f "$1" ] && [ "$(grep -c "$2" "$1")" -ge "$3" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The device on PTS plugged into $AUTO_PORT: the node Wine opens, then the port announced for as
+# long as the announcing program runs.
+auto_plug() {
+    ln -sfn "$1" "$WINEPREFIX/dosdevices/${AUTO_PORT,,}"
+    # Not through probe(): $! must be the program itself, whose end takes the port away.
+    wine "$WIN/bin/zt_dialog_probe.exe" plug "$AUTO_PORT" 120 >"$WORK/plug.out" 2>&1 &
+    plugged=$!
+    first_line "$WORK/plug.out" >/dev/null
+}
+
+auto_unplug() {
+    kill "$plugged" 2>/dev/null || true
+    wait "$plugged" 2>/dev/null || true
+    rm -f "$WINEPREFIX/dosdevices/${AUTO_PORT,,}"
 }
 
 # Options A as STATION.INI keys.
