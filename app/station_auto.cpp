@@ -37,10 +37,6 @@ bool armSlot(Station& st, size_t slot) {
     std::optional<SlotStart> start;
     if (port.empty())
         st.box(windowText(st.slotItem(slot, kSlotName)) + " のポートが未設定です");
-    else if (st.config.unitRequired)
-        // Each device of an armed row would start without its label scanned.
-        st.box(windowText(st.slotItem(slot, kSlotName)) +
-               " は自動にできません\n製造番号が必要です (unit=required)");
     else
         start = startNow(st);
     if (!start || sharesADevice(st, slot, port)) {
@@ -48,6 +44,9 @@ bool armSlot(Station& st, size_t slot) {
         return false;
     }
     start->port = port;
+    // Each device's id is scanned into the row's field; where one is required, a device that
+    // settles waits for it.
+    start->unitRequired = st.config.unitRequired;
     st.run.arm(slot, std::move(*start), std::chrono::milliseconds(st.config.debounceMs), st);
     return true;
 }
@@ -85,7 +84,10 @@ void Station::slotStateChanged(size_t slot) {
     // A device that settled: a new job, on a row cleared as Start clears it.
     const bool jobBegins = state == AutoState::Writing && shown.autoState == AutoState::Detected;
     shown.autoState = state;
-    if (jobBegins) clearRow(*this, slot);
+    if (jobBegins) {
+        clearRow(*this, slot);
+        unitRowStarted(*this, slot);
+    }
     // The words of the last job go with its device; its result field stays until the next.
     if (state == AutoState::Waiting) shown.said.clear();
     showStatus(*this, slot, shown.said);

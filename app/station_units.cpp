@@ -104,6 +104,13 @@ void unitRowEnded(Station& st, size_t slot) {
 
 void unitEntered(Station& st, size_t slot) {
     if (st.run.slot(slot).running) return;
+    if (st.run.slot(slot).autoState.state != AutoState::Off) {
+        // An armed row: the id waits in its field for the next device, which takes it.
+        std::vector<SlotStart> starts(1);
+        if (takeUnits(st, {slot}, starts))
+            st.run.setNextUnit(slot, starts[0].unit, starts[0].rework, st);
+        return;
+    }
     startSlots(st, {slot});
     if (!st.run.slot(slot).running) return;
     // The operator scans the fixtures in any order; the focus offers the next free one.

@@ -58,6 +58,7 @@ StationRun::StationRun(size_t slots, std::string program, bool childErrors)
       endSeen_(slots, false),
       told_(slots, false),
       armed_(slots),
+      nextUnits_(slots),
       debounce_(slots, kDefaultDebounce) {}
 
 StationRun::~StationRun() {
@@ -368,15 +369,31 @@ void StationRun::look(size_t index, StationView& view) {
     StationSlot& s = slots_.at(index);
     if (s.autoState.state == AutoState::Off || stopSignal_ != 0) return;
     const AutoState before = s.autoState.state;
-    const AutoStep step =
+    AutoStep step =
         autoStep(s.autoState, portPresent(armed_[index].port), Clock::now(), debounce_[index]);
+    // A settled device whose unit id is not scanned yet stays detected: the scan looks again.
+    if (step.action == AutoAction::Start && armed_[index].unitRequired &&
+        nextUnits_[index].unit.empty())
+        step = AutoStep{s.autoState, AutoAction::None, std::nullopt};
     s.autoState = step.next;
     if (step.recheckAt) later(index, *step.recheckAt, kAutoCheckEvent);
     // Leaving looks as Remove does: the operator is told of what they see change only.
     if (std::string(autoStateText(step.next.state)) != autoStateText(before))
         view.slotStateChanged(index);
-    if (step.action == AutoAction::Start) start(index, armed_[index], view);
+    if (step.action == AutoAction::Start) {
+        // Each device its own id: the one scanned goes with this job alone.
+        SlotStart job = armed_[index];
+        job.unit = std::move(nextUnits_[index].unit);
+        job.rework = nextUnits_[index].rework;
+        nextUnits_[index] = NextUnit{};
+        start(index, std::move(job), view);
+    }
     if (step.action == AutoAction::Abort) portGone(index, view);
+}
+
+void StationRun::setNextUnit(size_t index, std::string unit, bool rework, StationView& view) {
+    nextUnits_.at(index) = NextUnit{std::move(unit), rework};
+    look(index, view);
 }
 
 // The device of a running slot went: its job is stopped (killed after kStopGrace) and ends

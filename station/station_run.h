@@ -154,6 +154,12 @@ class StationRun {
     // The slot starts by hand only again; a job it runs goes on to its end, and a device pulled
     // out meanwhile is no longer noticed.
     void disarm(size_t slot, StationView& view);
+    // An armed slot's next device's unit id, scanned before or while the device is in: its job
+    // takes it (and a job of a slot armed with unitRequired waits for one). Replaces an id not
+    // yet taken; checking it is the caller's.
+    void setNextUnit(size_t slot, std::string unit, bool rework, StationView& view);
+    // The id the armed slot's next job takes; empty when none waits.
+    const std::string& nextUnit(size_t slot) const { return nextUnits_.at(slot).unit; }
     // Takes every event queued so far.
     void pump(StationView& view);
     // Waits up to `timeout` for events, then takes them.
@@ -216,6 +222,11 @@ class StationRun {
     std::thread timerThread_;
     // Armed slots: what each starts, how long its device must stay, and the watch of their ports.
     std::vector<SlotStart> armed_;
+    struct NextUnit {
+        std::string unit;
+        bool rework = false;
+    };
+    std::vector<NextUnit> nextUnits_;
     std::vector<std::chrono::milliseconds> debounce_;
     std::unique_ptr<PortWatch> watch_;
     std::vector<std::string> watched_;  // a slot armed again does not watch its port twice

@@ -24,8 +24,8 @@
 #include "station/events.h"
 #include "station/log.h"
 #include "station/slot_job.h"
-#include "station/unit.h"
 #include "station/station_run.h"
+#include "station/unit.h"
 
 namespace {
 
@@ -336,7 +336,8 @@ TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
         const bool wasKilled = log.at(i, "port") == sims[2].slavePath;
         EXPECT_EQ(log.at(i, "result"), wasKilled ? "failed" : "interrupted");
         EXPECT_EQ(log.at(i, "step"), "data");
-        EXPECT_NE(log.at(i, "reason").find(kErasedReason), std::string::npos) << log.at(i, "reason");
+        EXPECT_NE(log.at(i, "reason").find(kErasedReason), std::string::npos)
+            << log.at(i, "reason");
     }
     // Every port is free again.
     for (const SimProcess& s : sims) {
@@ -402,6 +403,42 @@ TEST_F(StationWindow, AnAutoRowWritesEachDeviceAsItIsPluggedIn) {
     EXPECT_TRUE(boxes.empty()) << boxes.front();
     // Unchecked before Exit: kept so in STATION.INI.
     EXPECT_NE(dir.read(kStationIniName).find("slot1.auto=0\r\n"), std::string::npos);
+}
+
+// Where every device needs its unit id, an armed row's device that settled waits for its scan;
+// an id scanned before the device goes with that device alone.
+TEST_F(StationWindow, AnAutoRowTakesEachDevicesScannedUnitId) {
+    const std::string port = dir.file("dev1");
+    dir.write("d.v3", "BMP 1\nB 00\n");
+    dir.write(kStationIniName,
+              "slots=1\r\ndata=d.v3\r\nlog=log.csv\r\nunit=required\r\nslot1.port=" + port +
+                  "\r\nslot1.auto=1\r\ndebounce=200\r\n");
+    auto until = [&](const std::string& state) {
+        ASSERT_TRUE(headlessPumpUntil([&] { return row(0).status.rfind(state, 0) == 0; }, kRunWait))
+            << row(0).status;
+    };
+    run([&] {
+        startSims({{"--link", port}});
+        until("検出");
+        headlessPumpUntil([] { return false; }, std::chrono::seconds(1));
+        EXPECT_EQ(row(0).status, "検出");
+        EXPECT_EQ(sims.back().captured(), "") << "no job before its id";
+        headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0001");
+        until("取り外してください");
+        sims.back().stop();
+        until("待機");
+        headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0002");
+        startSims({{"--link", port}});
+        until("取り外してください");
+        EXPECT_EQ(windowText(slot(0, kSlotUnit)), "") << "the id went with its device";
+    });
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    const LogTable log = readLog();
+    ASSERT_EQ(log.records.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(log.at(i, "result"), "ok");
+        EXPECT_EQ(log.at(i, "unit"), "SN-000" + std::to_string(i + 1));
+    }
 }
 
 }  // namespace
@@ -498,8 +535,8 @@ TEST(StationIni, ValuesWithLineBreaksAreRefused) {
 TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARework) {
     startSims({{"--jobs", "2"}, {"--jobs", "2"}, {"--jobs", "2"}, {"--jobs", "2"}});
     writeIni("unit=required\r\nunit-pattern=SN-[0-9]{4}\r\n");
-    const std::map<int, std::string> scans = {{2, "SN-0003"}, {0, "SN-0001"}, {3, "SN-0004"},
-                                              {1, "SN-0002"}};
+    const std::map<int, std::string> scans = {
+        {2, "SN-0003"}, {0, "SN-0001"}, {3, "SN-0004"}, {1, "SN-0002"}};
     std::vector<int> focusAfter;
     run([&] {
         for (int s : {2, 0, 3, 1}) {
@@ -536,14 +573,6 @@ TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARewor
         ASSERT_EQ(boxes.size(), 1u) << c.id;
         EXPECT_EQ(boxes[0].rfind(c.box, 0), 0u) << boxes[0];
     }
-    // An armed row would start each device without its label scanned.
-    boxes.clear();
-    run([&] {
-        headlessClick(dlg, slotControlId(0, kSlotAuto));
-        EXPECT_EQ(buttonState(dlg, slotControlId(0, kSlotAuto)), kUnchecked);
-    });
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("治具1 は自動にできません", 0), 0u) << boxes[0];
     std::vector<std::string> asked;
     headlessHooks().onAsk = [&](Window, const std::string& text) {
         asked.push_back(text);
@@ -557,7 +586,8 @@ TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARewor
         });
     }
     ASSERT_EQ(asked.size(), 2u);
-    EXPECT_NE(asked[0].find("製造番号 SN-0002 は書込み済み(OK)です"), std::string::npos) << asked[0];
+    EXPECT_NE(asked[0].find("製造番号 SN-0002 は書込み済み(OK)です"), std::string::npos)
+        << asked[0];
     log = readLog();
     ASSERT_EQ(log.records.size(), 5u) << "the rework answered No wrote nothing";
     EXPECT_EQ(log.at(4, "unit"), "SN-0002");
