@@ -36,8 +36,6 @@ constexpr const char* kBom = "\xEF\xBB\xBF";
 constexpr size_t kUuidTextSize = 36;
 // Of an answer that is no JSON, this much is shown.
 constexpr size_t kMaxShownBody = 200;
-// The status a killed program has on POSIX, for the test hook where SIGKILL is unknown.
-constexpr int kKilledStatus = 137;
 
 bool isUuid(const std::string& id) {
     if (id.size() != kUuidTextSize) return false;
@@ -145,6 +143,8 @@ int writeSentMark(const std::string& path, const SentMark& mark) {
 // and before its acknowledgement is kept, so that the resend at the next start can be shown.
 void killIfTestAsks() {
 #if ZT_TEST_HOOKS
+    // The status a killed program has on POSIX, where SIGKILL is unknown.
+    constexpr int kKilledStatus = 137;
     if (!std::getenv("ZEMTABULO_TEST_KILL_AFTER_SEND")) return;
 #ifdef SIGKILL
     std::raise(SIGKILL);
