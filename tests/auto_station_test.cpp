@@ -29,13 +29,6 @@ const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
 const std::string kScale = "ZEMTABULO_TIME_SCALE=2";
 // Bytes a 3840 B/s device takes seconds to read: the job is mid-data when its device goes.
 constexpr size_t kSlowDataBytes = 64 * 1024;
-// A sanitizer's build starts each process several times slower: the 2 s bound is the shipped
-// build's, where a station of 16 loaded slots is timed too.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr int kSanitizerSlowdown = 4;
-#else
-constexpr int kSanitizerSlowdown = 1;
-#endif
 // Bytes read from the station's output at a time.
 constexpr size_t kReadSize = 4096;
 

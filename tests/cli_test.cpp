@@ -531,7 +531,7 @@ TEST_F(SlotRecord, ParentRecordsAndTheJobEndsAtOnce) {
     ASSERT_EQ(log.open(dir.file("log.csv")), 0);
     const SlotRecordInfo info{id, data, "", 0, "--vertical", ""};
     ASSERT_EQ(log.appendOnce(slotRecord(device.slavePath, end, "5A3C", info)), 0);
-    EXPECT_EQ(job.waitFor(1000), 0);
+    EXPECT_EQ(job.waitFor(1000 * kSanitizerSlowdown), 0);
     LogTable table;
     ASSERT_TRUE(oneRecord(table, 0)) << dir.read("log.csv");
     EXPECT_EQ(table.at(0, "data_bytes"), std::to_string(kData.size()));

@@ -11,6 +11,14 @@
 #include <string>
 #include <vector>
 
+// A sanitizer's build starts and ends each process several times slower: a bound on how soon a
+// program does something is the shipped build's, and this many times longer under a sanitizer.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kSanitizerSlowdown = 4;
+#else
+constexpr int kSanitizerSlowdown = 1;
+#endif
+
 struct ProgramResult {
     int status = -1;  // exit status, or -1 when it did not exit normally
     std::string out, err;

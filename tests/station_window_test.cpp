@@ -308,7 +308,8 @@ TEST_F(StationWindow, LockedKeepsOnlyStartAndExitAndBadLinesAreNamedOnce) {
 // recorded at that step; Exit while the others write asks, then stops and records them.
 TEST_F(StationWindow, ExitWhileWritingAsksThenStopsAndRecordsTheDevices) {
     startSims({{"--rate", "3840"}, {"--rate", "3840"}, {"--rate", "3840"}});
-    dir.write("d.v3", std::string(40000, 'x') + "\n");
+    // Seconds of data at the scaled rate: the jobs are still in it when Exit stops them.
+    dir.write("d.v3", std::string(kSlowBytes, 'x') + "\n");
     writeIni();
     bool stillOpen = false;
     Row killed;
