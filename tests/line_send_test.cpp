@@ -14,41 +14,14 @@
 #include "csv_reader.h"
 #include "line/pg.h"
 #include "line_server.h"
-#include "pg_cluster.h"
+#include "pg_cluster_environment.h"
 #include "sim_harness.h"
 #include "temp_dir.h"
 
 namespace {
 
-PgCluster* gCluster = nullptr;
-
-struct ClusterEnvironment : ::testing::Environment {
-    void SetUp() override {
-        gCluster = new PgCluster();
-        ASSERT_EQ(gCluster->error(), "");
-    }
-    void TearDown() override {
-        delete gCluster;
-        gCluster = nullptr;
-    }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ClusterEnvironment);
-
 const std::string kScale = "ZEMTABULO_TIME_SCALE=2";
 const std::string kData = "BMP 1\nB 00\nPAGE 1\nTEXT hello\n";
-
-// A loopback port nothing listens on: bound once by the system's choice, then given back.
-int deadPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 std::string url(int port) {
     return "http://127.0.0.1:" + std::to_string(port);
@@ -123,7 +96,7 @@ class LineSend : public ::testing::Test {
 }  // namespace
 
 TEST_F(LineSend, ServerDownForAWholeRunThenTheNextStartSendsEveryRecordOnceInLogOrder) {
-    const ProgramResult down = write(8, url(deadPort()));
+    const ProgramResult down = write(8, url(deadLoopbackPort()));
     EXPECT_EQ(down.status, 0) << down.out << down.err;
     EXPECT_NE(down.err.find("8 records wait for the line server"), std::string::npos) << down.err;
     EXPECT_FALSE(std::filesystem::exists(log_ + ".sent"));
@@ -168,7 +141,7 @@ TEST_F(LineSend, DeadServerDelaysTheEndByTheBoundedWaitOnly) {
     ASSERT_EQ(write(1, "").status, 0);
     const auto plain = Clock::now() - t0;
     t0 = Clock::now();
-    const ProgramResult r = write(1, url(deadPort()));
+    const ProgramResult r = write(1, url(deadLoopbackPort()));
     const auto dead = Clock::now() - t0;
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("2 records wait for the line server"), std::string::npos) << r.err;

@@ -11,7 +11,7 @@
 #include "line/pg.h"
 #include "line/schema.h"
 #include "line_server.h"
-#include "pg_cluster.h"
+#include "pg_cluster_environment.h"
 #include "platform/hash.h"
 #include "station/log.h"
 #include "temp_dir.h"
@@ -19,21 +19,6 @@
 namespace {
 
 using nlohmann::json;
-
-PgCluster* gCluster = nullptr;
-
-// One cluster for the whole program: initdb and a start cost more than all the tests.
-struct ClusterEnvironment : ::testing::Environment {
-    void SetUp() override {
-        gCluster = new PgCluster();
-        ASSERT_EQ(gCluster->error(), "");
-    }
-    void TearDown() override {
-        delete gCluster;
-        gCluster = nullptr;
-    }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ClusterEnvironment);
 
 ProgramResult line(std::vector<std::string> args) {
     args.insert(args.begin(), ZT_LINE_PATH);

@@ -3,6 +3,7 @@
 // refuses root, so as root the cluster's programs run as the postgres user.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

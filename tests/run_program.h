@@ -2,6 +2,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,20 @@ constexpr int kSanitizerSlowdown = 4;
 #else
 constexpr int kSanitizerSlowdown = 1;
 #endif
+
+// A loopback port nothing listens on, for a program told to send there: bound once by the
+// system's choice, then given back.
+inline int deadLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
 
 struct ProgramResult {
     int status = -1;  // exit status, or -1 when it did not exit normally

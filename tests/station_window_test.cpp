@@ -445,18 +445,9 @@ TEST_F(StationWindow, AnAutoRowTakesEachDevicesScannedUnitId) {
 }  // namespace
 
 TEST_F(StationWindow, RecordsTheLineServerDidNotTakeAreCountedAsWaiting) {
-    // Nothing listens there: a port the system gave and took back.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
     startSims({{"--jobs", "1"}, {"--jobs", "1"}});
     dir.write("token.txt", "station-token\n");
-    writeIni("line=http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) +
+    writeIni("line=http://127.0.0.1:" + std::to_string(deadLoopbackPort()) +
              "\r\nline-token-file=token.txt\r\n");
     const auto started = std::chrono::steady_clock::now();
     std::string status;
