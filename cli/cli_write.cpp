@@ -121,6 +121,7 @@ class CliJob : public JobObserver {
     }
     void sumRead(const std::string& text, const char* sum) override {
         std::lock_guard<std::mutex> lock(m_);
+        sumAnswered_ = true;
         if (finished_) return;
         if (run_.events) {
             run_.events->emit(sumEvent(port_, sum ? sum : ""));
@@ -146,10 +147,13 @@ class CliJob : public JobObserver {
         if (finished_) return kExitInterrupted;
         return tell(end, sum, kParentRecordWait);
     }
-    // The interrupted end at the step the job had reached; nullopt when the end was told.
+    // The interrupted end at the step the job had reached; nullopt when the end was told, or
+    // when the device has answered the sum: it has done all it does, and what is left (the
+    // port's close, the record) takes milliseconds, so the job ends with its true outcome
+    // rather than a whole device being recorded as cut short.
     std::optional<int> interrupted(int signal, bool& erased) {
         std::lock_guard<std::mutex> lock(m_);
-        if (finished_) return std::nullopt;
+        if (finished_ || sumAnswered_) return std::nullopt;
         erased = erasedByStep(step_);
         return tell(interruptedEnd(step_, secondsSince(started_), signal), "",
                     kInterruptedRecordWait);
@@ -217,7 +221,8 @@ class CliJob : public JobObserver {
     std::string step_;
     uint64_t sent_ = 0, total_ = 0;
     int32_t high_ = 0;
-    bool finished_ = false;  // the end told: nothing more goes out
+    bool finished_ = false;     // the end told: nothing more goes out
+    bool sumAnswered_ = false;  // the device's last reply is in
     ProgressLine progress_;
     ProgressThrottle throttle_;
 };
