@@ -23,6 +23,20 @@ size_t portWidth(const StationRun& run) {
     return width;
 }
 
+// Width of the unit column; 0 when no slot has a unit, and the column is left out.
+size_t unitWidth(const StationRun& run) {
+    size_t width = 0;
+    for (size_t i = 0; i < run.size(); ++i)
+        width = std::max(width, displayWidth(run.slot(i).start.unit));
+    return width == 0 ? 0 : std::max(width, displayWidth("unit"));
+}
+
+// The port, and the unit when the run has units: the summary's first columns.
+std::string deviceColumns(const std::string& port, const std::string& unit, size_t portW,
+                          size_t unitW) {
+    return padded(port, portW) + (unitW ? "  " + padded(unit.empty() ? "-" : unit, unitW) : "");
+}
+
 }  // namespace
 
 void LiveTable::draw(const StationRun& run, bool force) {
@@ -61,13 +75,15 @@ std::string resultText(const StationSlot& s) {
 
 void printStationSummary(const StationRun& run, int status, bool retries) {
     const size_t width = portWidth(run);
-    std::printf("\n%s  %s %-8s %8s  %s\n", padded("port", width).c_str(),
+    const size_t unitW = unitWidth(run);
+    std::printf("\n%s  %s %-8s %8s  %s\n", deviceColumns("port", "unit", width, unitW).c_str(),
                 padded("result", kResultWidth).c_str(), "sum", "seconds", "reason");
     bool erased = false;
     size_t firstPass = 0;
     for (size_t i = 0; i < run.size(); ++i) {
         const StationSlot& s = run.slot(i);
-        std::printf("%s  %s %-8s %8.1f  %s\n", padded(s.start.port, width).c_str(),
+        std::printf("%s  %s %-8s %8.1f  %s\n",
+                    deviceColumns(s.start.port, s.start.unit, width, unitW).c_str(),
                     padded(resultText(s), kResultWidth).c_str(),
                     s.sum.empty() ? "-" : s.sum.c_str(), s.end.seconds, s.end.reason.c_str());
         firstPass += s.end.result == SlotResult::Ok && s.attempt == 1;

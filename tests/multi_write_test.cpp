@@ -630,7 +630,8 @@ TEST_F(MultiWrite, RetriesMendWhatTheyCanAndEachAttemptIsRecorded) {
     for (size_t i = 0; i < log.records.size(); ++i) {
         const bool retried = log.at(i, "reason").find(kRetriedReason) != std::string::npos;
         attempts[log.at(i, "port")].push_back(log.at(i, "attempt") + " " + log.at(i, "result") +
-                                              " " + log.at(i, "step") + (retried ? " retried" : ""));
+                                              " " + log.at(i, "step") +
+                                              (retried ? " retried" : ""));
     }
     using Attempts = std::vector<std::string>;
     EXPECT_EQ(attempts[sims[0].slavePath], (Attempts{"1 failed fws retried", "2 ok "}));
@@ -663,18 +664,20 @@ TEST_F(MultiWrite, UnitIdsAreRecordedPerPortAndARepeatedOkUnitNeedsARework) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (const Json& e : events(r.out)) {
         if (e["event"] != "end") continue;
-        const size_t i = size_t(std::find_if(sims.begin(), sims.end(), [&](const SimProcess& s) {
-                                    return s.slavePath == e["port"];
-                                }) - sims.begin());
+        const size_t i =
+            size_t(std::find_if(sims.begin(), sims.end(),
+                                [&](const SimProcess& s) { return s.slavePath == e["port"]; }) -
+                   sims.begin());
         EXPECT_EQ(e["unit"], ids.at(i));
         EXPECT_FALSE(e.contains("rework"));
     }
     LogTable table = readLog(dir.read("log.csv"));
     ASSERT_EQ(table.records.size(), 4u);
     for (size_t k = 0; k < 4; ++k) {
-        const size_t i = size_t(std::find_if(sims.begin(), sims.end(), [&](const SimProcess& s) {
-                                    return s.slavePath == table.at(k, "port");
-                                }) - sims.begin());
+        const size_t i = size_t(
+            std::find_if(sims.begin(), sims.end(),
+                         [&](const SimProcess& s) { return s.slavePath == table.at(k, "port"); }) -
+            sims.begin());
         EXPECT_EQ(table.at(k, "unit"), ids.at(i));
         EXPECT_EQ(table.at(k, "reason"), "");
     }
@@ -697,8 +700,8 @@ TEST_F(MultiWrite, UnitIdsAreRecordedPerPortAndARepeatedOkUnitNeedsARework) {
                "--unit-required", "--unit", sims[0].slavePath + "=SN-0005"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(sims[1].slavePath + ": no unit id"), std::string::npos) << r.err;
-    r = write({"--port", sims[0].slavePath, "--log", log, "--unit-pattern", "SN-[0-9",
-               "--unit", sims[0].slavePath + "=SN-0005"});
+    r = write({"--port", sims[0].slavePath, "--log", log, "--unit-pattern", "SN-[0-9", "--unit",
+               sims[0].slavePath + "=SN-0005"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("is no regular expression"), std::string::npos) << r.err;
     EXPECT_EQ(dir.read("log.csv"), logBefore);
@@ -707,6 +710,7 @@ TEST_F(MultiWrite, UnitIdsAreRecordedPerPortAndARepeatedOkUnitNeedsARework) {
     r = write({"--port", sims[0].slavePath, "--log", log, "--rework", "--unit",
                sims[0].slavePath + "=SN-0002"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  SN-0002  ok"), std::string::npos) << "the summary's unit\n" << r.out;
     table = readLog(dir.read("log.csv"));
     ASSERT_EQ(table.records.size(), 5u);
     EXPECT_EQ(table.at(4, "unit"), "SN-0002");
