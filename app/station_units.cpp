@@ -15,14 +15,20 @@ std::string unitTyped(const Station& st, size_t slot) {
     return trimmed(windowText(st.slotItem(slot, kSlotUnit)));
 }
 
-// The units recorded ok in the log the slots write to, read once per log.
+bool logUnreadable(Station& st, int err) {
+    st.box("ログファイルを読めません\n" + st.log->path() + "\n" + systemErrorText(err));
+    return false;
+}
+
+// The units recorded ok in the log the slots write to: read once per log, then what other
+// programs writing to the same log have added since.
 bool unitsOfLog(Station& st) {
-    if (st.units && st.unitsLog == st.log.get()) return true;
-    auto units = std::make_shared<UnitLedger>();
-    if (const int err = units->read(st.log->path()); err != 0) {
-        st.box("ログファイルを読めません\n" + st.log->path() + "\n" + systemErrorText(err));
-        return false;
+    if (st.units && st.unitsLog == st.log.get()) {
+        const int err = st.units->catchUp();
+        return err == 0 || logUnreadable(st, err);
     }
+    auto units = std::make_shared<UnitLedger>();
+    if (const int err = units->read(st.log->path()); err != 0) return logUnreadable(st, err);
     st.log->onRecord([units](const LogRecord& r) { units->note(r); });
     st.units = std::move(units);
     st.unitsLog = st.log.get();

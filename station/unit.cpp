@@ -4,8 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -26,72 +24,6 @@ std::string correctedId(const std::string& reason) {
     if (at == std::string::npos || reason.empty() || reason.back() != ')') return "";
     const size_t from = at + mark.size() - 1;
     return reason.substr(from, reason.size() - 1 - from);
-}
-
-// Calls `record` with each whole record of the log (its line end included), read in blocks: a
-// record ends at a line end outside quotes, i.e. after an even count of quotes. Stops when
-// `record` returns false, or at a record longer than any of ours.
-void forEachRecord(std::istream& in, const std::function<bool(std::string_view)>& record) {
-    std::string buf(kLogReadBufSize, '\0'), pending;
-    size_t quotes = 0;
-    while (in.read(buf.data(), std::streamsize(buf.size())) || in.gcount() > 0) {
-        std::string_view chunk(buf.data(), size_t(in.gcount()));
-        while (!chunk.empty()) {
-            const size_t nl = chunk.find('\n');
-            const std::string_view piece =
-                chunk.substr(0, nl == chunk.npos ? chunk.size() : nl + 1);
-            chunk.remove_prefix(piece.size());
-            for (const char* q = piece.data(); (q = static_cast<const char*>(std::memchr(
-                                                    q, '"', piece.data() + piece.size() - q)));
-                 ++q)
-                ++quotes;
-            if (nl == std::string_view::npos || quotes % 2 == 1) {
-                pending.append(piece);
-                if (pending.size() > kMaxLogFieldBytes) return;
-                continue;
-            }
-            quotes = 0;
-            bool more;
-            if (pending.empty()) {
-                more = record(piece);
-            } else {
-                pending.append(piece);
-                more = record(pending);
-                pending.clear();
-            }
-            if (!more) return;
-        }
-    }
-}
-
-// The record's fields (RFC 4180), its line end left out. Most records hold no quote: those are
-// cut at their commas alone.
-void splitRecord(std::string_view line, std::vector<std::string>& fields) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    fields.clear();
-    if (line.find('"') == std::string_view::npos) {
-        for (size_t from = 0;;) {
-            const size_t comma = line.find(',', from);
-            fields.emplace_back(line.substr(from, comma == line.npos ? line.npos : comma - from));
-            if (comma == line.npos) return;
-            from = comma + 1;
-        }
-    }
-    fields.emplace_back();
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') {
-            fields.back() += c;
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
 }
 
 }  // namespace
@@ -146,36 +78,45 @@ std::string reworkReason(const std::string& reason) {
 }
 
 int UnitLedger::read(const std::string& path) {
+    path_ = path;
+    offset_ = 0;
+    columns_ = {};
     okRecords_.clear();
     okUnits_.clear();
-    std::ifstream in(path, std::ios::binary);
+    return catchUp();
+}
+
+int UnitLedger::catchUp() {
+    std::ifstream in(path_, std::ios::binary);
     if (!in) {
         std::error_code ec;
-        return std::filesystem::exists(path, ec) ? kErrInvalidData : 0;
+        return std::filesystem::exists(path_, ec) ? kErrInvalidData : 0;
     }
-    std::vector<std::string> fields, names;
-    size_t unit = 0, result = 0, id = 0, reason = 0;
-    bool header = true;
-    const auto column = [&names](const char* name) {
-        return size_t(std::find(names.begin(), names.end(), name) - names.begin());
-    };
-    const auto at = [&fields](size_t i) {
-        return i < fields.size() ? unguarded(fields[i]) : std::string();
-    };
-    forEachRecord(in, [&](std::string_view line) {
-        splitRecord(line, fields);
-        if (header) {
-            header = false;
-            names = fields;
+    in.seekg(0, std::ios::end);
+    // A log cut shorter, or another file put in its place, is read again from its start.
+    if (uint64_t(std::streamoff(in.tellg())) < offset_) return read(path_);
+    RecordReader reader(in, offset_);
+    RawRecord r;
+    while (reader.next(r)) {
+        offset_ = r.end;
+        if (!columns_.read) {
+            columns_.read = true;
+            std::vector<std::string>& names = r.fields;
             if (!names.empty() && names[0].rfind(kUtf8Bom, 0) == 0) names[0].erase(0, 3);
-            unit = column("unit"), result = column("result"), id = column("id"),
-            reason = column("reason");
-            return unit < names.size();
+            const auto column = [&names](const char* name) {
+                return size_t(std::find(names.begin(), names.end(), name) - names.begin());
+            };
+            columns_ = {true,         names.size(),    column("unit"), column("result"),
+                        column("id"), column("reason")};
+            continue;
         }
-        // A line torn by a crash is no record.
-        if (fields.size() == names.size()) take(at(unit), at(result), at(id), at(reason));
-        return true;
-    });
+        // A log without units holds no unit; a line torn by a crash is no record.
+        if (columns_.unit >= columns_.count || r.fields.size() != columns_.count) continue;
+        const auto at = [&r](size_t i) {
+            return i < r.fields.size() ? unguarded(r.fields[i]) : std::string();
+        };
+        take(at(columns_.unit), at(columns_.result), at(columns_.id), at(columns_.reason));
+    }
     return 0;
 }
 
@@ -191,7 +132,8 @@ void UnitLedger::take(const std::string& unit, const std::string& result, const 
             okRecords_.erase(it);
         }
     }
-    if (unit.empty() || result != "ok") return;
+    // Its own records come twice: noted as written, then read back with the others'.
+    if (unit.empty() || result != "ok" || (!id.empty() && okRecords_.count(id))) return;
     okRecords_[id] = unit;
     ++okUnits_[unit];
 }

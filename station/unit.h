@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <regex>
 #include <string>
@@ -50,19 +51,31 @@ std::string reworkReason(const std::string& reason);
 
 // Which units a log holds as ok: those with a record of result ok that no later record
 // corrects (README: the final verdict). Read once from the file, then kept up to date with
-// each record written (note), so that a log of 100,000 records is read once per program.
-// Used on one thread.
+// each record written (note) and what other programs append (catchUp), so that a log of
+// 100,000 records is read once per program. Used on one thread.
 class UnitLedger {
   public:
     // Reads the log at `path`; a missing or empty file holds no unit, a header without `unit`
     // neither. 0 on success, else the system's error code.
     int read(const std::string& path);
+    // Takes the records appended to the log since it was last read, whoever wrote them; a
+    // record still being written waits for its line end. Same contract as read.
+    int catchUp();
     void note(const LogRecord& record);
     bool recordedOk(const std::string& unit) const;
 
   private:
     void take(const std::string& unit, const std::string& result, const std::string& id,
               const std::string& reason);
+
+    // Where the header's columns are; `read` false until the header is in.
+    struct Columns {
+        bool read = false;
+        size_t count = 0, unit = 0, result = 0, id = 0, reason = 0;
+    };
+    std::string path_;
+    uint64_t offset_ = 0;  // the end of the last whole record taken
+    Columns columns_;
 
     std::unordered_map<std::string, std::string> okRecords_;  // record id -> its unit
     std::unordered_map<std::string, size_t> okUnits_;         // unit -> its ok records

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -97,9 +98,10 @@ TEST(StationLog, FieldsNeedingQuotesReadBackExactly) {
     EXPECT_EQ(log.records[0], fieldsOf(r, "12.346"));
     // Fields that need no quotes get none.
     EXPECT_EQ(csvField("書き込み中"), "書き込み中");
-    EXPECT_EQ(logLine(sampleRecord("P1")),
-              "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
-              "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e,1,\r\n");
+    EXPECT_EQ(
+        logLine(sampleRecord("P1")),
+        "2026-12-07T15:04:05.123Z,line-3,P1,/dev/ttyUSB0 (/dev/serial/by-id/usb-X),data.v3,"
+        "ab,1234,'--speed 9600,ok,,,1.500,,,1.5.0,0f8fad5b-d9cb-469f-a165-70867728950e,1,\r\n");
 }
 
 // A spreadsheet runs a field that begins like a formula: such fields are written as text and
@@ -527,6 +529,33 @@ TEST(StationUnits, ALogOfAHundredThousandRecordsIsReadOnceAndKeptUpToDate) {
     r.id = newRecordId();
     ASSERT_EQ(log.append(r), 0);
     EXPECT_TRUE(units.recordedOk("SN-new"));
+
+    // Another program's records on the same log are taken at the next look, its own are not
+    // counted twice (the correction below would not undo them), and half a line waits.
+    const std::string ownId = r.id;
+    LogRecord other = r;
+    other.unit = "SN-other";
+    other.id = "id-other";
+    const std::string otherLine = logLine(other);
+    const auto appendBytes = [&path](const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+    };
+    appendBytes(otherLine.substr(0, 40));
+    ASSERT_EQ(units.catchUp(), 0);
+    EXPECT_FALSE(units.recordedOk("SN-other")) << "half written";
+    other.id = "id-corr-own";
+    other.unit = "SN-new";
+    other.result = "sum-mismatch";
+    other.reason = "sum 1111 differs" + correctsText(ownId);
+    appendBytes(otherLine.substr(40) + logLine(other));
+    ASSERT_EQ(units.catchUp(), 0);
+    EXPECT_TRUE(units.recordedOk("SN-other"));
+    EXPECT_FALSE(units.recordedOk("SN-new")) << "its ok was corrected";
+    // A log put in the place of the one read is read from its start.
+    dir.write("log.csv", std::string(kUtf8Bom) + kLogHeader + "\r\n" + otherLine);
+    ASSERT_EQ(units.catchUp(), 0);
+    EXPECT_FALSE(units.recordedOk("SN0"));
+    EXPECT_TRUE(units.recordedOk("SN-other"));
 
     // An older log has no unit column: nothing is ok there, and the writer says it keeps none.
     const std::string older = dir.write("old.csv", logHeaderOf(17) + "\r\n");

@@ -570,19 +570,35 @@ TEST_F(StationWindow, ScannedUnitIdsStartTheirRowsAndARepeatedOkOneAsksForARewor
         asked.push_back(text);
         return answerYes;
     };
-    for (const bool yes : {false, true}) {
-        answerYes = yes;
-        run([&] {
-            headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0002");
-            waitIdle();
-        });
-    }
-    ASSERT_EQ(asked.size(), 2u);
+    // Scanned twice in one window, answered No: the ledger is read at the first; then another
+    // program writing to the same log adds an ok unit, which is a rework here too.
+    LogFile other;
+    ASSERT_EQ(other.open(dir.file("log.csv")), 0);
+    LogRecord byOther;
+    byOther.port = "COM9";
+    byOther.result = "ok";
+    byOther.unit = "SN-0009";
+    byOther.id = newRecordId();
+    answerYes = false;
+    run([&] {
+        headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0002");
+        ASSERT_EQ(other.append(byOther), 0);
+        headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0009");
+        EXPECT_TRUE(idle(0));
+    });
+    answerYes = true;
+    run([&] {
+        headlessScan(dlg, slotControlId(0, kSlotUnit), "SN-0002");
+        waitIdle();
+    });
+    ASSERT_EQ(asked.size(), 3u);
     EXPECT_NE(asked[0].find("製造番号 SN-0002 は書込み済み(OK)です"), std::string::npos)
         << asked[0];
+    EXPECT_NE(asked[1].find("製造番号 SN-0009 は書込み済み(OK)です"), std::string::npos)
+        << asked[1];
     log = readLog();
-    ASSERT_EQ(log.records.size(), 5u) << "the rework answered No wrote nothing";
-    EXPECT_EQ(log.at(4, "unit"), "SN-0002");
-    EXPECT_EQ(log.at(4, "reason"), kReworkReason);
-    EXPECT_EQ(log.at(4, "port"), sims[0].slavePath);
+    ASSERT_EQ(log.records.size(), 6u) << "the reworks answered No wrote nothing";
+    EXPECT_EQ(log.at(5, "unit"), "SN-0002");
+    EXPECT_EQ(log.at(5, "reason"), kReworkReason);
+    EXPECT_EQ(log.at(5, "port"), sims[0].slavePath);
 }
