@@ -5,13 +5,12 @@
 #include "app/station_window_ini.h"
 // clang-format on
 
-#include "app/station_window.h"
-
 #include <stdlib.h>
 
 #include <QtTest>
 #include <array>
 
+#include "app/station_window.h"
 #include "gui_driver.h"
 #include "gui_test_util.h"
 #include "platform/qt/qt_ui.h"
@@ -96,6 +95,55 @@ class StationTest : public QObject {
         size_t lines = 0;
         for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
         QCOMPARE(lines, size_t(1 + kSlots));  // the header and a record per device
+    }
+
+    // A label scanned into a row's field with real key events: the row's own job starts with
+    // the id (Enter is the field's, never the window's Start-all button), the field empties,
+    // and the focus goes on to the next free row's field for the next scan.
+    void aScannedIdStartsItsRowAlone() {
+        TempDir dir;
+        dir.enter();
+        setenv("ZEMTABULO_TIME_SCALE", kTimeScale, 1);
+        std::array<SimProcess, kSlots> sims;
+        std::string ini = "slots=4\r\ndata=d.v3\r\nlog=log.csv\r\nunit=required\r\n";
+        for (int s = 0; s < kSlots; ++s) {
+            QVERIFY(sims[size_t(s)].start({"--jobs", "1"},
+                                          {std::string("ZEMTABULO_TIME_SCALE=") + kTimeScale}));
+            ini += "slot" + std::to_string(s + 1) + ".port=" + sims[size_t(s)].slavePath + "\r\n";
+        }
+        dir.write("d.v3", "BMP 1\nB 00\nPAGE 1\nTEXT hello\n");
+        dir.write(kStationIniName, ini);
+
+        std::array<bool, kSlots> running{};
+        std::string fieldAfter = "?";
+        QWidget* focusAfter = nullptr;
+        QWidget* nextField = nullptr;
+        gui::whenShown([](QWidget* w) { return w->windowTitle().toStdString() == kTitle; },
+                       [&](QWidget* w) {
+                           Window dlg = qtWindow(w);
+                           QWidget* field = qtWidget(dlgItem(dlg, slotControlId(1, kSlotUnit)));
+                           nextField = qtWidget(dlgItem(dlg, slotControlId(2, kSlotUnit)));
+                           field->setFocus();
+                           QTest::keyClicks(field, "SN-0001");
+                           QTest::keyClick(field, Qt::Key_Return);
+                           for (int s = 0; s < kSlots; ++s)
+                               running[size_t(s)] =
+                                   !isWindowEnabled(dlgItem(dlg, slotControlId(s, kSlotStart)));
+                           fieldAfter = windowText(dlgItem(dlg, slotControlId(1, kSlotUnit)));
+                           focusAfter = w->focusWidget();
+                           gui::waitFor([dlg] { return allIdle(dlg); }, kRunTimeoutMs);
+                           gui::closeBoxes();
+                           endDialog(dlg, IDC_ST_EXIT);
+                       });
+        QCOMPARE(stationMain({}), 0);
+
+        QCOMPARE(running, (std::array<bool, kSlots>{false, true, false, false}));
+        QCOMPARE(fieldAfter, std::string());
+        QVERIFY(focusAfter == nextField);
+        const std::string log = dir.read("log.csv");
+        QVERIFY2(log.find("," + sims[1].slavePath + ",") != std::string::npos, log.c_str());
+        QVERIFY2(log.find(",SN-0001\r\n") != std::string::npos, log.c_str());
+        QVERIFY2(log.find(sims[0].slavePath) == std::string::npos, "one record, the row's");
     }
 };
 
