@@ -14,8 +14,9 @@
 #   desktop      zemtabulo.exe: the main dialog, a screenshot, Port settings, Exit, a write job
 #   station      zemtabulo-station.exe: its window built from the template, two slots on COM1
 #                and COM10 written at once, each job started with no console window (its
-#                flags, and none shown), the log records; zemtabulo-cli.exe station --auto
-#                on a COM port plugged in and pulled out twice while it runs
+#                flags, and none shown), the log records; a label typed into a row's field
+#                starting that row alone; zemtabulo-cli.exe station --auto on a COM port
+#                plugged in and pulled out twice while it runs
 #   line         zemtabulo-cli.exe write --line sending through WinHTTP to zemtabulo-line on the
 #                loopback (a throwaway PostgreSQL cluster): at once, and after the server was down
 #   old-windows  both programs refusing a Windows older than 10 version 1903

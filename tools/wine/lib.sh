@@ -54,6 +54,7 @@ COM15  console      test  v3sim --erase-ms 60000  # erasing when the console clo
 COM16  console      test  v3sim --erase-ms 60000
 COM19  line         test  v3sim                   # sent to the line server at once
 COM20  line         test  v3sim                   # written while the server is down
+COM21  station      test  v3sim                   # the row a label is scanned into
 COM5   unit         -     pair-a                  # the unit tests talk across the pair
 COM6   unit         -     pair-b
 '

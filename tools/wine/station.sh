@@ -1,7 +1,8 @@
 # zemtabulo-station.exe under Xvfb: no resource of its id, so its window is built from the
 # template data. Two slots on COM1 and COM10 with the settings of options A, started together;
-# each device gets the Linux build's bytes for those options. Then zemtabulo-cli.exe station
-# --auto on a COM port that appears and goes while it runs.
+# each device gets the Linux build's bytes for those options. Then a label scanned into a row of
+# a second window, and zemtabulo-cli.exe station --auto on a COM port that appears and goes while
+# it runs.
 STATION_TITLE='ZemTabulo ステーション'
 # Not in WINE_PORTS: the prefix does not know it until the test plugs its device in. Far above
 # them: Wine gives the machine's own serial devices (/dev/ttyS*) the first COM numbers the
@@ -41,7 +42,50 @@ wine_area_station() {
     timeout 30 tail --pid="$station" -f /dev/null || kill "$station"
     wait "$station" || status=$?
     check "Exit ends zemtabulo-station.exe with status 0" [ "$status" -eq 0 ]
+    test_scan_station
     test_auto_station
+}
+
+# A label scanned into row 1's field with real key events (xdotool), under unit=required: its
+# Enter starts that row alone (not 全台開始, the default button), whose record holds the id. Row 2
+# is on COM1, whose device has no job left: had it started, its record would show.
+test_scan_station() {
+    echo "-- zemtabulo-station.exe: a label scanned into a row's field"
+    local dir="$WORK/scan"
+    mkdir -p "$dir"
+    printf '%s\r\n' slots=2 slot1.port=COM21 slot2.port=COM1 "data=$(winpath "$DATA")" \
+        unit=required log=log.csv >"$dir/STATION.INI"
+    (cd "$dir" && exec wine "$WIN/bin/zemtabulo-station.exe") &
+    local station=$!
+    check "scan: station window opens" probe wait "$STATION_TITLE" 60
+    check "scan: SN-0001 and Enter typed into row 1's field" scan_into "$IDC_SLOT1_UNIT" SN-0001
+    check "scan: one record, row 1's on COM21 with SN-0001, ok" scan_record "$dir/log.csv"
+    check "scan: row 1's field is empty again" \
+        [ -z "$(probe text "$STATION_TITLE" "$IDC_SLOT1_UNIT" | tr -d '\r')" ]
+    check "scan: COM21 stream equals the Linux build's" received linux-none COM21
+    check "scan: Exit closes the window" click "$STATION_TITLE" "$IDC_ST_EXIT"
+    timeout 30 tail --pid="$station" -f /dev/null || kill "$station"
+    wait "$station" || true
+}
+
+scan_into() {
+    click "$STATION_TITLE" "$1" && xdotool type --delay 30 "$2" && xdotool key Return
+}
+
+# The header and one record (waited for, then a few seconds more for any other), by the
+# header's names: port, result and unit.
+scan_record() {
+    for _ in $(seq 120); do
+        [ -f "$1" ] && [ "$(grep -c . "$1")" -ge 2 ] && break
+        sleep 0.5
+    done
+    sleep 3
+    local records
+    records="$(tr -d '\r' <"$1" | sed '1s/^\xEF\xBB\xBF//' |
+        awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+            { print $col["port"], $col["result"], $col["unit"] }')"
+    sed 's/^/     /' <<<"$records"
+    [ "$records" = "COM21 ok SN-0001" ]
 }
 
 # An auto slot on $AUTO_PORT, run in a console of its own by zt_console_driver.exe so that Ctrl-C
