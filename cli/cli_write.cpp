@@ -75,6 +75,10 @@ struct ProgressLine {
     }
 };
 
+// How long an interrupt waits for the end of a job whose device has answered the sum: well
+// within the grace a station gives a stopped slot before it kills it.
+constexpr std::chrono::milliseconds kAnsweredEndWait{500};
+
 double secondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -147,13 +151,14 @@ class CliJob : public JobObserver {
         if (finished_) return kExitInterrupted;
         return tell(end, sum, kParentRecordWait);
     }
-    // The interrupted end at the step the job had reached; nullopt when the end was told, or
-    // when the device has answered the sum: it has done all it does, and what is left (the
-    // port's close, the record) takes milliseconds, so the job ends with its true outcome
-    // rather than a whole device being recorded as cut short.
+    // The interrupted end at the step the job had reached; nullopt when the end was told.
+    // A device that has answered the sum has done all it does, and what is left (the port's
+    // close, the record) takes milliseconds: that end is waited for, here, since a closed
+    // Windows console ends the program as soon as its handler returns.
     std::optional<int> interrupted(int signal, bool& erased) {
-        std::lock_guard<std::mutex> lock(m_);
-        if (finished_ || sumAnswered_) return std::nullopt;
+        std::unique_lock<std::mutex> lock(m_);
+        if (sumAnswered_) told_.wait_for(lock, kAnsweredEndWait, [this] { return finished_; });
+        if (finished_) return std::nullopt;
         erased = erasedByStep(step_);
         return tell(interruptedEnd(step_, secondsSince(started_), signal), "",
                     kInterruptedRecordWait);
@@ -179,6 +184,7 @@ class CliJob : public JobObserver {
         }
         if (byParent && !recordUnlessParentDoes(run_, port_, end, sum, recordWait))
             status = failedUnlessInterrupted(status);
+        told_.notify_all();
         return status;
     }
     static int failedUnlessInterrupted(int status) {
@@ -221,8 +227,9 @@ class CliJob : public JobObserver {
     std::string step_;
     uint64_t sent_ = 0, total_ = 0;
     int32_t high_ = 0;
-    bool finished_ = false;     // the end told: nothing more goes out
-    bool sumAnswered_ = false;  // the device's last reply is in
+    bool finished_ = false;         // the end told: nothing more goes out
+    bool sumAnswered_ = false;      // the device's last reply is in
+    std::condition_variable told_;  // the end told, its record written
     ProgressLine progress_;
     ProgressThrottle throttle_;
 };
