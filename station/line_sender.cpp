@@ -423,11 +423,13 @@ LineSender::LineSender(std::string logPath, LineTarget target, std::function<voi
     core_->logPath = std::move(logPath);
     core_->target = std::move(target);
     core_->changed = std::move(changed);
-    std::thread([core = core_] { core->run(); }).detach();
+    thread_ = std::thread([core = core_] { core->run(); });
 }
 
 LineSender::~LineSender() {
     finish(std::chrono::milliseconds(0));
+    // Still inside a request at the bound: it ends with the program, holding its core.
+    if (thread_.joinable()) thread_.detach();
 }
 
 void LineSender::wake() {
@@ -449,7 +451,13 @@ size_t LineSender::finish(std::chrono::milliseconds bound) {
         core_->changed = nullptr;
         core_->cv.notify_all();
     }
-    return core_->state.waiting;
+    const size_t waiting = core_->state.waiting;
+    const bool ended = core_->done;
+    lock.unlock();
+    // A thread that has ended is joined, so that its own end (the TLS library's per-thread
+    // state freed) is over before the program's exit handlers run.
+    if (ended && thread_.joinable()) thread_.join();
+    return waiting;
 }
 
 SendState LineSender::state() const {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/http.h"
 
@@ -73,7 +74,7 @@ class LineSender {
     void wake();
     // Tries for at most `bound` (the failure's wait cut short) to send what waits, then stops the
     // thread. A request still running at the bound is left to end with the program. The records
-    // still waiting.
+    // still waiting. From the owner's thread only.
     size_t finish(std::chrono::milliseconds bound);
     SendState state() const;
 
@@ -81,4 +82,5 @@ class LineSender {
 
   private:
     std::shared_ptr<Core> core_;
+    std::thread thread_;  // joined once it has ended, else left to end with the program
 };
