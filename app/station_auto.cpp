@@ -23,11 +23,7 @@ bool sharesADevice(Station& st, size_t slot, const std::string& port) {
         if (s != slot && st.run.slot(s).autoState.state != AutoState::Off)
             ports.emplace_back(s, st.run.slot(s).start.port);
     ports.emplace_back(slot, port);
-    const auto same = st.run.sameDevice(ports);
-    if (!same) return false;
-    st.box(windowText(st.slotItem(same->first, kSlotName)) + " と " +
-           windowText(st.slotItem(same->second, kSlotName)) + " は同じ機器です\n" + same->device);
-    return true;
+    return refusedSameDevice(st, ports);
 }
 
 // Arms the row with what a Start now would start with; false after a box saying why not, the

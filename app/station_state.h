@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/sound_queue.h"
@@ -101,6 +102,8 @@ void clearRow(Station& st, size_t slot);
 // disarmed meanwhile).
 void followRow(Station& st, size_t slot);
 
+// Slots whose ports (slot, port) name one device between them: true after a box naming them.
+bool refusedSameDevice(Station& st, const std::vector<std::pair<size_t, std::string>>& ports);
 // What every slot started now is started with; nullopt after a box that says what is missing.
 std::optional<SlotStart> startNow(Station& st);
 // STATION.INI as the window shows it; a box, once, when it cannot be written.

@@ -188,6 +188,14 @@ std::optional<SlotStart> startNow(Station& st) {
     return start;
 }
 
+bool refusedSameDevice(Station& st, const std::vector<std::pair<size_t, std::string>>& ports) {
+    const auto same = st.run.sameDevice(ports);
+    if (!same) return false;
+    st.box(windowText(st.slotItem(same->first, kSlotName)) + " と " +
+           windowText(st.slotItem(same->second, kSlotName)) + " は同じ機器です\n" + same->device);
+    return true;
+}
+
 void startSlots(Station& st, const std::vector<size_t>& wanted) {
     std::vector<std::pair<size_t, std::string>> idle;
     for (size_t s : wanted)
@@ -198,12 +206,7 @@ void startSlots(Station& st, const std::vector<size_t>& wanted) {
     std::optional<SlotStart> start = startNow(st);
     if (!start) return;
     // Two slots on one device would fight over it: refused before anything starts.
-    if (const auto same = st.run.sameDevice(idle)) {
-        st.box(windowText(st.slotItem(same->first, kSlotName)) + " と " +
-               windowText(st.slotItem(same->second, kSlotName)) + " は同じ機器です\n" +
-               same->device);
-        return;
-    }
+    if (refusedSameDevice(st, idle)) return;
     std::vector<size_t> slots;
     for (const auto& [s, port] : idle) slots.push_back(s);
     std::vector<SlotStart> starts(idle.size(), *start);

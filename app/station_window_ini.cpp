@@ -13,8 +13,10 @@ namespace {
 // STATION.INI is a few hundred bytes; anything past this is not ours and is not read.
 constexpr size_t kMaxIniBytes = 64 * 1024;
 constexpr size_t kReadBlock = 4096;
-// The longest debounce, 60000 ms, in digits: a longer value is refused before it is converted.
-constexpr size_t kMaxDebounceDigits = 5;
+// The digits of the numbers STATION.INI holds: a longer value is refused before it is converted.
+constexpr size_t kSlotsDigits = 2;     // up to 16
+constexpr size_t kRetriesDigits = 1;   // up to kMaxRetries
+constexpr size_t kDebounceDigits = 5;  // up to 60000 ms
 constexpr std::string_view kAutoSuffix = ".auto";
 
 bool parseFlag(const std::string& v, bool& out) {
@@ -23,17 +25,26 @@ bool parseFlag(const std::string& v, bool& out) {
     return true;
 }
 
+// A whole number of at most `digits` plain digits from `low` to `high`; `out` is left as it was
+// otherwise.
+bool parseWhole(const std::string& v, size_t digits, int low, int high, int& out) {
+    if (v.empty() || v.size() > digits ||
+        !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const int n = std::stoi(v);
+    if (n < low || n > high) return false;
+    out = n;
+    return true;
+}
+
 // "slotN.name" / "slotN.port": N from 1 to 16.
 bool parseSlotKey(const std::string& key, int& index, std::string& part) {
     if (key.rfind("slot", 0) != 0) return false;
     const size_t dot = key.find('.');
     if (dot == std::string::npos || dot == 4 || dot > 6) return false;
-    const std::string digits = key.substr(4, dot - 4);
-    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    index = std::stoi(digits);
     part = key.substr(dot + 1);
-    return index >= 1 && index <= kMaxStationSlots && (part == "name" || part == "port");
+    return parseWhole(key.substr(4, dot - 4), kSlotsDigits, 1, kMaxStationSlots, index) &&
+           (part == "name" || part == "port");
 }
 
 // The auto mode's keys, slotN.auto and debounce: true when `key` is one of them, with `valid`
@@ -41,12 +52,7 @@ bool parseSlotKey(const std::string& key, int& index, std::string& part) {
 bool applyAutoKey(StationConfig& c, std::vector<StationSlotConfig>& slots, const std::string& key,
                   const std::string& value, bool& valid) {
     if (key == "debounce") {
-        valid =
-            !value.empty() && value.size() <= kMaxDebounceDigits &&
-            std::all_of(value.begin(), value.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-        const int ms = valid ? std::stoi(value) : -1;
-        valid = ms >= 0 && ms <= int(kMaxDebounce.count());
-        if (valid) c.debounceMs = ms;
+        valid = parseWhole(value, kDebounceDigits, 0, int(kMaxDebounce.count()), c.debounceMs);
         return true;
     }
     const size_t suffix = key.size() - std::min(key.size(), kAutoSuffix.size());
@@ -75,26 +81,13 @@ bool applyKey(StationConfig& c, std::vector<StationSlotConfig>& slots, int& coun
         const int speed = lineSpeedIndex(value);
         return speed >= 0 && (c.settings.lineSpeed = speed, true);
     }
-    if (key == "slots") {
-        if (value.empty() || value.size() > 2 ||
-            !std::all_of(value.begin(), value.end(),
-                         [](char ch) { return ch >= '0' && ch <= '9'; }))
-            return false;
-        const int n = std::stoi(value);
-        if (n < 1 || n > kMaxStationSlots) return false;
-        count = n;
-        return true;
-    }
+    if (key == "slots") return parseWhole(value, kSlotsDigits, 1, kMaxStationSlots, count);
     if (key == "data") return c.data = value, true;
     if (key == "expect-sum") return c.expectSum = value, true;
     if (key == "first-sum") return parseFlag(value, c.firstSum);
     if (key == "log") return c.log = value, true;
     if (key == "locked") return parseFlag(value, c.locked);
-    if (key == "retries") {
-        if (value.size() != 1 || value[0] < '0' || value[0] > '0' + kMaxRetries) return false;
-        c.retries = value[0] - '0';
-        return true;
-    }
+    if (key == "retries") return parseWhole(value, kRetriesDigits, 0, kMaxRetries, c.retries);
     if (key == "retry-sum") return parseFlag(value, c.retrySum);
     if (key == "line") return c.line = value, true;
     if (key == "line-token-file") return c.lineTokenFile = value, true;

@@ -1,5 +1,6 @@
 #include "line/dashboard.h"
 
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -149,43 +150,34 @@ std::string yieldJson(PgConnection& db, const QueryParams& params) {
         "SELECT station, extract(hour FROM time_utc AT TIME ZONE $3)::int,"
         " count(*) FILTER (WHERE result = 'ok'), count(*),"
         // Each device has one first attempt: the first-pass yield counts those alone.
-        " count(*) FILTER (WHERE result = 'ok' AND attempt = 1), count(*) FILTER (WHERE attempt = "
-        "1)"
+        " count(*) FILTER (WHERE result = 'ok' AND attempt = 1),"
+        " count(*) FILTER (WHERE attempt = 1)"
         " FROM records WHERE time_utc >= $1 AND time_utc < $2 GROUP BY 1, 2 ORDER BY 1, 2",
         {range.from, range.to, zone});
+    // The counts from the query's third column on, summed per station and over all.
+    const char* const counts[] = {"ok", "total", "first_pass_ok", "devices"};
     json out = {{"day", param(params, "day") ? json(*param(params, "day")) : json(nullptr)},
                 {"tz", zone},
                 {"from", range.from},
                 {"to", range.to},
                 {"stations", json::array()}};
-    long long ok = 0, total = 0, firstOk = 0, devices = 0;
+    for (const char* key : counts) out[key] = 0;
     for (int row = 0; row < r.rows(); ++row) {
         json& stations = out["stations"];
-        if (stations.empty() || stations.back()["station"] != r.text(row, 0))
-            stations.push_back({{"station", r.text(row, 0)},
-                                {"ok", 0},
-                                {"total", 0},
-                                {"first_pass_ok", 0},
-                                {"devices", 0},
-                                {"hours", json::array()}});
+        if (stations.empty() || stations.back()["station"] != r.text(row, 0)) {
+            json station = {{"station", r.text(row, 0)}, {"hours", json::array()}};
+            for (const char* key : counts) station[key] = 0;
+            stations.push_back(std::move(station));
+        }
         json& station = stations.back();
-        const long long hourOk = number(r, row, 2), hourTotal = number(r, row, 3);
         station["hours"].push_back(
-            {{"hour", number(r, row, 1)}, {"ok", hourOk}, {"total", hourTotal}});
-        station["ok"] = station["ok"].get<long long>() + hourOk;
-        station["total"] = station["total"].get<long long>() + hourTotal;
-        const long long hourFirstOk = number(r, row, 4), hourDevices = number(r, row, 5);
-        station["first_pass_ok"] = station["first_pass_ok"].get<long long>() + hourFirstOk;
-        station["devices"] = station["devices"].get<long long>() + hourDevices;
-        ok += hourOk;
-        total += hourTotal;
-        firstOk += hourFirstOk;
-        devices += hourDevices;
+            {{"hour", number(r, row, 1)}, {"ok", number(r, row, 2)}, {"total", number(r, row, 3)}});
+        for (int k = 0; k < int(std::size(counts)); ++k) {
+            const long long n = number(r, row, 2 + k);
+            station[counts[k]] = station[counts[k]].get<long long>() + n;
+            out[counts[k]] = out[counts[k]].get<long long>() + n;
+        }
     }
-    out["ok"] = ok;
-    out["total"] = total;
-    out["first_pass_ok"] = firstOk;
-    out["devices"] = devices;
     return out.dump();
 }
 

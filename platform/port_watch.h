@@ -23,7 +23,7 @@ class PortWatch {
     // Stops and joins the thread: `changed` is never called after it returns.
     ~PortWatch();
 
-    // Watches one more port; from any thread.
+    // Watches one more port (one watched already is left as it is); from any thread.
     void add(const std::string& port);
     // False when the system gave no watch (no thread, no inotify): the caller cannot rely on it.
     bool ok() const;

@@ -348,10 +348,7 @@ void StationRun::arm(size_t index, SlotStart start, std::chrono::milliseconds de
         watch_ = std::make_unique<PortWatch>([this] {
             queue(kEveryArmedSlot, Json{{"event", kPresenceEvent}});
         });
-    if (std::find(watched_.begin(), watched_.end(), armed_[index].port) == watched_.end()) {
-        watched_.push_back(armed_[index].port);
-        watch_->add(armed_[index].port);
-    }
+    watch_->add(armed_[index].port);
     view.slotStateChanged(index);
     look(index, view);
 }

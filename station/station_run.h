@@ -229,7 +229,6 @@ class StationRun {
     std::vector<NextUnit> nextUnits_;
     std::vector<std::chrono::milliseconds> debounce_;
     std::unique_ptr<PortWatch> watch_;
-    std::vector<std::string> watched_;  // a slot armed again does not watch its port twice
 };
 
 // The words a correcting record's reason ends with: the id of the record it corrects. A reader

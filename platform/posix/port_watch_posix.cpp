@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -121,7 +122,9 @@ PortWatch::~PortWatch() {
 void PortWatch::add(const std::string& port) {
     {
         std::lock_guard<std::mutex> g(impl_->lock);
-        impl_->ports.push_back(port);
+        std::vector<std::string>& ports = impl_->ports;
+        if (std::find(ports.begin(), ports.end(), port) != ports.end()) return;
+        ports.push_back(port);
     }
     impl_->rewatch();
 }

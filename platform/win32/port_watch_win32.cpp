@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -77,7 +78,8 @@ PortWatch::~PortWatch() {
 
 void PortWatch::add(const std::string& port) {
     std::lock_guard<std::mutex> g(impl_->lock);
-    impl_->ports.push_back(port);
+    std::vector<std::string>& ports = impl_->ports;
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
 }
 
 bool PortWatch::ok() const {
