@@ -30,6 +30,8 @@ constexpr std::chrono::milliseconds kSendTimeout{10000};
 constexpr std::chrono::milliseconds kSendPollInterval{5000};
 // What the command line waits at its end for the records not yet sent.
 constexpr std::chrono::milliseconds kSendExitWait{2000};
+// Once stopped, what the sender's thread is given to end when it is not inside a request.
+constexpr std::chrono::milliseconds kSendStopWait{1000};
 
 // The file beside the log that tells what the server has: "LOG.sent".
 std::string sentPathOf(const std::string& logPath);

@@ -513,9 +513,7 @@ TEST(StationUnits, ALogOfAHundredThousandRecordsIsReadOnceAndKeptUpToDate) {
     const std::string path = dir.write("log.csv", text);
 
     UnitLedger units;
-    const auto began = std::chrono::steady_clock::now();
     ASSERT_EQ(units.read(path), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
     EXPECT_TRUE(units.recordedOk("SN0"));
     EXPECT_TRUE(units.recordedOk("SN99998"));
     EXPECT_FALSE(units.recordedOk("SN99999")) << "failed only";
