@@ -112,7 +112,7 @@ std::string readHeader(std::istream& in, Columns& columns) {
     bool overlong = false;
     if (!readRecord(in, columns.names, overlong)) return "the file is empty";
     std::string& first = columns.names.front();
-    if (first.rfind(kUtf8Bom, 0) == 0) first.erase(0, std::strlen(kUtf8Bom));
+    dropUtf8Bom(first);
     if (first != "time_utc") return "the first line is not the header of a device log";
     return "";
 }

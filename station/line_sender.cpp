@@ -31,7 +31,6 @@ constexpr int kHttpOk = 200;
 constexpr int kHttpBadRequest = 400;
 // The token's file holds one line; more than this is no token file.
 constexpr size_t kMaxTokenBytes = 4096;
-constexpr const char* kBom = "\xEF\xBB\xBF";
 // A made id: 16 bytes of a digest, marked as a UUID of version 8 (made by its own rule).
 constexpr size_t kUuidTextSize = 36;
 // Of an answer that is no JSON, this much is shown.
@@ -192,9 +191,9 @@ struct LineSender::Core {
     bool woken = false;
     bool stopping = false;
     Clock::time_point deadline = Clock::time_point::max();  // once finish is asked
-    bool urgent = false;  // finish asked: the failure's wait is cut short, once
-    bool done = false;    // the thread has ended
-    bool posting = false; // inside a request: not cut short, so not waited for once stopped
+    bool urgent = false;   // finish asked: the failure's wait is cut short, once
+    bool done = false;     // the thread has ended
+    bool posting = false;  // inside a request: not cut short, so not waited for once stopped
     SendState state;
 
     // The thread's own.
@@ -240,7 +239,7 @@ bool LineSender::Core::openLog() {
     RawRecord first;
     RecordReader reader(log, 0);
     if (!reader.next(first)) return false;
-    if (first.fields[0].rfind(kBom, 0) == 0) first.fields[0].erase(0, std::strlen(kBom));
+    dropUtf8Bom(first.fields[0]);
     if (first.fields[0] != "time_utc") return false;
     header = first.fields;
     bodyStart = first.end;
@@ -463,8 +462,7 @@ size_t LineSender::finish(std::chrono::milliseconds bound) {
         core_->changed = nullptr;
         core_->cv.notify_all();
         // Out of a request it ends within moments; in one, it is left to it (the bound holds).
-        core_->cv.wait_for(lock, kSendStopWait,
-                           [&] { return core_->done || core_->posting; });
+        core_->cv.wait_for(lock, kSendStopWait, [&] { return core_->done || core_->posting; });
     }
     const size_t waiting = core_->state.waiting;
     const bool ended = core_->done;

@@ -47,6 +47,11 @@ std::string logHeaderOf(size_t columns);
 // Begins a new log, so that a spreadsheet reads its Japanese reasons as UTF-8 rather than as
 // the system's code page.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
+// The header's first name as read back, without the mark a new log begins with.
+inline void dropUtf8Bom(std::string& firstName) {
+    if (firstName.rfind(kUtf8Bom, 0) == 0)
+        firstName.erase(0, std::char_traits<char>::length(kUtf8Bom));
+}
 
 // A random UUID (version 4), lowercase: unique however many stations make them.
 std::string newRecordId();

@@ -1,7 +1,6 @@
 #include "station/unit.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -93,7 +92,7 @@ int UnitLedger::catchUp() {
         return std::filesystem::exists(path_, ec) ? kErrInvalidData : 0;
     }
     in.seekg(0, std::ios::end);
-    // A log cut shorter, or another file put in its place, is read again from its start.
+    // A log cut shorter (a shorter file put in its place among them) is read again from its start.
     if (uint64_t(std::streamoff(in.tellg())) < offset_) return read(path_);
     RecordReader reader(in, offset_);
     RawRecord r;
@@ -102,7 +101,7 @@ int UnitLedger::catchUp() {
         if (!columns_.read) {
             columns_.read = true;
             std::vector<std::string>& names = r.fields;
-            if (!names.empty() && names[0].rfind(kUtf8Bom, 0) == 0) names[0].erase(0, 3);
+            if (!names.empty()) dropUtf8Bom(names[0]);
             const auto column = [&names](const char* name) {
                 return size_t(std::find(names.begin(), names.end(), name) - names.begin());
             };
